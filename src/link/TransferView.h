@@ -1,0 +1,29 @@
+// What a transfer session needs from whoever shows it: the main window, or the
+// command-line tool's progress bar. Sessions know nothing else of either.
+#pragma once
+
+#include "platform/Message.h"
+
+#include <string>
+
+class TransferView {
+public:
+    virtual ~TransferView() = default;
+
+    // Refreshes the view's own values from its controls and returns the selected port's
+    // system name (for example "/dev/ttyS0", "COM1" on Windows, or a pseudo-terminal path).
+    virtual std::string PortName() = 0;
+
+    // These change the view's values; the status text shows only on Refresh().
+    virtual void SetStatus(const std::string& text) = 0;
+    virtual void SetProgress(int percent) = 0;
+    virtual void ShowProgress(bool visible) = 0;
+    virtual void ShowStop(bool visible) = 0;
+    virtual void Refresh() = 0;
+
+    // Lets the operator's input run between blocks ("Стоп" clears TransferRunning).
+    virtual void PumpMessages() = 0;
+
+    // Shows a message and returns when the operator has closed it.
+    virtual void ShowMessage(const Message& message) = 0;
+};

@@ -1,0 +1,57 @@
+// Our thin layer over what the window needs from the desktop: message boxes, the file
+// dialogs, opening a help page, pop-up menus and the message pump. Everything goes
+// through one replaceable object so tests can script the operator's answers.
+#pragma once
+
+#include "platform/Message.h"
+
+#include <QPoint>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QWidget;
+
+struct FileChoice {
+    QString path; // full path to open
+    QString name; // last component, for the title
+};
+
+struct MenuItem {
+    int id = 0;       // returned when chosen; 0 is never a valid id
+    QString text;     // may hold "\t" to start a second column
+    bool separator = false;
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Modal; returns when the operator closes it. "Only No cancels": anything but an
+    // explicit No on a Yes/No question is Yes.
+    virtual MessageAnswer ShowMessage(QWidget* owner, const Message& message) = 0;
+
+    // "Settings Files (*.stg)" and "All Files (*.*)", default suffix "stg". Save asks before
+    // overwriting; open does not insist that the file exists. Nothing on cancel.
+    virtual std::optional<FileChoice> SaveFileDialog(QWidget* owner) = 0;
+    virtual std::optional<FileChoice> OpenFileDialog(QWidget* owner) = 0;
+
+    // Opens a file with the desktop's program for it. 0 on success, 2 when the file is not
+    // there, otherwise the system's error number.
+    virtual int ShellOpen(const QString& path) = 0;
+
+    virtual QPoint CursorPos() = 0;
+    // Shows a pop-up menu at a global position; the chosen item's id, or 0.
+    virtual int TrackPopupMenu(QWidget* owner, const std::vector<MenuItem>& items,
+                               const QPoint& globalPos) = 0;
+
+    // Handles every pending event of the user-interface thread without waiting for more.
+    virtual void PumpMessages() = 0;
+};
+
+// The platform in force: the Qt one unless a test installed another.
+Platform& ThePlatform();
+// Installs `platform` (not owned) or, with nullptr, the Qt one again.
+void SetPlatform(Platform* platform);

@@ -1,0 +1,36 @@
+// Settings files: the 1800 record bytes on disk, nothing else. These are the file
+// operations without their dialogs, so the window and the command-line tool share them.
+#pragma once
+
+#include "settings/SettingsRecord.h"
+
+#include <string>
+
+enum class FileStatus {
+    Ok,
+    OpenFailed,  // could not open or create; errorNumber holds errno
+    ReadFailed,  // read error after a successful open; record untouched
+    WriteFailed, // write, sync, close or rename failed; the old file is intact
+    TooShort,    // fewer than 1800 bytes; record untouched
+};
+
+struct FileResult {
+    FileStatus status = FileStatus::Ok;
+    int errorNumber = 0;      // the system's error number, 0 when none applies
+    long long fileSize = -1;  // size found by a load, when known
+    std::string message;      // the text to show the operator (UTF-8), empty on success
+    bool ok() const { return status == FileStatus::Ok; }
+};
+
+// Saves the record as exactly 1800 bytes. The new content goes to a temporary file in
+// the same folder, which then replaces `path`, so a failure never leaves a half-written
+// settings file behind. Failure messages end in " : System error(debugging info).\n in:
+// SaveForm();" after the error number.
+FileResult SaveSettingsFile(const std::string& path, const SettingsRecord& record);
+
+// Loads the first 1800 bytes of `path` into `record`. The record changes only on success;
+// shorter files are refused with a message naming the file and its size.
+FileResult LoadSettingsFile(const std::string& path, SettingsRecord& record);
+
+// The last path component, as the window title shows it.
+std::string FileNameOf(const std::string& path);

@@ -1,0 +1,30 @@
+// The commands of torvik7ctl. Each takes its own arguments (without the command name),
+// prints its help for "--help", and returns the process exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+using Args = std::vector<std::string>;
+
+// Exit statuses shared by every command.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitDiffers = 1; // diff: the files differ
+inline constexpr int kExitUsage = 64;  // bad command line
+inline constexpr int kExitData = 65;   // not a settings file or image (wrong size)
+inline constexpr int kExitIo = 74;     // a file could not be read or written
+
+// Settings files and images (no device).
+int CmdDefaults(const Args& args);
+int CmdEncode(const Args& args);
+int CmdDecode(const Args& args);
+int CmdShow(const Args& args);
+int CmdDiff(const Args& args);
+
+// The device link. read and write return the session result code.
+int CmdRead(const Args& args);
+int CmdWrite(const Args& args);
+int CmdSim(const Args& args);
+
+// One line "torvik7ctl: <text>" on stderr.
+void PrintError(const std::string& text);
