@@ -4,6 +4,8 @@
 
 #include "platform/Platform.h"
 
+#include <QCoreApplication>
+
 #include <deque>
 #include <functional>
 #include <vector>
@@ -32,6 +34,8 @@ public:
     int pumps = 0;
     // Runs inside a message box, as the operator would act while it is shown.
     std::function<void(const Message&)> onMessage;
+    // Runs at every pump, with the count so far (for example to press "Стоп" at block k).
+    std::function<void(int)> onPump;
 
     ScriptedPlatform() { SetPlatform(this); }
     ~ScriptedPlatform() override { SetPlatform(nullptr); }
@@ -69,7 +73,12 @@ public:
         menuChoices.pop_front();
         return id;
     }
-    void PumpMessages() override { ++pumps; }
+    void PumpMessages() override {
+        ++pumps;
+        if (onPump)
+            onPump(pumps);
+        QCoreApplication::processEvents();
+    }
 
     // The texts of all messages shown so far, in order.
     std::vector<std::string> Texts() const {
