@@ -48,8 +48,7 @@ HandshakeResult UnitHandshake(SerialPort& port, Pacer& pacer) {
 
 namespace {
 
-std::uint8_t CommandPhase(SerialPort& port, const std::uint8_t* command, int length,
-                          Pacer& pacer) {
+std::uint8_t CommandPhase(SerialPort& port, const std::uint8_t* command, int length, Pacer& pacer) {
     std::uint8_t code = kLinkNoAnswer;
     for (int attempt = 0; attempt < kAttemptsPerPhase; ++attempt) {
         pacer.Sleep(kWaitBeforeRequest);
@@ -94,11 +93,9 @@ std::uint8_t FetchPhase(SerialPort& port, int address, std::uint8_t* result, Pac
             continue;
         }
         const unsigned sum = result[3] + result[4] + result[5] + result[6] + result[7] + result[8];
-        if ((sum & 0xFF) != 255u - result[2])
-            return kLinkBadSum;
+        if ((sum & 0xFF) != 255u - result[2]) return kLinkBadSum;
         const int answered = ((result[3] & 7) << 8) | result[4];
-        if (answered != (address & 0x7FF))
-            return kLinkBadAddress;
+        if (answered != (address & 0x7FF)) return kLinkBadAddress;
         return kLinkOk;
     }
     return code;
@@ -106,8 +103,8 @@ std::uint8_t FetchPhase(SerialPort& port, int address, std::uint8_t* result, Pac
 
 } // namespace
 
-std::uint8_t TransferBlock(SerialPort& port, int address, std::uint8_t* data,
-                           Direction direction, Pacer& pacer) {
+std::uint8_t TransferBlock(SerialPort& port, int address, std::uint8_t* data, Direction direction,
+                           Pacer& pacer) {
     const bool write = direction == Direction::Write;
     std::uint8_t command[9] = {};
     command[0] = static_cast<std::uint8_t>(LineAddress);
@@ -123,40 +120,47 @@ std::uint8_t TransferBlock(SerialPort& port, int address, std::uint8_t* data,
 
     const std::uint8_t accepted = CommandPhase(port, command, length, pacer);
     port.Purge(PurgeKind::AbortAndClear);
-    if (accepted != kLinkOk)
-        return accepted;
+    if (accepted != kLinkOk) return accepted;
 
     std::uint8_t result[10] = {};
     const std::uint8_t fetched = FetchPhase(port, address, result, pacer);
-    if (fetched != kLinkOk)
-        return fetched;
+    if (fetched != kLinkOk) return fetched;
 
-    if (write)
-        return std::memcmp(result + 5, data, 4) == 0 ? kLinkOk : kLinkVerifyFailed;
+    if (write) return std::memcmp(result + 5, data, 4) == 0 ? kLinkOk : kLinkVerifyFailed;
     std::memcpy(data, result + 5, 4);
     return kLinkOk;
 }
 
 std::string LinkErrorText(int code) {
     switch (code) {
-    case 1: return "ГРЕМУС не отвечает !";
-    case 2: return "Ошибка первого байта от ГРЕМУС !";
-    case 3: return "Ошибка контрольной суммы !";
-    case 4: return "Команда не принята ГРЕМУС !";
-    case 5: return "Данные от ГРЕМУС не готовы !";
-    case 6: return "Слишком малое количество данных !";
-    case 7: return "Ошибка ответа ТОРВИК-7 с указанным адресом !";
-    case 8: return "Различаются адреса памяти !";
-    case 9: return "Считанные данные не соответствуют записанным !";
-    case 10: return "В системе отсутствует ТОРВИК-7 с указанным адресом !";
-    default: return {};
+    case 1:
+        return "ГРЕМУС не отвечает !";
+    case 2:
+        return "Ошибка первого байта от ГРЕМУС !";
+    case 3:
+        return "Ошибка контрольной суммы !";
+    case 4:
+        return "Команда не принята ГРЕМУС !";
+    case 5:
+        return "Данные от ГРЕМУС не готовы !";
+    case 6:
+        return "Слишком малое количество данных !";
+    case 7:
+        return "Ошибка ответа ТОРВИК-7 с указанным адресом !";
+    case 8:
+        return "Различаются адреса памяти !";
+    case 9:
+        return "Считанные данные не соответствуют записанным !";
+    case 10:
+        return "В системе отсутствует ТОРВИК-7 с указанным адресом !";
+    default:
+        return {};
     }
 }
 
 void ShowLinkError(int code, TransferView& view) {
     std::string text = LinkErrorText(code);
-    if (text.empty())
-        return;
+    if (text.empty()) return;
     Message message;
     message.owner = MessageOwner::None;
     message.caption = kCaptionError;

@@ -54,8 +54,8 @@ HandshakeResult UnitHandshake(SerialPort& port, Pacer& pacer);
 
 // Writes or reads the 4 bytes at `address` (0..2047) of the device at LineAddress.
 // Returns a link error code 0..9. A read stores into `data` only on 0.
-std::uint8_t TransferBlock(SerialPort& port, int address, std::uint8_t* data,
-                           Direction direction, Pacer& pacer);
+std::uint8_t TransferBlock(SerialPort& port, int address, std::uint8_t* data, Direction direction,
+                           Pacer& pacer);
 
 // The message of a link error code 1..10; empty for any other code.
 std::string LinkErrorText(int code);

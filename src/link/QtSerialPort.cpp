@@ -24,22 +24,19 @@ public:
     QSerialPort& q() { return port_; }
 
     bool SetRate(int baud) override {
-        if (lost_)
-            return true; // the protocol finds out from the answers that do not come
+        if (lost_) return true; // the protocol finds out from the answers that do not come
         return port_.setBaudRate(baud);
     }
 
     void Write(const std::uint8_t* data, int count) override {
-        if (lost_ || count <= 0)
-            return;
+        if (lost_ || count <= 0) return;
         port_.write(reinterpret_cast<const char*>(data), count);
         // Without an event loop the bytes only sit in Qt's buffer until pushed out.
         const auto deadline = Clock::now() + milliseconds(kWriteTimeoutMs);
         while (port_.bytesToWrite() > 0) {
             const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
             if (left.count() <= 0 || !port_.waitForBytesWritten(static_cast<int>(left.count()))) {
-                if (NoteError())
-                    return;
+                if (NoteError()) return;
                 if (Clock::now() >= deadline) {
                     port_.clear(QSerialPort::Output);
                     return;
@@ -49,39 +46,31 @@ public:
     }
 
     int Read(std::uint8_t* buffer, int capacity) override {
-        if (lost_ || capacity <= 0)
-            return 0;
+        if (lost_ || capacity <= 0) return 0;
         const auto start = Clock::now();
         const auto total = milliseconds(10 + capacity);
         int got = 0;
         for (;;) {
             if (port_.bytesAvailable() > 0) {
                 const qint64 n = port_.read(reinterpret_cast<char*>(buffer) + got, capacity - got);
-                if (n > 0)
-                    got += static_cast<int>(n);
+                if (n > 0) got += static_cast<int>(n);
             }
-            if (got >= capacity)
-                return got;
+            if (got >= capacity) return got;
             const auto now = Clock::now();
-            if (now - start >= total)
-                return got;
+            if (now - start >= total) return got;
             auto wait = std::chrono::ceil<milliseconds>(total - (now - start));
             // After a byte, a gap of more than 1 ms ends the read: poll() waits at least the
             // whole millisecond asked for.
-            if (got > 0 && wait > milliseconds(1))
-                wait = milliseconds(1);
+            if (got > 0 && wait > milliseconds(1)) wait = milliseconds(1);
             if (!port_.waitForReadyRead(static_cast<int>(wait.count()))) {
-                if (NoteError())
-                    return got;
-                if (got > 0 && port_.bytesAvailable() == 0)
-                    return got;
+                if (NoteError()) return got;
+                if (got > 0 && port_.bytesAvailable() == 0) return got;
             }
         }
     }
 
     void Purge(PurgeKind) override {
-        if (lost_)
-            return;
+        if (lost_) return;
         // Synchronous use leaves nothing pending to abort; both kinds drop both directions,
         // Qt's own buffers included.
         port_.clear(QSerialPort::AllDirections);
@@ -89,8 +78,7 @@ public:
     }
 
     void Close() override {
-        if (port_.isOpen())
-            port_.close();
+        if (port_.isOpen()) port_.close();
     }
 
 private:
@@ -98,8 +86,7 @@ private:
     // Returns true when the port is lost.
     bool NoteError() {
         const auto error = port_.error();
-        if (error == QSerialPort::NoError)
-            return false;
+        if (error == QSerialPort::NoError) return false;
         if (error == QSerialPort::TimeoutError) {
             port_.clearError();
             return false;

@@ -9,9 +9,9 @@ TracingPort::TracingPort(std::unique_ptr<SerialPort> inner, std::FILE* log)
 void TracingPort::Line(const char* what, const std::uint8_t* data, int count, const char* tail) {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch())
-                        .count() %
-                    1000;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
     std::tm local{};
     localtime_r(&seconds, &local);
     char stamp[32];
@@ -60,8 +60,7 @@ PortOpening TracingOpener::Open(const std::string& name, PortOpenMode mode) {
                  opening.outcome == PortOpenOutcome::Opened            ? "opened"
                  : opening.outcome == PortOpenOutcome::CannotOpen      ? "cannot open"
                  : opening.outcome == PortOpenOutcome::StateUnreadable ? "state unreadable"
-                                                                        : "event mask refused");
-    if (opening.port)
-        opening.port = std::make_unique<TracingPort>(std::move(opening.port), log_);
+                                                                       : "event mask refused");
+    if (opening.port) opening.port = std::make_unique<TracingPort>(std::move(opening.port), log_);
     return opening;
 }

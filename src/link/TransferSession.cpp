@@ -22,9 +22,9 @@ Message PortMissingMessage(const std::string& name, const std::string& reason) {
     m.owner = MessageOwner::Window;
     m.caption = kCaptionOshibka;
     m.icon = MessageIcon::Error;
-    m.text = "Не удаётся обнаружить " + name + " !\n Возможно, ресурс используется другой программой.";
-    if (!reason.empty())
-        m.text += "\n" + reason;
+    m.text =
+        "Не удаётся обнаружить " + name + " !\n Возможно, ресурс используется другой программой.";
+    if (!reason.empty()) m.text += "\n" + reason;
     return m;
 }
 
@@ -50,13 +50,12 @@ bool Repeatable(std::uint8_t code) {
     return code == kLinkBadSum || code == kLinkBadAddress || code == kLinkVerifyFailed;
 }
 
-std::uint8_t RepeatTransfer(SerialPort& port, int address, std::uint8_t* data,
-                            Direction direction, Pacer& pacer, int transactions) {
+std::uint8_t RepeatTransfer(SerialPort& port, int address, std::uint8_t* data, Direction direction,
+                            Pacer& pacer, int transactions) {
     std::uint8_t code = kLinkOk;
     for (int i = 0; i < transactions; ++i) {
         code = TransferBlock(port, address, data, direction, pacer);
-        if (!Repeatable(code))
-            break;
+        if (!Repeatable(code)) break;
     }
     return code;
 }
@@ -109,8 +108,7 @@ public:
             return End(kSessionPortConfigFailed);
         }
         ShowLinkError(handshake.code, view_);
-        if (handshake.code != kLinkOk)
-            return End(kSessionLinkFailed);
+        if (handshake.code != kLinkOk) return End(kSessionLinkFailed);
         return kSessionOk;
     }
 
@@ -174,27 +172,23 @@ int ReadDevice(TransferView& view, SettingsRecord& record, const SessionOptions&
     std::unique_ptr<FILE, int (*)(FILE*)> dump(std::fopen(options.dumpPath.c_str(), "w"),
                                                &std::fclose);
     Session session(view, options);
-    if (const int start = session.Start(PortOpenMode::Read); start != kSessionOk)
-        return start;
+    if (const int start = session.Start(PortOpenMode::Read); start != kSessionOk) return start;
 
     DeviceImage image{};
     std::uint8_t block[4] = {};
     session.StartBlockLoop("Выполняется считывание настроек: 0 %");
     int address = 0;
     for (int counter = kProgressStart; counter < kProgressEnd; counter += 100, address += 4) {
-        if (session.StopRequested())
-            return session.EndBlockLoop(kSessionStopped);
+        if (session.StopRequested()) return session.EndBlockLoop(kSessionStopped);
         session.ShowBlockProgress("Выполняется считывание настроек: %d %%", counter);
         const std::uint8_t code = RepeatTransfer(session.port(), address, block, Direction::Read,
                                                  session.pacer(), kDataBlockTransactions);
         ShowLinkError(code, view);
-        if (code != kLinkOk)
-            return session.EndBlockLoop(kSessionLinkFailed);
+        if (code != kLinkOk) return session.EndBlockLoop(kSessionLinkFailed);
         view.ShowProgress(true);
         for (int i = 0; i < 4; ++i) {
             image[address + i] = block[i];
-            if (dump)
-                std::fprintf(dump.get(), "%d %d \n", address + i, block[i]);
+            if (dump) std::fprintf(dump.get(), "%d %d \n", address + i, block[i]);
         }
     }
 
@@ -213,8 +207,7 @@ int ReadDevice(TransferView& view, SettingsRecord& record, const SessionOptions&
 
 int WriteDevice(TransferView& view, const SettingsRecord& record, const SessionOptions& options) {
     Session session(view, options);
-    if (const int start = session.Start(PortOpenMode::Write); start != kSessionOk)
-        return start;
+    if (const int start = session.Start(PortOpenMode::Write); start != kSessionOk) return start;
 
     // The device's own bytes 0 and 4 go back unchanged; byte 4 also says what kind of
     // unit answers at this line address.
@@ -224,8 +217,7 @@ int WriteDevice(TransferView& view, const SettingsRecord& record, const SessionO
         const std::uint8_t code = RepeatTransfer(session.port(), address, buffer, Direction::Read,
                                                  session.pacer(), kIdentityTransactions);
         ShowLinkError(code, view);
-        if (code != kLinkOk)
-            return session.End(kSessionLinkFailed);
+        if (code != kLinkOk) return session.End(kSessionLinkFailed);
     }
     if (own4[0] & 0x80) {
         Message m;
@@ -246,15 +238,13 @@ int WriteDevice(TransferView& view, const SettingsRecord& record, const SessionO
     session.StartBlockLoop("Выполняется загрузка настроек: 0 %");
     int address = 0;
     for (int counter = kProgressStart; counter < kProgressEnd; counter += 100, address += 4) {
-        if (session.StopRequested())
-            return session.EndBlockLoop(kSessionStopped);
+        if (session.StopRequested()) return session.EndBlockLoop(kSessionStopped);
         session.ShowBlockProgress("Выполняется загрузка настроек: %d %%", counter);
         std::memcpy(block, image.data() + address, 4);
         const std::uint8_t code = RepeatTransfer(session.port(), address, block, Direction::Write,
                                                  session.pacer(), kDataBlockTransactions);
         ShowLinkError(code, view);
-        if (code != kLinkOk)
-            return session.EndBlockLoop(kSessionLinkFailed);
+        if (code != kLinkOk) return session.EndBlockLoop(kSessionLinkFailed);
     }
 
     view.SetProgress(100);

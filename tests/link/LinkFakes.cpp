@@ -30,7 +30,9 @@ bool ScriptedPort::SetRate(int baud) {
     return !refusedRates.count(baud);
 }
 
-void ScriptedPort::Write(const std::uint8_t* data, int count) { LogWrite(log_, data, count); }
+void ScriptedPort::Write(const std::uint8_t* data, int count) {
+    LogWrite(log_, data, count);
+}
 
 int ScriptedPort::Read(std::uint8_t* buffer, int capacity) {
     log_.capacities.push_back(capacity);
@@ -45,7 +47,9 @@ int ScriptedPort::Read(std::uint8_t* buffer, int capacity) {
     return n;
 }
 
-void ScriptedPort::Purge(PurgeKind kind) { LogPurge(log_, kind); }
+void ScriptedPort::Purge(PurgeKind kind) {
+    LogPurge(log_, kind);
+}
 
 void ScriptedPort::Close() {
     ++log_.closes;
@@ -60,8 +64,7 @@ bool ModelPort::SetRate(int baud) {
 
 void ModelPort::Write(const std::uint8_t* data, int count) {
     LogWrite(log_, data, count);
-    if (model_.LineDropped())
-        return;
+    if (model_.LineDropped()) return;
     std::vector<std::uint8_t> answers;
     model_.Receive(data, count, rate_, answers);
     input_.insert(input_.end(), answers.begin(), answers.end());
@@ -69,8 +72,7 @@ void ModelPort::Write(const std::uint8_t* data, int count) {
 
 int ModelPort::Read(std::uint8_t* buffer, int capacity) {
     log_.capacities.push_back(capacity);
-    if (model_.LineDropped())
-        input_.clear();
+    if (model_.LineDropped()) input_.clear();
     int n = 0;
     while (n < capacity && !input_.empty()) {
         buffer[n++] = input_.front();
@@ -110,12 +112,13 @@ Bytes WithXor(Bytes bytes) {
     return bytes;
 }
 
-Bytes Ack(std::uint8_t line, std::uint8_t second) { return WithXor({line, second}); }
+Bytes Ack(std::uint8_t line, std::uint8_t second) {
+    return WithXor({line, second});
+}
 
 Bytes ResultFrame(int address, const Bytes& data, std::uint8_t byte0, std::uint8_t byte1,
                   std::uint8_t highBits) {
-    Bytes r = {byte0, byte1, 0,
-               static_cast<std::uint8_t>((highBits & 0xF8) | ((address >> 8) & 7)),
+    Bytes r = {byte0, byte1, 0, static_cast<std::uint8_t>((highBits & 0xF8) | ((address >> 8) & 7)),
                static_cast<std::uint8_t>(address & 0xFF)};
     r.insert(r.end(), data.begin(), data.end());
     unsigned sum = 0;

@@ -25,8 +25,7 @@ class CountingPacer final : public Pacer {
 public:
     void Sleep(int milliseconds) override {
         waits.push_back(milliseconds);
-        if (onSleep)
-            onSleep(milliseconds);
+        if (onSleep) onSleep(milliseconds);
     }
     int Count(int milliseconds) const {
         return static_cast<int>(std::count(waits.begin(), waits.end(), milliseconds));
@@ -136,14 +135,12 @@ public:
     void Refresh() override { statusShown.push_back(status); }
     void PumpMessages() override {
         ++pumps;
-        if (onPump)
-            onPump(pumps);
+        if (onPump) onPump(pumps);
     }
     void ShowMessage(const Message& message) override {
         messages.push_back(message);
         events.push_back("message");
-        if (onMessage)
-            onMessage(message);
+        if (onMessage) onMessage(message);
     }
     std::vector<std::string> Texts() const {
         std::vector<std::string> texts;

@@ -1,5 +1,5 @@
-#include "LinkFakes.h"
 #include "link/Protocol.h"
+#include "LinkFakes.h"
 
 #include <gtest/gtest.h>
 
@@ -146,15 +146,15 @@ INSTANTIATE_TEST_SUITE_P(
         HandshakeCase{"AnyByteOne", {WithXor({0xC3, 0xFF})}, 0, 1},
         HandshakeCase{"Bit3Ignored", {WithXor({0xCB, 0x00})}, 0, 1},
         HandshakeCase{"AllSilentGivesNoAnswer", {{}, {}, {}, {}}, 1, 4},
-        HandshakeCase{"Bit2DiffersIsBadEcho",
-                      {{}, {}, {}, WithXor({0xF7, 0x00})}, 2, 4},
+        HandshakeCase{"Bit2DiffersIsBadEcho", {{}, {}, {}, WithXor({0xF7, 0x00})}, 2, 4},
         HandshakeCase{"LastRateDecides",
-                      {WithXor({0xC7, 0x00}), {0xD3, 0x00, 0x00}, {}, {0xF3, 0x00, 0x00}}, 3, 4},
+                      {WithXor({0xC7, 0x00}), {0xD3, 0x00, 0x00}, {}, {0xF3, 0x00, 0x00}},
+                      3,
+                      4},
         HandshakeCase{"TwoBytesIsNoAnswer", {{0xC3, 0x00}, {}, {}, {}}, 1, 4},
-        HandshakeCase{"FourBytesIsNoAnswer",
-                      {{0xC3, 0x00, 0xC3, 0x00}, {}, {}, {}}, 1, 4},
-        HandshakeCase{"BadXorAtThirdThenAnswer",
-                      {{}, {}, {0xE3, 0x01, 0xE3}, WithXor({0xF3, 0x10})}, 0, 4}),
+        HandshakeCase{"FourBytesIsNoAnswer", {{0xC3, 0x00, 0xC3, 0x00}, {}, {}, {}}, 1, 4},
+        HandshakeCase{
+            "BadXorAtThirdThenAnswer", {{}, {}, {0xE3, 0x01, 0xE3}, WithXor({0xF3, 0x10})}, 0, 4}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProtocolTest, HandshakeStopsAtRefusedRate) {
@@ -181,8 +181,13 @@ TEST_F(ProtocolTest, CommandNotAcceptedTenTimes) {
 }
 
 TEST_F(ProtocolTest, CommandRetriedThenAccepted) {
-    Script({{}, Ack(5, 0x00), {0x04, 0x80, 0x84}, {0x05, 0x80, 0x84}, {0x05, 0x80},
-            Ack(5, 0xFF), ResultFrame(8, kData)});
+    Script({{},
+            Ack(5, 0x00),
+            {0x04, 0x80, 0x84},
+            {0x05, 0x80, 0x84},
+            {0x05, 0x80},
+            Ack(5, 0xFF),
+            ResultFrame(8, kData)});
     Bytes buffer = kUntouched;
     EXPECT_EQ(Read(8, buffer), kLinkOk);
     EXPECT_EQ(log.FramesStartingWith(0x2E), 6);
@@ -279,25 +284,26 @@ INSTANTIATE_TEST_SUITE_P(
         FetchCase{"Ok", {ResultFrame(0x004, kData)}, 0, 1},
         FetchCase{"SumWrongEndsAtOnce", {BadSum(), ResultFrame(0x004, kData)}, 7, 1},
         FetchCase{"OtherAddressEndsAtOnce", {ResultFrame(0x104, kData)}, 8, 1},
-        FetchCase{"HighBitsOfByteThreeIgnored",
-                  {ResultFrame(0x004, kData, 0xFF, 0x00, 0xF8)}, 0, 1},
+        FetchCase{
+            "HighBitsOfByteThreeIgnored", {ResultFrame(0x004, kData, 0xFF, 0x00, 0xF8)}, 0, 1},
         FetchCase{"BadXorRetried", {BadXor(), BadXor(), ResultFrame(0x004, kData)}, 0, 3},
         FetchCase{"BadXorTenTimes", std::vector<Bytes>(10, BadXor()), 3, 10},
-        FetchCase{"SevenBytesRetried",
-                  {Bytes{1, 2, 3, 4, 5, 6, 7}, ResultFrame(0x004, kData)}, 0, 2},
-        FetchCase{"SevenBytesTenTimes", std::vector<Bytes>(10, Bytes{1, 2, 3, 4, 5, 6, 7}), 6,
-                  10},
+        FetchCase{
+            "SevenBytesRetried", {Bytes{1, 2, 3, 4, 5, 6, 7}, ResultFrame(0x004, kData)}, 0, 2},
+        FetchCase{"SevenBytesTenTimes", std::vector<Bytes>(10, Bytes{1, 2, 3, 4, 5, 6, 7}), 6, 10},
         FetchCase{"SilentTenTimes", kTenSilent, 6, 10},
         FetchCase{"TooShortTenTimes", std::vector<Bytes>(10, Bytes{0x05, 0x80, 0x00}), 6, 10},
         FetchCase{"NotReadyThenReady",
                   {Bytes{0x05, 0x00, 0x05}, Bytes{0x05, 0x00, 0x05}, ResultFrame(0x004, kData)},
-                  0, 3},
+                  0,
+                  3},
         FetchCase{"LastShortAnswerDecides",
                   {Bytes{0x05, 0x80, 0x85}, Bytes{0x05, 0x80, 0x85}, Bytes{0x05, 0x80, 0x85},
                    Bytes{0x05, 0x80, 0x85}, Bytes{0x05, 0x80, 0x85}, Bytes{0x05, 0x80, 0x85},
                    Bytes{0x05, 0x80, 0x85}, Bytes{0x05, 0x80, 0x85}, Bytes{0x05, 0x80, 0x85},
                    Bytes{0x05, 0x00, 0x85}},
-                  5, 10}),
+                  5,
+                  10}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProtocolTest, WriteVerifiedByResultFrame) {

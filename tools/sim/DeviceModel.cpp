@@ -20,17 +20,18 @@ void Answer(std::vector<std::uint8_t>& answers, std::initializer_list<std::uint8
 // The length of the frame that starts with these bytes; 0 when it cannot start a frame,
 // -1 when more bytes are needed to tell.
 int FrameLength(const std::vector<std::uint8_t>& bytes) {
-    if (bytes.empty())
-        return -1;
-    if (bytes[0] >= 0xC0)
-        return 2; // handshake
-    if (bytes.size() < 2)
-        return -1;
+    if (bytes.empty()) return -1;
+    if (bytes[0] >= 0xC0) return 2; // handshake
+    if (bytes.size() < 2) return -1;
     switch (bytes[1]) {
-    case 0x6E: return 9;
-    case 0x2E: return 5;
-    case 0x80: return 3;
-    default: return 0;
+    case 0x6E:
+        return 9;
+    case 0x2E:
+        return 5;
+    case 0x80:
+        return 3;
+    default:
+        return 0;
     }
 }
 
@@ -66,8 +67,7 @@ bool DeviceModel::Hits(SimFault fault) {
         hit = true;
     else if (rule.probability > 0.0)
         hit = std::uniform_real_distribution<double>(0.0, 1.0)(random_) < rule.probability;
-    if (hit)
-        ++stats_.faultsInjected;
+    if (hit) ++stats_.faultsInjected;
     return hit;
 }
 
@@ -76,8 +76,7 @@ void DeviceModel::Receive(const std::uint8_t* data, int count, int lineRate,
     pending_.insert(pending_.end(), data, data + count);
     while (!dropped_) {
         const int length = FrameLength(pending_);
-        if (length < 0 || static_cast<int>(pending_.size()) < length)
-            return;
+        if (length < 0 || static_cast<int>(pending_.size()) < length) return;
         if (length == 0) { // not the start of any frame: look for one further on
             pending_.erase(pending_.begin());
             continue;
@@ -102,8 +101,7 @@ void DeviceModel::Frame(const std::uint8_t* frame, int length, int lineRate,
         return;
     }
     // At any other rate than its own the unit hears only noise.
-    if (lineRate != config_.rate || Xor(frame, length) != 0)
-        return;
+    if (lineRate != config_.rate || Xor(frame, length) != 0) return;
     if (length == 3)
         Fetch(frame, answers);
     else
@@ -132,15 +130,13 @@ void DeviceModel::Command(const std::uint8_t* frame, int length,
         Answer(answers, {line, 0x00, line});
         return;
     }
-    if (Hits(SimFault::NoAnswer))
-        return;
+    if (Hits(SimFault::NoAnswer)) return;
     const int address = ((frame[2] & 7) << 8) | frame[3];
     const bool write = length == 9;
     if (write) {
         std::uint8_t data[4];
         std::memcpy(data, frame + 4, 4);
-        if (Hits(SimFault::VerifyMismatch))
-            data[3] ^= 0xFF;
+        if (Hits(SimFault::VerifyMismatch)) data[3] ^= 0xFF;
         for (int i = 0; i < 4; ++i)
             memory_[(address + i) & 0x7FF] = data[i];
         ++stats_.writeCommands;
@@ -151,18 +147,15 @@ void DeviceModel::Command(const std::uint8_t* frame, int length,
     resultAddress_ = address;
     std::uint8_t ack[3] = {line, 0x80, 0};
     ack[2] = Xor(ack, 2);
-    if (Hits(SimFault::CorruptXor))
-        ack[2] ^= 0x01;
+    if (Hits(SimFault::CorruptXor)) ack[2] ^= 0x01;
     Answer(answers, {ack[0], ack[1], ack[2]});
 }
 
 void DeviceModel::Fetch(const std::uint8_t* frame, std::vector<std::uint8_t>& answers) {
     const std::uint8_t line = frame[0];
-    if (line != (config_.lineAddress & 0xFF))
-        return;
+    if (line != (config_.lineAddress & 0xFF)) return;
     ++stats_.fetches;
-    if (Hits(SimFault::NoAnswer))
-        return;
+    if (Hits(SimFault::NoAnswer)) return;
     const std::uint8_t notReady[3] = {line, 0x00, line};
     if (!haveResult_ || Hits(SimFault::NotReady)) {
         Answer(answers, {notReady[0], notReady[1], notReady[2]});
@@ -182,17 +175,14 @@ void DeviceModel::Fetch(const std::uint8_t* frame, std::vector<std::uint8_t>& an
     for (int i = 0; i < 4; ++i) {
         const int at = (a + i) & 0x7FF;
         r[5 + i] = memory_[at];
-        if (at == ImageMap::identifier && config_.consoleSide)
-            r[5 + i] |= 0x80;
+        if (at == ImageMap::identifier && config_.consoleSide) r[5 + i] |= 0x80;
     }
     unsigned sum = 0;
     for (int i = 3; i <= 8; ++i)
         sum += r[i];
     r[2] = static_cast<std::uint8_t>(255 - (sum & 0xFF));
-    if (Hits(SimFault::WrongSum))
-        r[2] ^= 0x01;
+    if (Hits(SimFault::WrongSum)) r[2] ^= 0x01;
     r[9] = Xor(r, 9);
-    if (Hits(SimFault::CorruptXor))
-        r[9] ^= 0x01;
+    if (Hits(SimFault::CorruptXor)) r[9] ^= 0x01;
     answers.insert(answers.end(), r, r + 10);
 }
