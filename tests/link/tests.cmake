@@ -4,3 +4,6 @@ torvik7_test(link_protocol_tests
 torvik7_test(link_session_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/SessionTest.cpp ${CMAKE_CURRENT_LIST_DIR}/LinkFakes.cpp
   LIBS torvik7_link torvik7_sim)
+torvik7_test(link_e2e_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/EndToEndTest.cpp ${CMAKE_CURRENT_LIST_DIR}/LinkFakes.cpp
+  LIBS torvik7_link torvik7_sim)
