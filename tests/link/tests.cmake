@@ -7,3 +7,6 @@ torvik7_test(link_session_tests
 torvik7_test(link_e2e_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/EndToEndTest.cpp ${CMAKE_CURRENT_LIST_DIR}/LinkFakes.cpp
   LIBS torvik7_link torvik7_sim)
+torvik7_test(link_sim_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/SimulatorTest.cpp ${CMAKE_CURRENT_LIST_DIR}/LinkFakes.cpp
+  LIBS torvik7_link torvik7_sim)
