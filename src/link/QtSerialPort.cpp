@@ -50,18 +50,25 @@ public:
         const auto start = Clock::now();
         const auto total = milliseconds(10 + capacity);
         int got = 0;
+        bool lastLook = false;
         for (;;) {
             if (port_.bytesAvailable() > 0) {
                 const qint64 n = port_.read(reinterpret_cast<char*>(buffer) + got, capacity - got);
                 if (n > 0) got += static_cast<int>(n);
             }
-            if (got >= capacity) return got;
-            const auto now = Clock::now();
-            if (now - start >= total) return got;
-            auto wait = std::chrono::ceil<milliseconds>(total - (now - start));
-            // After a byte, a gap of more than 1 ms ends the read: poll() waits at least the
-            // whole millisecond asked for.
-            if (got > 0 && wait > milliseconds(1)) wait = milliseconds(1);
+            if (got >= capacity || lastLook) return got;
+            const auto elapsed = Clock::now() - start;
+            milliseconds wait(0);
+            if (elapsed >= total) {
+                // A thread held up past the deadline still takes what the system queued in
+                // the meantime, as the platform's own read would: one more look, no wait.
+                lastLook = true;
+            } else {
+                wait = std::chrono::ceil<milliseconds>(total - elapsed);
+                // After a byte, a gap of more than 1 ms ends the read: poll() waits at least
+                // the whole millisecond asked for.
+                if (got > 0 && wait > milliseconds(1)) wait = milliseconds(1);
+            }
             if (!port_.waitForReadyRead(static_cast<int>(wait.count()))) {
                 if (NoteError()) return got;
                 if (got > 0 && port_.bytesAvailable() == 0) return got;

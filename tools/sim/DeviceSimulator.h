@@ -11,8 +11,8 @@
 //   sim.Stop();                        // also done by the destructor
 //
 // One thread of the simulator's own reads the requests and answers them as soon as they are
-// complete, so answers are on the line long before the protocol's 20 ms wait ends. All
-// members may be called from any thread.
+// complete, so answers are on the line long before the protocol's 20 ms wait ends; it never
+// waits for anything but the next request. All members may be called from any thread.
 #pragma once
 
 #include "DeviceModel.h"
@@ -57,8 +57,9 @@ public:
     bool LineDropped() const { return dropped_; }
 
     // For tests that drive the line without real waits: blocks until at least `frames`
-    // complete frames have been received and answered (or ignored), or the line dropped,
-    // or `timeoutMs` passed. True unless it timed out.
+    // complete frames have been received and answered (or ignored) and the last answer can
+    // be read on the port's side, or the line dropped, or `timeoutMs` passed. True unless it
+    // timed out. The port's owner must not read meanwhile.
     bool WaitFrames(long frames, int timeoutMs) const;
 
 private:
@@ -72,6 +73,7 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<bool> dropped_{false};
     long framesHandled_ = 0;
+    int deliveryTarget_ = -1; // port-side queue length once the last answer is across
     int master_ = -1;
     int slave_ = -1; // kept open so the master never reads EIO between the client's opens
     int wake_[2] = {-1, -1};
