@@ -10,3 +10,10 @@ torvik7_test(link_e2e_tests
 torvik7_test(link_sim_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/SimulatorTest.cpp ${CMAKE_CURRENT_LIST_DIR}/LinkFakes.cpp
   LIBS torvik7_link torvik7_sim)
+if(TARGET torvik7ctl)
+  torvik7_test(link_ctl_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/CtlTest.cpp
+    LIBS torvik7_sim)
+  target_compile_definitions(link_ctl_tests PRIVATE TORVIK7CTL="$<TARGET_FILE:torvik7ctl>")
+  add_dependencies(link_ctl_tests torvik7ctl)
+endif()
