@@ -42,7 +42,8 @@ int ScriptedPort::Read(std::uint8_t* buffer, int capacity) {
         answers.pop_front();
     }
     const int n = std::min<int>(capacity, static_cast<int>(answer.size()));
-    std::memcpy(buffer, answer.data(), n);
+    if (n > 0)
+        std::memcpy(buffer, answer.data(), n);
     log_.events.push_back("R " + std::to_string(n) + "/" + std::to_string(capacity));
     return n;
 }
