@@ -300,6 +300,24 @@ TEST_F(EndToEnd, LineDropsMidSession) {
     EXPECT_TRUE(sim.LineDropped());
 }
 
+TEST_F(EndToEnd, CableUnpluggedBetweenBlocks) {
+    StartSim();
+    view.onPump = [&](int pump) {
+        if (pump == 51) sim.DropLine();
+    };
+    SettingsRecord record = Defaults();
+    const SettingsRecord original = record;
+    EXPECT_EQ(ReadDevice(view, record, options), kSessionLinkFailed);
+    EXPECT_EQ(view.Texts(), (std::vector<std::string>{"ГРЕМУС не отвечает !"}));
+    EXPECT_EQ(std::memcmp(&record, &original, sizeof record), 0);
+    EXPECT_EQ(Lines(dump).size(), 200u);
+    EXPECT_FALSE(view.progressVisible);
+    // The terminal is gone: a new session cannot open it.
+    RecordingView again;
+    again.portName = view.portName;
+    EXPECT_EQ(ReadDevice(again, record, options), kSessionPortOpenFailed);
+}
+
 TEST_F(EndToEnd, MissingPort) {
     view.portName = "/dev/torvik7-no-such-port";
     SettingsRecord record{};

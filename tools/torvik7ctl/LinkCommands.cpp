@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
