@@ -24,8 +24,6 @@ public:
     int exec() override;
     void accept() override;
 
-    Ui::CAddLoopDlg& Controls() { return *m_ui; }
-
 private:
     void DoDataExchange(bool save);
 

@@ -59,9 +59,8 @@ void CCodes::CreateControls() {
         m_edits[i] = edits[i];
         // The labels take no mouse input, so a double-click on one reaches the page.
         m_labels[i]->setAttribute(Qt::WA_TransparentForMouseEvents);
-        // The limit is kept by refusing longer input rather than by cutting the text, so a
-        // code from a foreign file with digits above 9 is shown whole.
-        ddx::MakeDigitEdit(m_edits[i], kCodeDigits, false);
+        // A code from a foreign file with digits above 9 is shown whole.
+        ddx::MakeDigitEdit(m_edits[i], kCodeDigits);
     }
     m_ui->hint->setAttribute(Qt::WA_TransparentForMouseEvents);
     // The frame sits between the labels and the page; its double-clicks are the page's.

@@ -7,8 +7,7 @@
 
 namespace ddx {
 
-void MakeDigitEdit(QLineEdit* edit, int maxChars, bool truncate) {
-    if (truncate) edit->setMaxLength(maxChars);
+void MakeDigitEdit(QLineEdit* edit, int maxChars) {
     const QRegularExpression digits(QStringLiteral("[0-9]{0,%1}").arg(maxChars));
     edit->setValidator(new QRegularExpressionValidator(digits, edit));
 }

@@ -10,9 +10,9 @@ class QLineEdit;
 namespace ddx {
 
 // A field that takes the digits 0..9 only, at most maxChars of them: typed or pasted
-// letters and over-long text are refused whole. With truncate false the limit is kept by
-// the refusal alone, so a longer text set by the program is shown in full.
-void MakeDigitEdit(QLineEdit* edit, int maxChars, bool truncate = true);
+// letters and over-long text are refused whole, never cut to fit. The limit binds the
+// operator only, so a longer text the program shows (a foreign code) is shown in full.
+void MakeDigitEdit(QLineEdit* edit, int maxChars);
 
 // save: control into member, at most maxChars characters; otherwise member into control.
 void Text(bool save, QLineEdit* edit, QString& member, int maxChars);

@@ -63,7 +63,7 @@ void SingleExpand::OnSelectionChanged() {
     if (!current) return; // a deselection keeps the tree as it is
     for (QTreeWidgetItem* i = m_previous; i && !IsAncestorOrSelf(i, current); i = i->parent())
         i->setExpanded(false);
-    current->setExpanded(true);
+    if (current->childCount() > 0) current->setExpanded(true);
     m_previous = current;
 }
 
