@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
 
     QTabWidget sheet;
     sheet.setWindowTitle(QStringLiteral("Настройки ТОРВИК-7"));
-    sheet.resize(480, 420);
+    sheet.resize(560, 440);
     sheet.addTab(new QWidget, QStringLiteral("Общие"));
     sheet.addTab(new QWidget, QStringLiteral("Телефоны"));
     auto* loops = new Loops;
