@@ -75,12 +75,14 @@ bool CCodes::OnInitDialog() {
 }
 
 bool CCodes::DoDataExchange(bool save) {
+    if (!m_ui) return true;
     for (int i = 0; i < kTypeCount; ++i)
         ddx::Text(save, m_edits[i], m_codes[i], kCodeDigits);
     return true;
 }
 
 void CCodes::ShowCodes() {
+    if (!m_ui || !m_record) return;
     for (int i = 0; i < kTypeCount; ++i) {
         const std::int8_t* digits = m_record->eventCodes[i];
         m_codes[i] = QStringLiteral("%1%2%3").arg(digits[0]).arg(digits[1]).arg(digits[2]);
@@ -93,6 +95,7 @@ void CCodes::ShowCodes() {
 }
 
 bool CCodes::OnKillActive() {
+    if (!m_ui || !m_record) return true; // never shown: nothing typed
     for (int t = 1; t <= kTypeCount; ++t) {
         const QString whole = m_edits[t - 1]->text();
         std::int8_t* digits = m_record->eventCodes[t - 1];
@@ -121,7 +124,7 @@ void CCodes::RestoreDefaultCodes() {
                            "Вы уверены, что хотите восстановить \n коды событий для всех типов "
                            "шлейфов \n по умолчанию?",
                            MessageIcon::Question, MessageButtons::YesNo};
-    if (ThePlatform().ShowMessage(this, question) == MessageAnswer::No) return;
+    if (!m_record || ThePlatform().ShowMessage(this, question) == MessageAnswer::No) return;
     for (int t = 1; t <= kTypeCount; ++t) {
         const int code = DefaultEventCode(t);
         m_record->eventCodes[t - 1][0] = static_cast<std::int8_t>(code / 100);
@@ -132,6 +135,7 @@ void CCodes::RestoreDefaultCodes() {
 }
 
 int CCodes::TypeAt(const QPoint& point) const {
+    if (!m_ui) return 0;
     int column = -1;
     for (int c = 0; c < kColumns; ++c)
         if (m_labels[kRows * c]->mapTo(this, QPoint(0, 0)).x() <= point.x()) column = c;

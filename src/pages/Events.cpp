@@ -47,6 +47,7 @@ bool Events::OnInitDialog() {
 }
 
 void Events::FillGroupTree() {
+    if (!m_ui || !m_record) return;
     QTreeWidget* tree = m_ui->tree;
     tree->setUpdatesEnabled(false);
     auto* top = pagetree::MakeItem(QStringLiteral("Группы"), kTagGroups);
@@ -70,6 +71,7 @@ void Events::FillGroupTree() {
 }
 
 void Events::Rebuild(int g) {
+    if (!m_ui || !m_record) return;
     QTreeWidget* tree = m_ui->tree;
     {
         const QSignalBlocker block(tree);
@@ -84,6 +86,7 @@ void Events::Rebuild(int g) {
 // The top item is told by its own tag: its bit 16 is not among the group bits, and
 // taking it for a group would address a bitmap before the first one.
 int Events::SelectedGroup() const {
+    if (!m_ui || !m_record) return 0;
     const QTreeWidgetItem* item = pagetree::SelectedItem(m_ui->tree);
     if (!item) return 0;
     const std::uint32_t tag = pagetree::Tag(item);
@@ -93,8 +96,8 @@ int Events::SelectedGroup() const {
 }
 
 void Events::OnContextMenu() {
+    if (SelectedGroup() == 0) return;
     const QTreeWidgetItem* item = pagetree::SelectedItem(m_ui->tree);
-    if (!item || SelectedGroup() == 0) return;
     const bool isLoop = LoopField(pagetree::Tag(item)) != 0;
     std::vector<MenuItem> items;
     items.push_back({kAddLoops, QStringLiteral("Добавить шлейф в группу"), false});

@@ -56,6 +56,7 @@ QString Loops::TypeMenuText(int t) const {
 }
 
 void Loops::FillLoopTree() {
+    if (!m_ui || !m_record) return;
     QTreeWidget* tree = m_ui->tree;
     tree->setUpdatesEnabled(false);
     {
@@ -85,7 +86,7 @@ void Loops::FillLoopTree() {
 }
 
 void Loops::OnContextMenu() {
-    if (!pagetree::SelectedItem(m_ui->tree)) return;
+    if (!m_ui || !m_record || !pagetree::SelectedItem(m_ui->tree)) return;
     std::vector<MenuItem> items;
     items.reserve(kTypeCount);
     for (int t = 1; t <= kTypeCount; ++t)
@@ -109,7 +110,7 @@ bool Loops::Confirm(const QString& text) {
 }
 
 void Loops::AssignType(int t) {
-    if (t < 1 || t > kTypeCount) return;
+    if (t < 1 || t > kTypeCount || !m_ui || !m_record) return;
     QTreeWidgetItem* selected = pagetree::SelectedItem(m_ui->tree);
     if (!selected) return;
     const std::uint32_t tag = pagetree::Tag(selected);
