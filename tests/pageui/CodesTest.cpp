@@ -309,3 +309,19 @@ TEST_F(CodesTest, ForeignDigitsAreShownWholeAndKeptUntilEdited) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(NeverShownPagesTest, LeaveAndCommandsWithoutControlsDoNothing) {
+    ScriptedPlatform platform;
+    auto record = DefaultRecord();
+    const auto before = Bytes(*record);
+    CCodes codes;
+    codes.m_record = record.get();
+    EXPECT_TRUE(codes.OnKillActive());
+    codes.DecodeEventCode(QPoint(50, 50));
+    codes.RestoreDefaultCodes(); // asks, but has nothing to show
+    EXPECT_EQ(Bytes(*record), before);
+}
+
+} // namespace
