@@ -131,6 +131,7 @@ void Loops::AssignType(int t) {
     if (tag >= kTagRelays) return;
 
     if (loop != 0) {
+        if (loop > kLoopsPerExpander || unit >= kExpanderCount) return;
         m_record->loopTypes[kLoopsPerExpander * unit + loop - 1] = type;
     } else if (unit >= kExpanderCount) {
         if (unit - kExpanderCount >= kRelayCount) return;
