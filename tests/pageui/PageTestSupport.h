@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QTest>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -62,19 +63,20 @@ inline void LeftClick(QTreeWidget* tree, QTreeWidgetItem* item) {
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, r.center());
 }
 
-// A right-click as the platform delivers it: the press and release, then the context-menu
-// event. Returns nothing; the menu shows up in the scripted platform.
+// A right-click as the windowing system delivers it: press and release reach the window,
+// which turns the press into the context-menu event. The menu shows up in the scripted
+// platform.
 inline void RightClick(QTreeWidget* tree, QTreeWidgetItem* item) {
     QPoint pos(5, 5);
     if (item) {
         tree->scrollToItem(item);
         pos = tree->visualItemRect(item).center();
     }
-    QWidget* vp = tree->viewport();
-    QTest::mousePress(vp, Qt::RightButton, {}, pos);
-    QTest::mouseRelease(vp, Qt::RightButton, {}, pos);
-    QContextMenuEvent menu(QContextMenuEvent::Mouse, pos, vp->mapToGlobal(pos));
-    QApplication::sendEvent(vp, &menu);
+    QWidget* top = tree->window();
+    QWindow* window = top->windowHandle();
+    const QPoint inWindow = tree->viewport()->mapTo(top, pos);
+    QTest::mousePress(window, Qt::RightButton, {}, inWindow);
+    QTest::mouseRelease(window, Qt::RightButton, {}, inWindow);
     QApplication::processEvents();
 }
 
