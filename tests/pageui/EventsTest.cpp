@@ -24,6 +24,7 @@ protected:
     std::unique_ptr<SettingsRecord> record = DefaultRecord();
     Events page;
     int dialogsShown = 0;
+    bool dialogOpenedEmpty = true;
     QString dialogTitle, dialogCaption;
 
     void SetUp() override { ShowPage(page, *record); }
@@ -48,6 +49,9 @@ protected:
             dialogCaption = dialog->windowTitle();
             dialogTitle = dialog->findChild<QLabel*>("groupTitle")->text();
             auto* edit = dialog->findChild<QLineEdit*>("expander");
+            dialogOpenedEmpty = dialogOpenedEmpty && edit->text().isEmpty();
+            for (auto* box : dialog->findChildren<QCheckBox*>())
+                dialogOpenedEmpty = dialogOpenedEmpty && !box->isChecked();
             QTest::keyClicks(edit, input.expander);
             for (int l : input.loops)
                 QTest::mouseClick(dialog->findChild<QCheckBox*>(QStringLiteral("loop%1").arg(l)),
@@ -146,6 +150,18 @@ TEST_F(EventsTest, AddOrsTheTickedLoopsIntoTheGroup) {
     EXPECT_EQ(ExpandedTexts(tree()), (QStringList{"Группы", "Группа 3"}));
     EXPECT_EQ(group(3)->childCount(), 4);
     EXPECT_EQ(Selected(tree()), nullptr);
+}
+
+TEST_F(EventsTest, EveryAddOpensAFreshEmptyDialog) {
+    WhenDialogShows({"12", {1, 2, 3}});
+    Choose(group(4), Events::kAddLoops);
+    WhenDialogShows({"13", {8}});
+    Choose(group(4)->child(0), Events::kAddLoops);
+    EXPECT_EQ(dialogsShown, 2);
+    EXPECT_TRUE(dialogOpenedEmpty);
+    EXPECT_EQ(record->loopGroups[3][12], 0x07);
+    EXPECT_EQ(record->loopGroups[3][13], 0x80);
+    EXPECT_EQ(page.Caption(), "Группы шлейфов");
 }
 
 TEST_F(EventsTest, LastLoopOfLastExpanderInLastGroupIsTheLastBitOfTheBitmaps) {

@@ -33,6 +33,7 @@ protected:
 };
 
 TEST_F(LoopsTest, TreeHasExpandersLoopsAndRelaysInOrderWithTags) {
+    EXPECT_EQ(page.Caption(), "Шлейфы");
     ASSERT_EQ(tree()->topLevelItemCount(), 2);
     EXPECT_EQ(loopsTop()->text(0), "Шлейфы");
     EXPECT_EQ(relaysTop()->text(0), "Реле ПЦН");
