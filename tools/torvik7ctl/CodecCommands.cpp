@@ -1,7 +1,17 @@
 #include "Commands.h"
 
-int CmdDefaults(const Args&) { return kExitUsage; }
-int CmdEncode(const Args&) { return kExitUsage; }
-int CmdDecode(const Args&) { return kExitUsage; }
-int CmdShow(const Args&) { return kExitUsage; }
-int CmdDiff(const Args&) { return kExitUsage; }
+int CmdDefaults(const Args&) {
+    return kExitUsage;
+}
+int CmdEncode(const Args&) {
+    return kExitUsage;
+}
+int CmdDecode(const Args&) {
+    return kExitUsage;
+}
+int CmdShow(const Args&) {
+    return kExitUsage;
+}
+int CmdDiff(const Args&) {
+    return kExitUsage;
+}

@@ -33,7 +33,9 @@ void PrintUsage(FILE* out) {
 
 } // namespace
 
-void PrintError(const std::string& text) { std::fprintf(stderr, "torvik7ctl: %s\n", text.c_str()); }
+void PrintError(const std::string& text) {
+    std::fprintf(stderr, "torvik7ctl: %s\n", text.c_str());
+}
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -46,8 +48,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     for (const auto& c : kCommands) {
-        if (name == c.name)
-            return c.run(Args(argv + 2, argv + argc));
+        if (name == c.name) return c.run(Args(argv + 2, argv + argc));
     }
     PrintError("неизвестная команда '" + name + "' (см. torvik7ctl --help)");
     return kExitUsage;

@@ -1,0 +1,95 @@
+// A platform double for widget tests: records every message, menu, dialog and shell call,
+// and gives the answers a test queued. Installed for its lifetime.
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <QCoreApplication>
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+class ScriptedPlatform : public Platform {
+public:
+    struct ShownMessage {
+        QWidget* owner;
+        Message message;
+    };
+    struct ShownMenu {
+        QWidget* owner;
+        std::vector<MenuItem> items;
+        QPoint pos;
+    };
+
+    std::vector<ShownMessage> messages;
+    std::deque<MessageAnswer> answers; // when empty: Ok, or Yes for a question
+    std::vector<ShownMenu> menus;
+    std::deque<int> menuChoices; // when empty: 0 (menu dismissed)
+    std::deque<std::optional<FileChoice>> saveChoices, openChoices; // when empty: cancel
+    int saveDialogs = 0, openDialogs = 0;
+    std::vector<QString> shellOpened;
+    int shellResult = 0;
+    QPoint cursor{100, 100};
+    int pumps = 0;
+    // Runs inside a message box, as the operator would act while it is shown.
+    std::function<void(const Message&)> onMessage;
+    // Runs at every pump, with the count so far (for example to press "Стоп" at block k).
+    std::function<void(int)> onPump;
+
+    ScriptedPlatform() { SetPlatform(this); }
+    ~ScriptedPlatform() override { SetPlatform(nullptr); }
+
+    MessageAnswer ShowMessage(QWidget* owner, const Message& message) override {
+        messages.push_back({owner, message});
+        if (onMessage) onMessage(message);
+        if (!answers.empty()) {
+            const auto a = answers.front();
+            answers.pop_front();
+            return a;
+        }
+        return message.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
+    }
+    std::optional<FileChoice> SaveFileDialog(QWidget*) override {
+        ++saveDialogs;
+        return take(saveChoices);
+    }
+    std::optional<FileChoice> OpenFileDialog(QWidget*) override {
+        ++openDialogs;
+        return take(openChoices);
+    }
+    int ShellOpen(const QString& path) override {
+        shellOpened.push_back(path);
+        return shellResult;
+    }
+    QPoint CursorPos() override { return cursor; }
+    int TrackPopupMenu(QWidget* owner, const std::vector<MenuItem>& items,
+                       const QPoint& pos) override {
+        menus.push_back({owner, items, pos});
+        if (menuChoices.empty()) return 0;
+        const int id = menuChoices.front();
+        menuChoices.pop_front();
+        return id;
+    }
+    void PumpMessages() override {
+        ++pumps;
+        if (onPump) onPump(pumps);
+        QCoreApplication::processEvents();
+    }
+
+    // The texts of all messages shown so far, in order.
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> t;
+        for (const auto& m : messages)
+            t.push_back(m.message.text);
+        return t;
+    }
+
+private:
+    static std::optional<FileChoice> take(std::deque<std::optional<FileChoice>>& q) {
+        if (q.empty()) return std::nullopt;
+        auto c = q.front();
+        q.pop_front();
+        return c;
+    }
+};
