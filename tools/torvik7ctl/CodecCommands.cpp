@@ -321,9 +321,10 @@ int WriteImage(const std::string& path, const DeviceImage& image) {
 
 // Standard output that could not take the whole text (a full disk, a closed pipe).
 int FinishOutput() {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        return FileError("стандартный вывод", Reason("ошибка записи", errno), kExitIo);
-    return kExitOk;
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return kExitOk;
+    const int error = errno != 0 ? errno : EIO;
+    return FileError("стандартный вывод", Reason("ошибка записи", error), kExitIo);
 }
 
 // ---------------------------------------------------------------- fields in words
