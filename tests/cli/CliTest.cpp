@@ -790,4 +790,31 @@ TEST_F(Cli, JsonOfHostileRecordsParses) {
     }
 }
 
+// Random device images through decode, then show, show --json and diff of the result:
+// whatever a device holds, every command finishes with its normal status.
+TEST_F(Cli, RandomImagesThroughEveryCommand) {
+    const std::string defaults = SaveRecord("d.stg", Defaults());
+    DeviceImage image{};
+    for (int i = 0; i < 10; ++i) {
+        FillRandom<kImageSize>(image.data());
+        WriteBytes(Path("in.bin"), ToBytes(image));
+        ASSERT_EQ(Ctl({"decode", Path("in.bin"), "--base", defaults, "-o", Path("r.stg")}).status,
+                  0);
+        const CtlRun text = Ctl({"show", Path("r.stg")});
+        EXPECT_EQ(text.status, 0) << text.err;
+        // The decoder gives every loop a type of 1..16: nothing to flag there.
+        EXPECT_EQ(text.out.find("Недопустимые типы шлейфов"), std::string::npos);
+        EXPECT_EQ(Ctl({"show", Path("r.stg"), "--json"}).status, 0);
+        const CtlRun diff = Ctl({"diff", defaults, Path("r.stg")});
+        EXPECT_EQ(diff.status, 1) << diff.err;
+        const Bytes decoded = ReadBytes(Path("r.stg"));
+        const std::string account(decoded.begin() + 189, decoded.begin() + 193);
+        EXPECT_TRUE(HasLine(diff.out, "Адрес ПЕНКО-РС: нет → " + account) ||
+                    HasLine(diff.out, "Адрес ПЕНКО-РС: нет → " + account +
+                                          " — недопустимое значение (только цифры)"))
+            << diff.out;
+        EXPECT_EQ(Ctl({"encode", Path("r.stg"), "-o", Path("r.bin")}).status, 0);
+    }
+}
+
 } // namespace
