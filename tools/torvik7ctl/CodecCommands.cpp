@@ -286,6 +286,9 @@ int WriteImage(const std::string& path, const DeviceImage& image) {
     if (exists && !S_ISREG(existing.st_mode)) {
         const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) return FileError(path, Reason("не удалось открыть", errno), kExitIo);
+        // Opened without waiting (a pipe without a reader fails at once); the writes
+        // themselves wait for a slow reader.
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         int error = WriteAll(fd, image.data(), image.size()) ? 0 : errno;
         if (::close(fd) != 0 && error == 0) error = errno;
         return error == 0 ? 0 : FileError(path, Reason("ошибка записи", error), kExitIo);
