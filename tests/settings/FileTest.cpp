@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <random>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -159,6 +161,30 @@ TEST_F(SettingsFileTest, AFailedSaveKeepsThePreviousFileWhole) {
         ++entries;
     }
     EXPECT_EQ(entries, 1);
+}
+
+TEST_F(SettingsFileTest, ADiskThatFillsMidWriteLeavesTheOldFile) {
+    // A file-size limit below 1800 bytes makes the write stop part-way, like a full disk.
+    const auto path = Path("full.stg");
+    const auto old = Random(13);
+    ASSERT_TRUE(SaveSettingsFile(path, old).ok());
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto result = SaveSettingsFile(path, Random(14));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(result.status, FileStatus::WriteFailed);
+    EXPECT_EQ(result.errorNumber, EFBIG);
+    EXPECT_EQ(result.message,
+              std::to_string(EFBIG) + " : System error(debugging info).\n in: SaveForm();");
+    SettingsRecord back{};
+    ASSERT_TRUE(LoadSettingsFile(path, back).ok());
+    EXPECT_EQ(0, std::memcmp(&back, &old, sizeof old));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}), 1);
 }
 
 TEST_F(SettingsFileTest, FoldersAndDevicesAreNoSettingsFiles) {
