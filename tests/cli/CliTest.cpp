@@ -160,6 +160,13 @@ TEST_F(Cli, NoCommandIsAUsageError) {
     const CtlRun run = Ctl({});
     EXPECT_EQ(run.status, 64);
     EXPECT_NE(run.err.find("Использование: torvik7ctl КОМАНДА"), std::string::npos);
+    EXPECT_EQ(run.out, "");
+
+    const CtlRun help = Ctl({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Использование: torvik7ctl КОМАНДА", 0), 0u);
+    EXPECT_NE(help.out.find("74 - ошибка чтения или записи"), std::string::npos);
+    EXPECT_EQ(help.err, "");
 }
 
 TEST_F(Cli, HelpOnEveryCommand) {
