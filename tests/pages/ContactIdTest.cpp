@@ -214,6 +214,17 @@ TEST(TypeDescription, TypeOutsideTheRangeIsNamedAsSuch) {
     }
 }
 
+TEST(TypeDescription, WithoutARecordNamesTheProcessRecord) {
+    SettingsRecord& r = TheSettings();
+    const SettingsRecord saved = r;
+    SetCode(r, 2, 6, 0, 2);
+    EXPECT_EQ(TypeDescription(2), "Периодический тест");
+    SetCode(r, 2, 1, 2, 4);
+    EXPECT_EQ(TypeDescription(2), "Код события : 124");
+    EXPECT_EQ(TypeDescription(0), "Тип 0 (недопустимый)");
+    r = saved;
+}
+
 // Digits that a foreign file or device may bring: never folded into a neighbouring code,
 // always shown with their value.
 TEST(TypeDescription, DigitsOutsideZeroToNineAreShownNotAliased) {
