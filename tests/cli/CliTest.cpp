@@ -691,7 +691,8 @@ TEST_F(Cli, AnUnterminatedStringStaysInItsField) {
 TEST_F(Cli, ForeignBytesInStringsAreShownEscaped) {
     SettingsRecord r = Defaults();
     std::memcpy(r.phoneNumbers[0], "12\x1b[2J\xff", 8);
-    const CtlRun run = Ctl({"show", SaveRecord("r.stg", r)});
+    const CtlRun run = Ctl({"show", SaveRecord("r\x1b.stg", r)});
+    EXPECT_TRUE(HasLine(run.out, "Файл настроек: " + Path("r\\x1B.stg")));
     EXPECT_TRUE(HasLine(run.out, "  1: 12\\x1B[2J\\xFF — недопустимое значение (только цифры)"))
         << run.out;
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos);

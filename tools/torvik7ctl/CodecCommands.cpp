@@ -344,20 +344,37 @@ Shown Invalid(const std::string& value, const std::string& range) {
     return {value + " — " + kInvalid + " (" + range + ")", false};
 }
 
-// A string field within its own width: printable characters as they are, anything else
-// as \xNN, so a foreign byte is visible and the terminal is safe.
-template <std::size_t N> std::string Visible(const char (&field)[N]) {
+// Printable ASCII as it is, any other byte as \xNN, so a foreign byte is visible and the
+// terminal is safe.
+std::string VisibleBytes(std::string_view text) {
     std::string out;
-    const std::size_t length = FieldLength(field);
-    for (std::size_t i = 0; i < length; ++i) {
-        const auto c = static_cast<unsigned char>(field[i]);
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
         if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += static_cast<char>(c);
+            out += ch;
         } else {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\x%02X", c);
             out += buf;
         }
+    }
+    return out;
+}
+
+// A string field within its own width.
+template <std::size_t N> std::string Visible(const char (&field)[N]) {
+    return VisibleBytes(std::string_view(field, FieldLength(field)));
+}
+
+// A file name for the terminal: UTF-8 names as they are, control characters escaped.
+std::string VisiblePath(const std::string& path) {
+    std::string out;
+    for (const char ch : path) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F)
+            out += VisibleBytes(std::string_view(&ch, 1));
+        else
+            out += ch;
     }
     return out;
 }
@@ -583,7 +600,7 @@ void Line(const std::string& label, const Shown& s, const char* indent = "") {
 }
 
 void ShowText(const std::string& path, const SettingsRecord& r) {
-    std::printf("Файл настроек: %s\n\n", path.c_str());
+    std::printf("Файл настроек: %s\n\n", VisiblePath(path).c_str());
 
     std::printf("Телефоны:\n");
     for (int k = 0; k < kPhoneCount; ++k)
