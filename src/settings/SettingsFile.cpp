@@ -72,7 +72,7 @@ bool Locked(int fd, int how) {
 // A device node or a pipe has no content to replace: it is written in place, and a
 // failing write (a full device) is reported like any other.
 FileResult SaveInPlace(const std::string& path, const SettingsRecord& record) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return Failure(FileStatus::OpenFailed, errno, "SaveForm");
     // Non-blocking only for the open: a slow reader of a pipe must not turn into EAGAIN.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
