@@ -5,5 +5,9 @@ namespace {
 Platform* g_installed = nullptr;
 }
 
-Platform& ThePlatform() { return *g_installed; }
-void SetPlatform(Platform* platform) { g_installed = platform; }
+Platform& ThePlatform() {
+    return *g_installed;
+}
+void SetPlatform(Platform* platform) {
+    g_installed = platform;
+}
