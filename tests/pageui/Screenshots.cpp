@@ -1,12 +1,16 @@
 // Renders the loop types, loop groups and event codes tabs as the settings sheet shows
 // them, into PNG files for the documentation:
 //   pages_screenshots <output-dir>
+#include "pages/AddLoopDlg.h"
 #include "pages/Codes.h"
 #include "pages/Events.h"
 #include "pages/Loops.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTabWidget>
 #include <QTreeWidget>
 
@@ -67,5 +71,16 @@ int main(int argc, char** argv) {
     bool ok = Save(sheet, *loops, out.filePath(QStringLiteral("tab3-loops.png")));
     ok = Save(sheet, *events, out.filePath(QStringLiteral("tab4-groups.png"))) && ok;
     ok = Save(sheet, *codes, out.filePath(QStringLiteral("tab5-codes.png"))) && ok;
-    return ok ? 0 : 1;
+
+    CAddLoopDlg dialog;
+    dialog.findChild<QLabel*>(QStringLiteral("groupTitle"))->setText(QStringLiteral("Группа 1"));
+    dialog.findChild<QLineEdit*>(QStringLiteral("expander"))->setText(QStringLiteral("12"));
+    dialog.findChild<QCheckBox*>(QStringLiteral("loop3"))->setChecked(true);
+    dialog.findChild<QCheckBox*>(QStringLiteral("loop4"))->setChecked(true);
+    dialog.show();
+    QApplication::processEvents();
+    const QString dialogPath = out.filePath(QStringLiteral("add-loop.png"));
+    const bool dialogOk = dialog.grab().save(dialogPath);
+    std::printf("%s %s\n", dialogOk ? "wrote" : "could not write", qPrintable(dialogPath));
+    return ok && dialogOk ? 0 : 1;
 }
