@@ -28,7 +28,11 @@ void PrintUsage(FILE* out) {
     std::fprintf(out, "Использование: torvik7ctl КОМАНДА [ПАРАМЕТРЫ]\n\nКоманды:\n");
     for (const auto& c : kCommands)
         std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
-    std::fprintf(out, "\nСправка по команде: torvik7ctl КОМАНДА --help\n");
+    std::fprintf(out, "\nСправка по команде: torvik7ctl КОМАНДА --help\n"
+                      "\nКоды завершения: 0 - успешно, 1 - diff: файлы различаются,\n"
+                      "64 - ошибка в командной строке, 65 - вход не является файлом настроек\n"
+                      "или образом памяти (неверный размер), 74 - ошибка чтения или записи.\n"
+                      "read и write завершаются кодом результата обмена с прибором.\n");
 }
 
 } // namespace
