@@ -10,6 +10,7 @@
 #include <regex>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -132,7 +133,22 @@ public:
         auto port = std::make_unique<QtSerialPort>();
         QSerialPort& q = port->q();
         q.setPortName(QString::fromStdString(systemName));
-        if (!q.open(QIODevice::ReadWrite)) {
+#ifdef Q_OS_UNIX
+        // Qt applies its own flow control when it opens a port; tell it the port's own first.
+        // The look stays open until Qt has the port, so it is never the last close (which
+        // would drop the control lines).
+        const int look = ::open(systemName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios before{};
+        if (look >= 0 && ::tcgetattr(look, &before) == 0)
+            q.setFlowControl((before.c_cflag & CRTSCTS)          ? QSerialPort::HardwareControl
+                             : (before.c_iflag & (IXON | IXOFF)) ? QSerialPort::SoftwareControl
+                                                                 : QSerialPort::NoFlowControl);
+        const bool opened = q.open(QIODevice::ReadWrite);
+        if (look >= 0) ::close(look);
+#else
+        const bool opened = q.open(QIODevice::ReadWrite);
+#endif
+        if (!opened) {
             opening.outcome = PortOpenOutcome::CannotOpen;
             opening.reason = ReasonFor(q, systemName);
             return opening;

@@ -318,6 +318,31 @@ TEST_F(EndToEnd, CableUnpluggedBetweenBlocks) {
     EXPECT_EQ(ReadDevice(again, record, options), kSessionPortOpenFailed);
 }
 
+TEST_F(EndToEnd, PortKeepsItsFlowControl) {
+    StartSim();
+    {
+        const int fd = ::open(view.portName.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        termios t{};
+        ASSERT_EQ(::tcgetattr(fd, &t), 0);
+        t.c_cflag |= CRTSCTS;
+        ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
+        ::close(fd);
+    }
+    bool hardware = false;
+    view.onPump = [&](int pump) {
+        if (pump != 3) return;
+        const int fd = ::open(view.portName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios t{};
+        hardware = fd >= 0 && ::tcgetattr(fd, &t) == 0 && (t.c_cflag & CRTSCTS);
+        if (fd >= 0) ::close(fd);
+        TransferRunning = 0;
+    };
+    SettingsRecord record{};
+    EXPECT_EQ(ReadDevice(view, record, options), kSessionStopped);
+    EXPECT_TRUE(hardware);
+}
+
 TEST_F(EndToEnd, MissingPort) {
     view.portName = "/dev/torvik7-no-such-port";
     SettingsRecord record{};
