@@ -42,8 +42,7 @@ int ScriptedPort::Read(std::uint8_t* buffer, int capacity) {
         answers.pop_front();
     }
     const int n = std::min<int>(capacity, static_cast<int>(answer.size()));
-    if (n > 0)
-        std::memcpy(buffer, answer.data(), n);
+    if (n > 0) std::memcpy(buffer, answer.data(), n);
     log_.events.push_back("R " + std::to_string(n) + "/" + std::to_string(capacity));
     return n;
 }
