@@ -59,7 +59,8 @@ public:
     explicit TerminalView(std::string port) : port_(std::move(port)), tty_(::isatty(2)) {}
     ~TerminalView() override { EndLine(); }
 
-    std::string PortName() override { return SystemPortName(port_); }
+    // The name as the operator gave it: messages show "COM3", the opener finds /dev/ttyS2.
+    std::string PortName() override { return port_; }
     void SetStatus(const std::string& text) override { status_ = text; }
     void SetProgress(int percent) override {
         percent_ = percent;
