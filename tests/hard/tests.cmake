@@ -1,0 +1,9 @@
+# Hardening: the fault campaign (one ctest entry for the whole table, so its summary covers
+# every case), file faults, and the soak program (built, not run by ctest).
+add_executable(fault_campaign_tests
+  ${CMAKE_CURRENT_LIST_DIR}/FaultCampaign.cpp
+  ${CMAKE_SOURCE_DIR}/tests/link/LinkFakes.cpp)
+target_link_libraries(fault_campaign_tests PRIVATE torvik7_link torvik7_sim GTest::gtest)
+target_include_directories(fault_campaign_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+add_test(NAME fault_campaign COMMAND fault_campaign_tests)
+set_tests_properties(fault_campaign PROPERTIES TIMEOUT 600)
