@@ -7,3 +7,7 @@ target_link_libraries(fault_campaign_tests PRIVATE torvik7_link torvik7_sim GTes
 target_include_directories(fault_campaign_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 add_test(NAME fault_campaign COMMAND fault_campaign_tests)
 set_tests_properties(fault_campaign PROPERTIES TIMEOUT 600)
+
+torvik7_test(hard_file_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/FileFaultTest.cpp
+  LIBS torvik7_settings)
