@@ -11,3 +11,7 @@ set_tests_properties(fault_campaign PROPERTIES TIMEOUT 600)
 torvik7_test(hard_file_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/FileFaultTest.cpp
   LIBS torvik7_settings)
+
+# The soak program: scripts/soak builds and runs it; ctest does not.
+add_executable(torvik7_soak ${CMAKE_CURRENT_LIST_DIR}/Soak.cpp)
+target_link_libraries(torvik7_soak PRIVATE torvik7_link torvik7_sim)
