@@ -1,5 +1,7 @@
 // Any file an operator may open: load it as settings, then do with the record what the
-// utility does with a loaded file (describe its types, encode it for a device).
+// utility does with a loaded file (describe its types, encode it for a device) and what
+// torvik7ctl show prints of it, as text and as JSON.
+#include "ShowFormat.h"
 #include "pages/ContactIdTable.h"
 #include "settings/DeviceImage.h"
 #include "settings/SettingsFile.h"
@@ -8,6 +10,36 @@
 #include <cstring>
 #include <string>
 #include <unistd.h>
+
+namespace {
+
+// Whatever a file holds, what show prints is UTF-8 with no control character but the line
+// feed: a foreign byte never reaches the terminal or a JSON reader raw.
+bool PlainUtf8(const std::string& s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t extra = 0;
+        if (c < 0x80) {
+            if ((c < 0x20 && c != '\n') || c == 0x7F) return false;
+        } else if ((c & 0xE0) == 0xC0 && c >= 0xC2) {
+            extra = 1;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+        } else if ((c & 0xF8) == 0xF0 && c <= 0xF4) {
+            extra = 3;
+        } else {
+            return false;
+        }
+        if (i + extra >= s.size()) return false;
+        for (std::size_t k = 1; k <= extra; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string path = "/tmp/torvik7-fuzz-" + std::to_string(::getpid()) + ".stg";
@@ -36,5 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     DeviceImage image{};
     EncodeImage(record, image);
+
+    const std::string text = ShowText("settings.stg", record);
+    const std::string json = ShowJson("settings.stg", record);
+    if (!PlainUtf8(text) || !PlainUtf8(json)) __builtin_trap();
+    if (json.front() != '{' || json.substr(json.size() - 2) != "}\n") __builtin_trap();
+    if (Items(record).size() != Items(SettingsRecord{}).size()) __builtin_trap();
     return 0;
 }
