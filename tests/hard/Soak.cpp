@@ -8,6 +8,7 @@
 #include "link/LinkGlobals.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
+#include "link/TracingPort.h"
 #include "link/TransferSession.h"
 #include "platform/Pacer.h"
 
@@ -47,11 +48,14 @@ class CountingOpener final : public PortOpener {
 public:
     PortOpening Open(const std::string& name, PortOpenMode mode) override {
         PortOpening opening = SystemPortOpener().Open(name, mode);
+        if (opening.port && trace)
+            opening.port = std::make_unique<TracingPort>(std::move(opening.port), trace);
         if (opening.port)
             opening.port = std::make_unique<CountingPort>(std::move(opening.port), frames);
         return opening;
     }
     long frames = 0;
+    std::FILE* trace = nullptr; // every frame of the last session, when asked for
 };
 
 // No real waits: the wait for an answer lasts until the simulator has given it.
@@ -122,6 +126,13 @@ SettingsRecord RandomValidRecord(std::mt19937& rng) {
     return r;
 }
 
+std::string Told(const std::vector<std::string>& messages) {
+    std::string out;
+    for (const auto& m : messages)
+        out += " «" + m + "»";
+    return out;
+}
+
 int CountLines(const std::string& path) {
     std::ifstream in(path);
     int n = 0;
@@ -157,6 +168,9 @@ int main(int argc, char** argv) {
     SessionOptions options;
     options.pacer = &pacer;
     options.opener = &opener;
+    // TORVIK7_SOAK_TRACE=FILE: every frame of the current cycle goes to FILE, and the run
+    // stops at the first failed cycle so the file shows it.
+    const char* tracePath = std::getenv("TORVIK7_SOAK_TRACE");
     options.dumpPath = dump;
 
     const auto start = std::chrono::steady_clock::now();
@@ -166,20 +180,27 @@ int main(int argc, char** argv) {
                 "faults  frames  ms  result\n");
     for (int cycle = 1; cycle <= cycles; ++cycle) {
         const auto cycleStart = std::chrono::steady_clock::now();
-        // Each cycle: another rate, and each fault kind with its own small probability,
-        // low enough that the retries always win (a run of ten, or of five sessions' worth,
-        // is practically impossible).
+        // Each cycle: another rate, another draw of the simulator's generator, and each
+        // fault kind with its own small probability. The session gives up after 5 repeated
+        // transactions in a row for codes 7, 8 and 9, and those three kinds add up; with up
+        // to 0.02 each, five in a row at one block is about one in a million. The four kinds
+        // that spoil a fetch add up too, against 10 attempts: up to 0.08 each.
         config.rate = kRates[rng() % kRateCount];
+        config.seed = static_cast<unsigned>(rng());
         double p[kSimFaultCount];
         for (int f = 0; f < kSimFaultCount; ++f) {
             const bool sessionLevel = f >= static_cast<int>(SimFault::WrongSum);
-            p[f] = (rng() % 1000) / 1000.0 * (sessionLevel ? 0.05 : 0.15);
+            p[f] = (rng() % 1000) / 1000.0 * (sessionLevel ? 0.02 : 0.08);
             config.faults[f] = {.probability = p[f]};
         }
         sim.SetConfig(config);
         const SimStats before = sim.Stats();
         const long framesBefore = opener.frames;
 
+        if (tracePath) {
+            if (opener.trace) std::fclose(opener.trace);
+            opener.trace = std::fopen(tracePath, "w");
+        }
         const SettingsRecord settings = RandomValidRecord(rng);
         const DeviceImage old = sim.Memory();
         DeviceImage expected{};
@@ -191,7 +212,7 @@ int main(int argc, char** argv) {
         view.messages.clear();
         const int written = WriteDevice(view, settings, options);
         if (written != kSessionOk)
-            verdict = "write result " + std::to_string(written);
+            verdict = "write result " + std::to_string(written) + Told(view.messages);
         else if (sim.Memory() != expected)
             verdict = "device memory differs from the record written";
         else if (view.messages != std::vector<std::string>{"Настройки загружены успешно!"})
@@ -211,7 +232,7 @@ int main(int argc, char** argv) {
             again[0] = expected[0];
             again[4] = expected[4];
             if (read != kSessionOk)
-                verdict = "read result " + std::to_string(read);
+                verdict = "read result " + std::to_string(read) + Told(view.messages);
             else if (std::memcmp(&back, &want, sizeof back) != 0)
                 verdict = "record read differs from the device";
             else if (std::memcmp(&back, &settings, sizeof back) != 0)
@@ -234,7 +255,10 @@ int main(int argc, char** argv) {
         std::printf("%5d %6d   %.3f %.3f %.3f %.3f %.3f %.3f %.3f  %6ld %7ld %4lld  %s\n", cycle,
                     config.rate, p[0], p[1], p[2], p[3], p[4], p[5], p[6], cycleFaults, cycleFrames,
                     static_cast<long long>(ms), verdict.c_str());
-        if (verdict != "ok") ++failures;
+        if (verdict != "ok") {
+            ++failures;
+            if (tracePath) break;
+        }
     }
     const auto total = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::steady_clock::now() - start)
@@ -243,6 +267,7 @@ int main(int argc, char** argv) {
                 "%lld ms\n",
                 cycles, failures, faults, frames, static_cast<long long>(total));
     sim.Stop();
+    if (opener.trace) std::fclose(opener.trace);
     std::remove(dump.c_str());
     return failures == 0 ? 0 : 1;
 }
