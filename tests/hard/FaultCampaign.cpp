@@ -253,6 +253,8 @@ struct Outcome {
     std::string name;
     int result = -1;
     bool passed = false;
+    bool falseSuccess = false; // a failure reported as success
+    bool dataLost = false;     // a record, a dump or device memory not as it must be
 };
 std::vector<Outcome>& Outcomes() {
     static std::vector<Outcome> outcomes;
@@ -307,7 +309,10 @@ protected:
         sim.Stop();
         fs::remove(dump);
         const Case& c = GetParam();
-        Outcomes().push_back({GroupOf(c), c.name, result, !HasFailure()});
+        Outcome o{GroupOf(c), c.name, result, !HasFailure()};
+        o.falseSuccess = result == kSessionOk && expected != kSessionOk;
+        o.dataLost = dataFrom < 0 || Parts() > dataFrom;
+        Outcomes().push_back(o);
     }
 
     // Transactions that precede the one the fault strikes: in a write the two identity
@@ -419,8 +424,17 @@ protected:
     RecordingView view;
     SessionOptions options;
     fs::path dump;
+    static int Parts() {
+        return ::testing::UnitTest::GetInstance()
+            ->current_test_info()
+            ->result()
+            ->total_part_count();
+    }
+
     int result = -1;
-    int planned = 0; // faults the case means to strike, every one of them
+    int expected = -1;
+    int dataFrom = -1; // failures recorded before the data checks began
+    int planned = 0;   // faults the case means to strike, every one of them
 };
 
 TEST_P(FaultCampaign, NothingIsLostAndEveryOutcomeIsTold) {
@@ -455,6 +469,7 @@ TEST_P(FaultCampaign, NothingIsLostAndEveryOutcomeIsTold) {
     const SettingsRecord before = record;
     result = c.write ? WriteDevice(view, settings, options) : ReadDevice(view, record, options);
     const Expect e = Expected(c);
+    expected = e.result;
 
     EXPECT_EQ(result, e.result);
     // Each outcome told once, in its exact words; link errors as such.
@@ -482,6 +497,8 @@ TEST_P(FaultCampaign, NothingIsLostAndEveryOutcomeIsTold) {
         if (again.port) again.port->Close();
     }
 
+    // From here on every failure means data lost or changed.
+    dataFrom = Parts();
     const DeviceImage memory = sim.Memory();
     if (!c.write) {
         // The record changes only with a complete read, and then to what the device holds.
@@ -561,21 +578,30 @@ INSTANTIATE_TEST_SUITE_P(Cases, FaultCampaign, ::testing::ValuesIn(Campaign()),
 // The table at the end: cases and passes by group, then the totals.
 class SummaryPrinter : public ::testing::EmptyTestEventListener {
     void OnTestProgramEnd(const ::testing::UnitTest&) override {
-        std::map<std::string, std::pair<int, int>> groups;
-        int total = 0, passed = 0;
-        for (const Outcome& o : Outcomes()) {
-            auto& g = groups[o.group];
-            ++g.first;
-            ++total;
-            if (o.passed) {
-                ++g.second;
-                ++passed;
+        struct Counts {
+            int cases = 0, passed = 0, falseSuccess = 0, dataLost = 0;
+            void Add(const Outcome& o) {
+                ++cases;
+                passed += o.passed;
+                falseSuccess += o.falseSuccess;
+                dataLost += o.dataLost;
             }
+        };
+        std::map<std::string, Counts> groups;
+        Counts total;
+        for (const Outcome& o : Outcomes()) {
+            groups[o.group].Add(o);
+            total.Add(o);
         }
-        std::printf("\nFault campaign summary\n%-32s %6s %6s\n", "group", "cases", "passed");
+        const auto row = [](const std::string& name, const Counts& n) {
+            std::printf("%-28s %6d %6d %14d %10d\n", name.c_str(), n.cases, n.passed,
+                        n.falseSuccess, n.dataLost);
+        };
+        std::printf("\nFault campaign summary\n%-28s %6s %6s %14s %10s\n", "group", "cases",
+                    "passed", "false success", "data lost");
         for (const auto& [name, g] : groups)
-            std::printf("%-32s %6d %6d\n", name.c_str(), g.first, g.second);
-        std::printf("%-32s %6d %6d\n", "total", total, passed);
+            row(name, g);
+        row("total", total);
         for (const Outcome& o : Outcomes())
             if (!o.passed)
                 std::printf("FAILED: %s (session result %d)\n", o.name.c_str(), o.result);
