@@ -4,8 +4,7 @@ CPropertyPage::CPropertyPage(const QString& caption, QWidget* parent)
     : QWidget(parent), m_caption(caption) {}
 
 void CPropertyPage::EnsureCreated() {
-    if (m_created)
-        return;
+    if (m_created) return;
     m_created = true;
     CreateControls();
     OnInitDialog();
@@ -24,4 +23,6 @@ bool CPropertyPage::OnInitDialog() {
     return true;
 }
 
-bool CPropertyPage::DoDataExchange(bool) { return true; }
+bool CPropertyPage::DoDataExchange(bool) {
+    return true;
+}

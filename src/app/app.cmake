@@ -1,0 +1,40 @@
+# The desktop utility: everything but main() is the library torvik7_app, so the widget
+# tests and the screenshot tool build the very same window.
+set(app_dir ${CMAKE_CURRENT_LIST_DIR})
+set(res_dir ${CMAKE_SOURCE_DIR}/resources)
+
+add_library(torvik7_app STATIC
+  ${app_dir}/SetupApp.h ${app_dir}/SetupApp.cpp
+  ${app_dir}/SetupDlg.h ${app_dir}/SetupDlg.cpp
+  ${app_dir}/Devices.h ${app_dir}/Devices.cpp
+  ${app_dir}/PhoneNums.h ${app_dir}/PhoneNums.cpp
+  ${app_dir}/PageCopies.h ${app_dir}/PageCopies.cpp
+  ${app_dir}/PortList.h ${app_dir}/PortList.cpp
+  ${app_dir}/VirtualDevice.h ${app_dir}/VirtualDevice.cpp
+  ${res_dir}/SetupDlg.ui ${res_dir}/AboutDlg.ui ${res_dir}/Devices.ui ${res_dir}/PhoneNums.ui
+  ${res_dir}/resources.qrc
+)
+target_include_directories(torvik7_app PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(torvik7_app PUBLIC torvik7_platform torvik7_settings Qt6::Widgets
+  Qt6::SerialPort Qt6::Svg)
+
+if(TARGET torvik7_link)
+  target_link_libraries(torvik7_app PUBLIC torvik7_link)
+else()
+  # Until the device link is part of the build.
+  target_sources(torvik7_app PRIVATE ${app_dir}/LinkFallback.cpp)
+endif()
+
+if(TARGET torvik7_pages)
+  target_link_libraries(torvik7_app PUBLIC torvik7_pages)
+  target_compile_definitions(torvik7_app PRIVATE TORVIK7_HAS_PAGES=1)
+endif()
+
+# The simulator lives under tools/, which is configured after us: decide at generation.
+target_link_libraries(torvik7_app PUBLIC $<TARGET_NAME_IF_EXISTS:torvik7_sim>)
+target_compile_definitions(torvik7_app PRIVATE
+  $<$<TARGET_EXISTS:torvik7_sim>:TORVIK7_HAS_SIM=1>)
+
+add_executable(torvik7-setup ${app_dir}/main.cpp)
+target_link_libraries(torvik7-setup PRIVATE torvik7_app)
+install(TARGETS torvik7-setup RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
