@@ -31,6 +31,11 @@
 
 int SettingsShown = 0;
 
+// The icons are compiled into this static library; make sure the linker keeps them.
+static void InitAppResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
 CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::AboutDlg>()) {
     m_ui->setupUi(this);
@@ -84,6 +89,7 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     };
     m_helpFolders = {QCoreApplication::applicationDirPath(), QString()};
 
+    InitAppResources();
     m_ui->setupUi(this);
     m_stopButton = m_ui->stopButton;
     m_codesHelpButton = m_ui->codesHelpButton;

@@ -5,15 +5,18 @@
 #include <QLineEdit>
 
 LimitValidator::LimitValidator(QLineEdit* edit, bool digitsOnly)
-    : QValidator(edit), m_edit(edit), m_digitsOnly(digitsOnly) {}
+    : QValidator(edit), m_digitsOnly(digitsOnly), m_length(edit->text().size()) {
+    // The edit asks with the new text already in place, so remember the accepted length.
+    connect(edit, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_length = text.size(); });
+}
 
 QValidator::State LimitValidator::validate(QString& input, int&) const {
     if (m_digitsOnly) {
         for (const QChar c : input)
             if (c < u'0' || c > u'9') return Invalid;
     }
-    if (m_limit > 0 && input.size() > m_limit && input.size() > m_edit->text().size())
-        return Invalid;
+    if (m_limit > 0 && input.size() > m_limit && input.size() > m_length) return Invalid;
     return Acceptable;
 }
 
@@ -57,12 +60,20 @@ void Text(bool save, QLineEdit* edit, QString& value, int limit) {
     }
     if (limit > 0) SetEditLimit(edit, limit);
     // Setting the same text again would move the caret while the operator types.
-    if (edit->text() != value) edit->setText(value);
+    if (edit->text() == value) return;
+    // A stored text longer than the limit is shown whole; the edit must take it as valid
+    // input, or it would not refuse the next character typed past the limit.
+    LimitValidator* v = ValidatorOf(edit);
+    const int kept = v ? v->Limit() : 0;
+    if (v && kept > 0 && value.size() > kept) v->SetLimit(static_cast<int>(value.size()));
+    edit->setText(value);
+    if (v) v->SetLimit(kept);
 }
 
 void Check(bool save, QAbstractButton* button, int& value) {
     if (save) {
-        value = button->isChecked() ? 1 : 0;
+        // A stored value other than 0 and 1 that the box shows unchanged stays as it was.
+        if ((value != 0) != button->isChecked()) value = button->isChecked() ? 1 : 0;
         return;
     }
     const bool want = value != 0;
@@ -77,7 +88,9 @@ void Check(bool save, QAbstractButton* button, int& value) {
 
 void ListIndex(bool save, QComboBox* list, int& value) {
     if (save) {
-        value = list->currentIndex();
+        // A stored value the list has no entry for, left without a selection, stays.
+        const bool noEntry = value < 0 || value >= list->count();
+        if (!(list->currentIndex() == -1 && noEntry)) value = list->currentIndex();
         return;
     }
     list->setCurrentIndex(value >= 0 && value < list->count() ? value : -1);

@@ -28,8 +28,8 @@ public:
     State validate(QString& input, int& pos) const override;
 
 private:
-    QLineEdit* m_edit;
     bool m_digitsOnly;
+    qsizetype m_length;
     int m_limit = 0; // 0: no limit
 };
 
@@ -43,9 +43,11 @@ namespace ddx {
 
 // save: members <- controls; otherwise members -> controls.
 void Text(bool save, QLineEdit* edit, QString& value, int limit = 0);
-// Check state 0 or 1. Works for radio buttons one by one as well.
+// Check state 0 or 1. Works for radio buttons one by one as well. A member holding some
+// other non-zero value keeps it while the box stays checked.
 void Check(bool save, QAbstractButton* button, int& value);
-// Selected list index, -1 for none; an index the list does not have selects nothing.
+// Selected list index, -1 for none. An index the list does not have selects nothing, and
+// stays in the member while nothing gets selected.
 void ListIndex(bool save, QComboBox* list, int& value);
 // Index of the checked button of a group, -1 for none.
 void Radio(bool save, std::initializer_list<QAbstractButton*> group, int& value);

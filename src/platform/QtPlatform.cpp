@@ -46,7 +46,7 @@ class QtPlatform final : public Platform {
 public:
     MessageAnswer ShowMessage(QWidget* owner, const Message& message) override {
         QMessageBox box(owner);
-        box.setWindowTitle(message.caption.empty() ? QCoreApplication::applicationName()
+        box.setWindowTitle(message.caption.empty() ? QStringLiteral("torvik7-setup")
                                                    : QString::fromStdString(message.caption));
         box.setText(QString::fromStdString(message.text));
         box.setTextFormat(Qt::PlainText);
