@@ -20,8 +20,8 @@ inline constexpr int kSessionStopped = 5;
 inline constexpr int kSessionConsoleUnit = 10;
 
 struct SessionOptions {
-    Pacer* pacer = nullptr;          // nullptr: the real waits
-    PortOpener* opener = nullptr;    // nullptr: the system's serial ports
+    Pacer* pacer = nullptr;            // nullptr: the real waits
+    PortOpener* opener = nullptr;      // nullptr: the system's serial ports
     std::string dumpPath = "data.txt"; // read sessions only; recreated by every read
 };
 

@@ -20,8 +20,8 @@ struct FileChoice {
 };
 
 struct MenuItem {
-    int id = 0;       // returned when chosen; 0 is never a valid id
-    QString text;     // may hold "\t" to start a second column
+    int id = 0;   // returned when chosen; 0 is never a valid id
+    QString text; // may hold "\t" to start a second column
     bool separator = false;
 };
 

@@ -15,20 +15,20 @@ using DeviceImage = std::array<std::uint8_t, kImageSize>;
 
 // Where each setting lives in the device's memory.
 namespace ImageMap {
-inline constexpr int ownByte0 = 0;    // device-owned, put back by a write session
-inline constexpr int options = 1;     // option flag bits
-inline constexpr int dialCycles = 2;  // plain number
-inline constexpr int lineCheck = 3;   // minutes, or hours with bit 7, 0 = no check
-inline constexpr int identifier = 4;  // device-owned; bit 7 set on a console-side unit
-inline constexpr int account = 5;     // 2 bytes, four BCD digits
+inline constexpr int ownByte0 = 0;     // device-owned, put back by a write session
+inline constexpr int options = 1;      // option flag bits
+inline constexpr int dialCycles = 2;   // plain number
+inline constexpr int lineCheck = 3;    // minutes, or hours with bit 7, 0 = no check
+inline constexpr int identifier = 4;   // device-owned; bit 7 set on a console-side unit
+inline constexpr int account = 5;      // 2 bytes, four BCD digits
 inline constexpr int testInterval = 7; // binary 0..59
-inline constexpr int prefix = 8;      // 8 bytes of digit nibbles
-inline constexpr int phones = 16;     // 9 x 8 bytes of digit nibbles
-inline constexpr int numberArea = 8;  // bytes per number
-inline constexpr int dialPause = 88;  // seconds
-inline constexpr int fixedA = 90;     // 16 fixed bytes
+inline constexpr int prefix = 8;       // 8 bytes of digit nibbles
+inline constexpr int phones = 16;      // 9 x 8 bytes of digit nibbles
+inline constexpr int numberArea = 8;   // bytes per number
+inline constexpr int dialPause = 88;   // seconds
+inline constexpr int fixedA = 90;      // 16 fixed bytes
 inline constexpr int eventCodes = 106; // 16 x 2 bytes
-inline constexpr int fixedB = 138;    // 4 fixed bytes
+inline constexpr int fixedB = 138;     // 4 fixed bytes
 inline constexpr int relayTypes = 352; // 2 bytes of type nibbles
 inline constexpr int loopGroups = 768; // 1024 bytes, same order as the record
 inline constexpr int loopTypes = 1792; // 256 bytes of type nibbles

@@ -1,4 +1,195 @@
 #include "settings/SettingsFile.h"
-FileResult SaveSettingsFile(const std::string&, const SettingsRecord&) { return {}; }
-FileResult LoadSettingsFile(const std::string&, SettingsRecord&) { return {}; }
-std::string FileNameOf(const std::string& path) { return path; }
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string SystemError(int error, const char* where) {
+    return std::to_string(error) + " : System error(debugging info).\n in: " + where + "();";
+}
+
+FileResult Failure(FileStatus status, int error, const char* where) {
+    FileResult r;
+    r.status = status;
+    r.errorNumber = error;
+    r.message = SystemError(error, where);
+    return r;
+}
+
+// Writes all of `data`, going on after short writes and interruptions.
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Reads until `size` bytes or the end of the file; returns the count, -1 on error.
+ssize_t ReadUpTo(int fd, std::uint8_t* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// Another program that holds the file locked makes the operation fail, as an open
+// without sharing would.
+bool Locked(int fd, int how) {
+    return ::flock(fd, how | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+}
+
+// A device node or a pipe has no content to replace: it is written in place, and a
+// failing write (a full device) is reported like any other.
+FileResult SaveInPlace(const std::string& path, const SettingsRecord& record) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return Failure(FileStatus::OpenFailed, errno, "SaveForm");
+    const auto bytes = RecordBytes(record);
+    if (!WriteAll(fd, bytes.data(), bytes.size())) {
+        const int error = errno;
+        ::close(fd);
+        return Failure(FileStatus::WriteFailed, error, "SaveForm");
+    }
+    if (::close(fd) != 0) return Failure(FileStatus::WriteFailed, errno, "SaveForm");
+    return {};
+}
+
+} // namespace
+
+std::string FileNameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+FileResult SaveSettingsFile(const std::string& path, const SettingsRecord& record) {
+    // Replace what a link points to, not the link itself.
+    std::string target = path;
+    char resolved[PATH_MAX];
+    struct stat existing {};
+    const bool exists = ::stat(path.c_str(), &existing) == 0;
+    if (exists && ::realpath(path.c_str(), resolved) != nullptr) target = resolved;
+    if (exists && S_ISDIR(existing.st_mode))
+        return Failure(FileStatus::OpenFailed, EISDIR, "SaveForm");
+    if (exists && !S_ISREG(existing.st_mode)) return SaveInPlace(target, record);
+
+    if (exists) {
+        const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            const bool locked = Locked(fd, LOCK_EX);
+            ::close(fd);
+            if (locked) return Failure(FileStatus::OpenFailed, EWOULDBLOCK, "SaveForm");
+        }
+    }
+
+    // The new content is complete on disk before it takes the old file's place.
+    std::string temp = FolderOf(target) + "/." + FileNameOf(target) + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return Failure(FileStatus::OpenFailed, errno, "SaveForm");
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+
+    mode_t mode = 0;
+    if (exists) {
+        mode = existing.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd, mode);
+
+    const auto bytes = RecordBytes(record);
+    int error = 0;
+    if (!WriteAll(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+    if (error != 0) {
+        ::unlink(temp.c_str());
+        return Failure(FileStatus::WriteFailed, error, "SaveForm");
+    }
+    // Make the rename itself durable.
+    const int dir = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return {};
+}
+
+FileResult LoadSettingsFile(const std::string& path, SettingsRecord& record) {
+    // Non-blocking, so a pipe without a writer cannot hang the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return Failure(FileStatus::OpenFailed, errno, "LoadObject");
+
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return Failure(FileStatus::ReadFailed, error, "LoadObject");
+    }
+    if (S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return Failure(FileStatus::ReadFailed, EISDIR, "LoadObject");
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        FileResult r;
+        r.status = FileStatus::NotRegular;
+        r.message = "Файл '" + FileNameOf(path) +
+                    "' не является обычным файлом и не может содержать настройки.\n"
+                    "Настройки не изменены.";
+        return r;
+    }
+    if (Locked(fd, LOCK_SH)) {
+        ::close(fd);
+        return Failure(FileStatus::OpenFailed, EWOULDBLOCK, "LoadObject");
+    }
+
+    std::uint8_t buffer[kRecordSize];
+    const ssize_t n = ReadUpTo(fd, buffer, sizeof buffer);
+    const int error = errno;
+    ::close(fd);
+    if (n < 0) return Failure(FileStatus::ReadFailed, error, "LoadObject");
+    if (static_cast<std::size_t>(n) < kRecordSize) {
+        FileResult r;
+        r.status = FileStatus::TooShort;
+        r.fileSize = static_cast<long long>(info.st_size);
+        r.message = "Файл '" + FileNameOf(path) + "' не является файлом настроек: его размер " +
+                    std::to_string(r.fileSize) + " байт, а файл настроек занимает " +
+                    std::to_string(kRecordSize) + " байт.\nНастройки не изменены.";
+        return r;
+    }
+    std::memcpy(&record, buffer, kRecordSize);
+    FileResult r;
+    r.fileSize = static_cast<long long>(info.st_size);
+    return r;
+}

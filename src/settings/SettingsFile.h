@@ -12,13 +12,14 @@ enum class FileStatus {
     ReadFailed,  // read error after a successful open; record untouched
     WriteFailed, // write, sync, close or rename failed; the old file is intact
     TooShort,    // fewer than 1800 bytes; record untouched
+    NotRegular,  // a device node, pipe or socket: no settings there; record untouched
 };
 
 struct FileResult {
     FileStatus status = FileStatus::Ok;
-    int errorNumber = 0;      // the system's error number, 0 when none applies
-    long long fileSize = -1;  // size found by a load, when known
-    std::string message;      // the text to show the operator (UTF-8), empty on success
+    int errorNumber = 0;     // the system's error number, 0 when none applies
+    long long fileSize = -1; // size found by a load, when known
+    std::string message;     // the text to show the operator (UTF-8), empty on success
     bool ok() const { return status == FileStatus::Ok; }
 };
 

@@ -13,8 +13,7 @@ SettingsRecord& TheSettings() {
 }
 
 int DefaultEventCode(int type) {
-    if (type < 1 || type > kTypeCount)
-        return 0;
+    if (type < 1 || type > kTypeCount) return 0;
     return kDefaultCodes[type - 1];
 }
 

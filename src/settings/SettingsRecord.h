@@ -24,27 +24,27 @@ inline constexpr std::size_t kRecordSize = 1800;
 
 #pragma pack(push, 1)
 struct SettingsRecord {
-    char phoneNumbers[kPhoneCount][kPhoneSlot];         //    0  numbers 1..9, up to 15 digits
-    std::uint8_t reserved153[3];                         //  153
-    std::int32_t prefixEnabled;                          //  156  flag
-    char prefixNumber[20];                               //  160  up to 16 digits
-    std::int32_t pulseDialing;                           //  180  flag: 1 pulse, 0 tone
-    std::int8_t dialCycles;                              //  184  4..8
-    std::int8_t lineCheckPeriod;                         //  185  code 1..6
-    char testInterval[3];                                //  186  two digits and a terminator
-    char accountNumber[5];                               //  189  four digits and a terminator
-    std::int8_t protocol;                                //  194  1 DTMF, 2 FM
-    std::int8_t loopTypes[kLoopCount];                   //  195  type 1..16 of loop 8e+b
-    std::int8_t relayTypes[kRelayCount];                 //  707  type 1..16 of relays 1..4
+    char phoneNumbers[kPhoneCount][kPhoneSlot];           //    0  numbers 1..9, up to 15 digits
+    std::uint8_t reserved153[3];                          //  153
+    std::int32_t prefixEnabled;                           //  156  flag
+    char prefixNumber[20];                                //  160  up to 16 digits
+    std::int32_t pulseDialing;                            //  180  flag: 1 pulse, 0 tone
+    std::int8_t dialCycles;                               //  184  4..8
+    std::int8_t lineCheckPeriod;                          //  185  code 1..6
+    char testInterval[3];                                 //  186  two digits and a terminator
+    char accountNumber[5];                                //  189  four digits and a terminator
+    std::int8_t protocol;                                 //  194  1 DTMF, 2 FM
+    std::int8_t loopTypes[kLoopCount];                    //  195  type 1..16 of loop 8e+b
+    std::int8_t relayTypes[kRelayCount];                  //  707  type 1..16 of relays 1..4
     std::uint8_t loopGroups[kGroupCount][kExpanderCount]; // 711  bit b of [g][e]: loop 8e+b
-    std::int8_t eventCodes[kTypeCount][kCodeDigits];     // 1735  digit values, hundreds first
-    std::uint8_t reserved1783;                           // 1783
-    std::int32_t showLineFault;                          // 1784  flag
-    std::int32_t detectBusy;                             // 1788  flag
-    std::int32_t blindDialing;                           // 1792  flag: 0 waits for dial tone
-    std::int8_t dialPause;                               // 1796  seconds 1..59
-    std::int8_t pulseRatio;                              // 1797  0 "1,5", 1 "2"
-    std::uint8_t reserved1798[2];                        // 1798
+    std::int8_t eventCodes[kTypeCount][kCodeDigits];      // 1735  digit values, hundreds first
+    std::uint8_t reserved1783;                            // 1783
+    std::int32_t showLineFault;                           // 1784  flag
+    std::int32_t detectBusy;                              // 1788  flag
+    std::int32_t blindDialing;                            // 1792  flag: 0 waits for dial tone
+    std::int8_t dialPause;                                // 1796  seconds 1..59
+    std::int8_t pulseRatio;                               // 1797  0 "1,5", 1 "2"
+    std::uint8_t reserved1798[2];                         // 1798
 };
 #pragma pack(pop)
 

@@ -42,8 +42,7 @@ public:
 
     MessageAnswer ShowMessage(QWidget* owner, const Message& message) override {
         messages.push_back({owner, message});
-        if (onMessage)
-            onMessage(message);
+        if (onMessage) onMessage(message);
         if (!answers.empty()) {
             const auto a = answers.front();
             answers.pop_front();
@@ -67,16 +66,14 @@ public:
     int TrackPopupMenu(QWidget* owner, const std::vector<MenuItem>& items,
                        const QPoint& pos) override {
         menus.push_back({owner, items, pos});
-        if (menuChoices.empty())
-            return 0;
+        if (menuChoices.empty()) return 0;
         const int id = menuChoices.front();
         menuChoices.pop_front();
         return id;
     }
     void PumpMessages() override {
         ++pumps;
-        if (onPump)
-            onPump(pumps);
+        if (onPump) onPump(pumps);
         QCoreApplication::processEvents();
     }
 
@@ -90,8 +87,7 @@ public:
 
 private:
     static std::optional<FileChoice> take(std::deque<std::optional<FileChoice>>& q) {
-        if (q.empty())
-            return std::nullopt;
+        if (q.empty()) return std::nullopt;
         auto c = q.front();
         q.pop_front();
         return c;

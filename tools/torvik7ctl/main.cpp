@@ -28,12 +28,18 @@ void PrintUsage(FILE* out) {
     std::fprintf(out, "Использование: torvik7ctl КОМАНДА [ПАРАМЕТРЫ]\n\nКоманды:\n");
     for (const auto& c : kCommands)
         std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
-    std::fprintf(out, "\nСправка по команде: torvik7ctl КОМАНДА --help\n");
+    std::fprintf(out, "\nСправка по команде: torvik7ctl КОМАНДА --help\n"
+                      "\nКоды завершения: 0 - успешно, 1 - diff: файлы различаются,\n"
+                      "64 - ошибка в командной строке, 65 - вход не является файлом настроек\n"
+                      "или образом памяти (неверный размер), 74 - ошибка чтения или записи.\n"
+                      "read и write завершаются кодом результата обмена с прибором.\n");
 }
 
 } // namespace
 
-void PrintError(const std::string& text) { std::fprintf(stderr, "torvik7ctl: %s\n", text.c_str()); }
+void PrintError(const std::string& text) {
+    std::fprintf(stderr, "torvik7ctl: %s\n", text.c_str());
+}
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -46,8 +52,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     for (const auto& c : kCommands) {
-        if (name == c.name)
-            return c.run(Args(argv + 2, argv + argc));
+        if (name == c.name) return c.run(Args(argv + 2, argv + argc));
     }
     PrintError("неизвестная команда '" + name + "' (см. torvik7ctl --help)");
     return kExitUsage;

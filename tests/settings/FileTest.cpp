@@ -1,0 +1,225 @@
+#include "settings/SettingsFile.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("torvik7-files-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::permissions(dir, fs::perms::owner_all, ec);
+        fs::remove_all(dir, ec);
+    }
+    std::string Path(const char* name) const { return (dir / name).string(); }
+
+    static void WriteBytes(const std::string& path, std::size_t size, std::uint8_t fill) {
+        std::ofstream out(path, std::ios::binary);
+        std::vector<char> bytes(size, static_cast<char>(fill));
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    static std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    static SettingsRecord Random(unsigned seed) {
+        std::mt19937 rng(seed);
+        SettingsRecord r;
+        for (auto& b : RecordBytes(r))
+            b = static_cast<std::uint8_t>(rng());
+        return r;
+    }
+
+    fs::path dir;
+};
+
+TEST_F(SettingsFileTest, SaveThenLoadRestoresEveryByte) {
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        const auto r = Random(seed);
+        const auto path = Path("a.stg");
+        ASSERT_TRUE(SaveSettingsFile(path, r).ok());
+        EXPECT_EQ(fs::file_size(path), 1800u);
+        SettingsRecord back{};
+        ASSERT_TRUE(LoadSettingsFile(path, back).ok());
+        ASSERT_EQ(0, std::memcmp(&back, &r, sizeof r)) << seed;
+    }
+}
+
+TEST_F(SettingsFileTest, StaleDigitsBehindATerminatorAreKept) {
+    SettingsRecord r{};
+    std::memcpy(r.phoneNumbers[0], "123456789012345", 16);
+    FillDefaults(r);
+    const auto path = Path("stale.stg");
+    ASSERT_TRUE(SaveSettingsFile(path, r).ok());
+    const auto bytes = ReadBytes(path);
+    EXPECT_EQ(bytes[0], 0);
+    EXPECT_EQ(bytes[1], '2');
+    EXPECT_EQ(bytes[14], '5');
+}
+
+TEST_F(SettingsFileTest, SavingOverALongerFileTruncatesIt) {
+    const auto path = Path("long.stg");
+    WriteBytes(path, 5000, 0xAB);
+    const auto r = Random(3);
+    ASSERT_TRUE(SaveSettingsFile(path, r).ok());
+    EXPECT_EQ(fs::file_size(path), 1800u);
+}
+
+TEST_F(SettingsFileTest, LoadingALongerFileTakesItsFirst1800Bytes) {
+    const auto path = Path("older.stg");
+    const auto r = Random(4);
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(&r), sizeof r);
+        out << "trailing bytes of an older tool";
+    }
+    SettingsRecord back{};
+    const auto result = LoadSettingsFile(path, back);
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(0, std::memcmp(&back, &r, sizeof r));
+}
+
+TEST_F(SettingsFileTest, ShortFilesAreRefusedAndLeaveTheRecord) {
+    for (std::size_t size : {0u, 1u, 17u, 1799u}) {
+        const auto path = Path("short.stg");
+        WriteBytes(path, size, 0x33);
+        auto r = Random(5);
+        const auto before = r;
+        const auto result = LoadSettingsFile(path, r);
+        EXPECT_EQ(result.status, FileStatus::TooShort) << size;
+        EXPECT_EQ(result.fileSize, static_cast<long long>(size));
+        EXPECT_EQ(result.message, "Файл 'short.stg' не является файлом настроек: его размер " +
+                                      std::to_string(size) +
+                                      " байт, а файл настроек занимает 1800 байт.\n"
+                                      "Настройки не изменены.");
+        EXPECT_EQ(0, std::memcmp(&r, &before, sizeof r)) << size;
+    }
+}
+
+TEST_F(SettingsFileTest, OpenFailuresCarryTheSystemErrorNumber) {
+    auto r = Random(6);
+    const auto before = r;
+    const auto load = LoadSettingsFile(Path("missing.stg"), r);
+    EXPECT_EQ(load.status, FileStatus::OpenFailed);
+    EXPECT_EQ(load.errorNumber, ENOENT);
+    EXPECT_EQ(load.message, "2 : System error(debugging info).\n in: LoadObject();");
+    EXPECT_EQ(0, std::memcmp(&r, &before, sizeof r));
+
+    const auto save = SaveSettingsFile(Path("no/such/folder/x.stg"), r);
+    EXPECT_EQ(save.status, FileStatus::OpenFailed);
+    EXPECT_EQ(save.message, "2 : System error(debugging info).\n in: SaveForm();");
+}
+
+TEST_F(SettingsFileTest, AFullDeviceIsReportedAsAFailedWrite) {
+    const auto result = SaveSettingsFile("/dev/full", Random(7));
+    EXPECT_EQ(result.status, FileStatus::WriteFailed);
+    EXPECT_EQ(result.errorNumber, ENOSPC);
+    EXPECT_EQ(result.message,
+              std::to_string(ENOSPC) + " : System error(debugging info).\n in: SaveForm();");
+}
+
+TEST_F(SettingsFileTest, AFailedSaveKeepsThePreviousFileWhole) {
+    // Another program holds the file locked: the save is refused and the file keeps its
+    // old content (tests run as root, which ignores permissions, so a lock is used).
+    const auto old = Random(8);
+    const auto lockedPath = Path("busy.stg");
+    ASSERT_TRUE(SaveSettingsFile(lockedPath, old).ok());
+    const int holder = ::open(lockedPath.c_str(), O_RDONLY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    const auto result = SaveSettingsFile(lockedPath, Random(9));
+    EXPECT_EQ(result.status, FileStatus::OpenFailed);
+    EXPECT_EQ(result.errorNumber, EWOULDBLOCK);
+    SettingsRecord back{};
+    ::close(holder);
+    ASSERT_TRUE(LoadSettingsFile(lockedPath, back).ok());
+    EXPECT_EQ(0, std::memcmp(&back, &old, sizeof old));
+    // No temporary file is left behind in the folder.
+    int entries = 0;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1);
+}
+
+TEST_F(SettingsFileTest, ADiskThatFillsMidWriteLeavesTheOldFile) {
+    // A file-size limit below 1800 bytes makes the write stop part-way, like a full disk.
+    const auto path = Path("full.stg");
+    const auto old = Random(13);
+    ASSERT_TRUE(SaveSettingsFile(path, old).ok());
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto result = SaveSettingsFile(path, Random(14));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(result.status, FileStatus::WriteFailed);
+    EXPECT_EQ(result.errorNumber, EFBIG);
+    EXPECT_EQ(result.message,
+              std::to_string(EFBIG) + " : System error(debugging info).\n in: SaveForm();");
+    SettingsRecord back{};
+    ASSERT_TRUE(LoadSettingsFile(path, back).ok());
+    EXPECT_EQ(0, std::memcmp(&back, &old, sizeof old));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}), 1);
+}
+
+TEST_F(SettingsFileTest, FoldersAndDevicesAreNoSettingsFiles) {
+    auto r = Random(10);
+    const auto before = r;
+    const auto folder = LoadSettingsFile(dir.string(), r);
+    EXPECT_EQ(folder.status, FileStatus::ReadFailed);
+    EXPECT_EQ(folder.errorNumber, EISDIR);
+    const auto device = LoadSettingsFile("/dev/zero", r);
+    EXPECT_EQ(device.status, FileStatus::NotRegular);
+    EXPECT_EQ(device.message, "Файл 'zero' не является обычным файлом и не может содержать "
+                              "настройки.\nНастройки не изменены.");
+    EXPECT_EQ(0, std::memcmp(&r, &before, sizeof r));
+    const auto saveFolder = SaveSettingsFile(dir.string(), r);
+    EXPECT_EQ(saveFolder.status, FileStatus::OpenFailed);
+    EXPECT_EQ(saveFolder.errorNumber, EISDIR);
+}
+
+TEST_F(SettingsFileTest, SavingThroughALinkReplacesItsTarget) {
+    const auto target = Path("real.stg");
+    const auto link = Path("link.stg");
+    ASSERT_TRUE(SaveSettingsFile(target, Random(11)).ok());
+    fs::create_symlink(target, link);
+    const auto r = Random(12);
+    ASSERT_TRUE(SaveSettingsFile(link, r).ok());
+    EXPECT_TRUE(fs::is_symlink(link));
+    SettingsRecord back{};
+    ASSERT_TRUE(LoadSettingsFile(target, back).ok());
+    EXPECT_EQ(0, std::memcmp(&back, &r, sizeof r));
+}
+
+TEST(SettingsFileName, LastComponent) {
+    EXPECT_EQ(FileNameOf("/a/b/c.stg"), "c.stg");
+    EXPECT_EQ(FileNameOf("c.stg"), "c.stg");
+    EXPECT_EQ(FileNameOf("/c"), "c");
+}
+
+} // namespace
