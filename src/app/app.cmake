@@ -38,3 +38,7 @@ target_compile_definitions(torvik7_app PRIVATE
 add_executable(torvik7-setup ${app_dir}/main.cpp)
 target_link_libraries(torvik7-setup PRIVATE torvik7_app)
 install(TARGETS torvik7-setup RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# Pictures of the window for the README (scripts/screenshots runs it under a bare X server).
+add_executable(torvik7-screenshots ${CMAKE_SOURCE_DIR}/tools/screenshots/main.cpp)
+target_link_libraries(torvik7-screenshots PRIVATE torvik7_app)
