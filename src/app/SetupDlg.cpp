@@ -407,6 +407,8 @@ template <typename Session, typename R> int CSetupDlg::RunSession(Session& sessi
     m_sessionRunning = true;
     LockLinkParameters(true);
     const int result = session(*this, record, m_sessionOptions);
+    if (m_virtualDevice)
+        m_virtualDevice->Persist();
     LockLinkParameters(false);
     m_sessionRunning = false;
     return result;

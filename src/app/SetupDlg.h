@@ -126,6 +126,10 @@ public:
     // Beside the program first: a file dialog may have moved the current folder.
     QStringList m_helpFolders;
 
+    // Where the virtual device keeps its memory; empty for the user's data folder.
+    std::string m_virtualMemoryPath;
+    VirtualDevice* TheVirtualDevice() const { return m_virtualDevice.get(); }
+
     // Runs each time the settings sheet is shown, inside its modal run (tests drive it).
     std::function<void(CPropertySheet&)> m_onSheetShown;
 

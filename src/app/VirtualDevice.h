@@ -1,6 +1,7 @@
 // "Виртуальный прибор": the device simulator run inside the utility on a pseudo-terminal,
-// so a session reaches it through the same serial code as a real port. Its memory is kept
-// between runs in the user's data folder, the factory image at first.
+// so a session reaches it through the same serial code as a real port. It answers at unit
+// address 0, line address 0 and 38400 baud. Its memory is kept between runs in a file,
+// the factory image at first.
 #pragma once
 
 #include <memory>
@@ -8,7 +9,8 @@
 
 class VirtualDevice {
 public:
-    VirtualDevice();
+    // `memoryPath`: where the memory is kept; empty for the user's data folder.
+    explicit VirtualDevice(const std::string& memoryPath = {});
     ~VirtualDevice();
     VirtualDevice(const VirtualDevice&) = delete;
     VirtualDevice& operator=(const VirtualDevice&) = delete;
@@ -20,7 +22,13 @@ public:
     // not be started (the session then reports a port that cannot be opened).
     std::string PortPath();
 
+    // Writes the memory to its file (after every session, so a crash loses nothing).
+    bool Persist();
+
+    const std::string& MemoryPath() const { return m_memoryPath; }
+
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
+    std::string m_memoryPath;
 };
