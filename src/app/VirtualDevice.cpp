@@ -34,8 +34,7 @@ struct VirtualDevice::Impl {
 VirtualDevice::VirtualDevice(const std::string& memoryPath)
     : m_impl(std::make_unique<Impl>()),
       m_memoryPath(memoryPath.empty() ? DefaultMemoryPath() : memoryPath) {
-    if (!m_impl->sim.LoadMemory(m_memoryPath))
-        m_impl->sim.SetMemory(FactoryImage());
+    if (!m_impl->sim.LoadMemory(m_memoryPath)) m_impl->sim.SetMemory(FactoryImage());
 }
 
 VirtualDevice::~VirtualDevice() {
@@ -43,9 +42,17 @@ VirtualDevice::~VirtualDevice() {
     m_impl->sim.Stop();
 }
 
-bool VirtualDevice::Available() { return true; }
+bool VirtualDevice::Available() {
+    return true;
+}
 
-std::string VirtualDevice::PortPath() { return m_impl->sim.Start(); }
+std::string VirtualDevice::PortPath() {
+    return m_impl->sim.Start();
+}
+
+DeviceSimulator* VirtualDevice::Simulator() {
+    return &m_impl->sim;
+}
 
 bool VirtualDevice::Persist() {
     QDir().mkpath(QFileInfo(QFile::decodeName(m_memoryPath.c_str())).absolutePath());
@@ -58,8 +65,17 @@ struct VirtualDevice::Impl {};
 
 VirtualDevice::VirtualDevice(const std::string& memoryPath) : m_memoryPath(memoryPath) {}
 VirtualDevice::~VirtualDevice() = default;
-bool VirtualDevice::Available() { return false; }
-std::string VirtualDevice::PortPath() { return {}; }
-bool VirtualDevice::Persist() { return false; }
+bool VirtualDevice::Available() {
+    return false;
+}
+std::string VirtualDevice::PortPath() {
+    return {};
+}
+bool VirtualDevice::Persist() {
+    return false;
+}
+DeviceSimulator* VirtualDevice::Simulator() {
+    return nullptr;
+}
 
 #endif

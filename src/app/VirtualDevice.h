@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+class DeviceSimulator;
+
 class VirtualDevice {
 public:
     // `memoryPath`: where the memory is kept; empty for the user's data folder.
@@ -26,6 +28,8 @@ public:
     bool Persist();
 
     const std::string& MemoryPath() const { return m_memoryPath; }
+    // The simulator behind it; nullptr where there is none.
+    DeviceSimulator* Simulator();
 
 private:
     struct Impl;
