@@ -407,8 +407,7 @@ template <typename Session, typename R> int CSetupDlg::RunSession(Session& sessi
     m_sessionRunning = true;
     LockLinkParameters(true);
     const int result = session(*this, record, m_sessionOptions);
-    if (m_virtualDevice)
-        m_virtualDevice->Persist();
+    if (m_virtualDevice) m_virtualDevice->Persist();
     LockLinkParameters(false);
     m_sessionRunning = false;
     return result;
@@ -427,7 +426,7 @@ std::string CSetupDlg::PortName() {
     if (m_portIndex < 0 || m_portIndex >= static_cast<int>(m_ports.size())) return {};
     const PortEntry& entry = m_ports[static_cast<std::size_t>(m_portIndex)];
     if (!entry.virtualDevice) return entry.systemName;
-    if (!m_virtualDevice) m_virtualDevice = std::make_unique<VirtualDevice>();
+    if (!m_virtualDevice) m_virtualDevice = std::make_unique<VirtualDevice>(m_virtualMemoryPath);
     return m_virtualDevice->PortPath();
 }
 
