@@ -30,11 +30,11 @@ bool Devices::OnInitDialog() {
 }
 
 bool Devices::DoDataExchange(bool save) {
-    ddx::Text(save, m_ui->account, m_account, kAccountLimit);
-    ddx::Check(save, m_ui->protocolDtmf, m_protocolDtmf);
-    ddx::Check(save, m_ui->protocolFm, m_protocolFm);
-    ddx::Text(save, m_ui->testInterval, m_testInterval, kTestIntervalLimit);
-    ddx::ListIndex(save, m_ui->lineCheck, m_lineCheckIndex);
-    ddx::Check(save, m_ui->showLineFault, m_showLineFault);
+    exchange::Text(save, m_ui->account, m_account, kAccountLimit);
+    exchange::Check(save, m_ui->protocolDtmf, m_protocolDtmf);
+    exchange::Check(save, m_ui->protocolFm, m_protocolFm);
+    exchange::Text(save, m_ui->testInterval, m_testInterval, kTestIntervalLimit);
+    exchange::ListIndex(save, m_ui->lineCheck, m_lineCheckIndex);
+    exchange::Check(save, m_ui->showLineFault, m_showLineFault);
     return true;
 }

@@ -51,17 +51,17 @@ bool PhoneNums::OnInitDialog() {
 bool PhoneNums::DoDataExchange(bool save) {
     m_prefixEdit = m_ui->prefix;
     for (int n = 1; n <= 9; ++n)
-        ddx::Text(save, PhoneEdit(n), m_phones[static_cast<std::size_t>(n - 1)], kNumberLimit);
-    ddx::Text(save, m_ui->prefix, m_prefix, kNumberLimit);
-    ddx::Check(save, m_ui->prefixOn, m_prefixOn);
-    ddx::ListIndex(save, m_ui->dialCycles, m_dialCyclesIndex);
-    ddx::Check(save, m_ui->pulse, m_pulse);
-    ddx::Check(save, m_ui->tone, m_tone);
-    ddx::Check(save, m_ui->detectBusy, m_detectBusy);
-    ddx::Text(save, m_ui->pause, m_pause, kPauseLimit);
+        exchange::Text(save, PhoneEdit(n), m_phones[static_cast<std::size_t>(n - 1)], kNumberLimit);
+    exchange::Text(save, m_ui->prefix, m_prefix, kNumberLimit);
+    exchange::Check(save, m_ui->prefixOn, m_prefixOn);
+    exchange::ListIndex(save, m_ui->dialCycles, m_dialCyclesIndex);
+    exchange::Check(save, m_ui->pulse, m_pulse);
+    exchange::Check(save, m_ui->tone, m_tone);
+    exchange::Check(save, m_ui->detectBusy, m_detectBusy);
+    exchange::Text(save, m_ui->pause, m_pause, kPauseLimit);
     m_pauseEdit = m_ui->pause;
-    ddx::Check(save, m_ui->detectDialTone, m_detectDialTone);
-    ddx::ListIndex(save, m_ui->pulseRatio, m_pulseRatioIndex);
+    exchange::Check(save, m_ui->detectDialTone, m_detectDialTone);
+    exchange::ListIndex(save, m_ui->pulseRatio, m_pulseRatioIndex);
     return true;
 }
 

@@ -179,14 +179,14 @@ void CSetupDlg::OnInitDialog() {
 }
 
 bool CSetupDlg::DoDataExchange(bool save) {
-    ddx::ListIndex(save, m_ui->portList, m_portIndex);
+    exchange::ListIndex(save, m_ui->portList, m_portIndex);
     if (save) {
         m_status = m_ui->statusLine->text();
     } else if (m_ui->statusLine->text() != m_status) {
         m_ui->statusLine->setText(m_status);
     }
-    ddx::Text(save, m_ui->lineAddress, m_lineAddressText, kLineAddressLimit);
-    ddx::Text(save, m_ui->unitAddress, m_unitAddressText, kUnitAddressLimit);
+    exchange::Text(save, m_ui->lineAddress, m_lineAddressText, kLineAddressLimit);
+    exchange::Text(save, m_ui->unitAddress, m_unitAddressText, kUnitAddressLimit);
     return true;
 }
 

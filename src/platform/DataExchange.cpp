@@ -51,7 +51,7 @@ int EditLimit(const QLineEdit* edit) {
     return v ? v->Limit() : 0;
 }
 
-namespace ddx {
+namespace exchange {
 
 void Text(bool save, QLineEdit* edit, QString& value, int limit) {
     if (save) {
@@ -117,7 +117,7 @@ void Radio(bool save, std::initializer_list<QAbstractButton*> group, int& value)
     }
 }
 
-} // namespace ddx
+} // namespace exchange
 
 bool DataExchanger::UpdateData(bool saveAndValidate) {
     const bool was = m_exchanging;

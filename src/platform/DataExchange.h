@@ -39,7 +39,7 @@ void MakeDigitsOnly(QLineEdit* edit, int limit = 0);
 void SetEditLimit(QLineEdit* edit, int limit);
 int EditLimit(const QLineEdit* edit);
 
-namespace ddx {
+namespace exchange {
 
 // save: members <- controls; otherwise members -> controls.
 void Text(bool save, QLineEdit* edit, QString& value, int limit = 0);
@@ -52,7 +52,7 @@ void ListIndex(bool save, QComboBox* list, int& value);
 // Index of the checked button of a group, -1 for none.
 void Radio(bool save, std::initializer_list<QAbstractButton*> group, int& value);
 
-} // namespace ddx
+} // namespace exchange
 
 // The members-and-controls exchange of a window, with notifications of that window
 // ignored while it runs. The window's DoDataExchange does the work.

@@ -72,7 +72,7 @@ TEST(DigitEdit, KeepsALongerStoredTextAndLetsItShrink) {
     MakeDigitsOnly(&edit, 15);
     edit.show();
     QString value = QStringLiteral("1234567890123456"); // 16 digits, as a device may give
-    ddx::Text(false, &edit, value, 15);
+    exchange::Text(false, &edit, value, 15);
     EXPECT_EQ(edit.text(), value);
     edit.setFocus();
     edit.end(false);
@@ -89,14 +89,14 @@ TEST(DigitEdit, KeepsALongerStoredTextAndLetsItShrink) {
 TEST(Ddx, TextLimitAppliesWhenPushed) {
     QLineEdit edit;
     QString value = QStringLiteral("ab");
-    ddx::Text(false, &edit, value, 3);
+    exchange::Text(false, &edit, value, 3);
     EXPECT_EQ(EditLimit(&edit), 3);
     edit.show();
     edit.setFocus();
     edit.end(false);
     QTest::keyClicks(&edit, QStringLiteral("cde"));
     EXPECT_EQ(edit.text(), QStringLiteral("abc")) << "a plain text field takes letters";
-    ddx::Text(true, &edit, value);
+    exchange::Text(true, &edit, value);
     EXPECT_EQ(value, QStringLiteral("abc"));
 }
 
@@ -105,28 +105,28 @@ TEST(Ddx, CheckClearsACheckedRadioButtonOnItsOwn) {
     auto* a = new QRadioButton(&box);
     auto* b = new QRadioButton(&box);
     int one = 1, zero = 0;
-    ddx::Check(false, a, one);
+    exchange::Check(false, a, one);
     EXPECT_TRUE(a->isChecked());
-    ddx::Check(false, a, zero);
+    exchange::Check(false, a, zero);
     EXPECT_FALSE(a->isChecked());
     EXPECT_FALSE(b->isChecked());
     EXPECT_TRUE(a->autoExclusive());
-    ddx::Check(false, b, one);
+    exchange::Check(false, b, one);
     b->click();
     a->click();
     EXPECT_FALSE(b->isChecked()) << "still one group";
     int state = 0;
-    ddx::Check(true, a, state);
+    exchange::Check(true, a, state);
     EXPECT_EQ(state, 1);
-    ddx::Check(true, b, state);
+    exchange::Check(true, b, state);
     EXPECT_EQ(state, 0);
     state = 5; // shown checked, left checked: stays
-    ddx::Check(false, a, state);
-    ddx::Check(true, a, state);
+    exchange::Check(false, a, state);
+    exchange::Check(true, a, state);
     EXPECT_EQ(state, 5);
     a->setAutoExclusive(false);
     a->setChecked(false);
-    ddx::Check(true, a, state);
+    exchange::Check(true, a, state);
     EXPECT_EQ(state, 0);
 }
 
@@ -135,16 +135,16 @@ TEST(Ddx, RadioGivesTheCheckedIndex) {
     auto* a = new QRadioButton(&box);
     auto* b = new QRadioButton(&box);
     int index = 1;
-    ddx::Radio(false, {a, b}, index);
+    exchange::Radio(false, {a, b}, index);
     EXPECT_TRUE(b->isChecked());
     index = -1;
-    ddx::Radio(false, {a, b}, index);
+    exchange::Radio(false, {a, b}, index);
     EXPECT_FALSE(a->isChecked());
     EXPECT_FALSE(b->isChecked());
-    ddx::Radio(true, {a, b}, index);
+    exchange::Radio(true, {a, b}, index);
     EXPECT_EQ(index, -1);
     a->setChecked(true);
-    ddx::Radio(true, {a, b}, index);
+    exchange::Radio(true, {a, b}, index);
     EXPECT_EQ(index, 0);
 }
 
@@ -153,21 +153,21 @@ TEST(Ddx, ListIndexOutsideTheListSelectsNothing) {
     list.addItems({QStringLiteral("a"), QStringLiteral("b")});
     for (int value : {2, 7, -2, -1}) {
         int v = value;
-        ddx::ListIndex(false, &list, v);
+        exchange::ListIndex(false, &list, v);
         EXPECT_EQ(list.currentIndex(), -1) << value;
-        ddx::ListIndex(true, &list, v);
+        exchange::ListIndex(true, &list, v);
         EXPECT_EQ(v, value) << "nothing chosen: the stored value stays";
     }
     int v = 7;
-    ddx::ListIndex(false, &list, v);
+    exchange::ListIndex(false, &list, v);
     list.setCurrentIndex(0);
-    ddx::ListIndex(true, &list, v);
+    exchange::ListIndex(true, &list, v);
     EXPECT_EQ(v, 0);
     v = 1;
-    ddx::ListIndex(false, &list, v);
+    exchange::ListIndex(false, &list, v);
     EXPECT_EQ(list.currentText(), QStringLiteral("b"));
     list.setCurrentIndex(-1);
-    ddx::ListIndex(true, &list, v);
+    exchange::ListIndex(true, &list, v);
     EXPECT_EQ(v, -1);
 }
 
