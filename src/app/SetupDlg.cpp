@@ -87,7 +87,11 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     m_writeSession = [](TransferView& view, const SettingsRecord& r, const SessionOptions& o) {
         return ::WriteDevice(view, r, o);
     };
-    m_helpFolders = {QCoreApplication::applicationDirPath(), QString()};
+    // Beside the program, then where an install keeps its data, then the current folder.
+    const QString programDir = QCoreApplication::applicationDirPath();
+    m_helpFolders = {programDir,
+                     QDir(programDir).absoluteFilePath(QStringLiteral("../share/torvik7-setup")),
+                     QString()};
 
     InitAppResources();
     m_ui->setupUi(this);
