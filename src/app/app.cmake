@@ -43,15 +43,16 @@ install(TARGETS torvik7-setup RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 add_executable(torvik7-screenshots ${CMAKE_SOURCE_DIR}/tools/screenshots/main.cpp)
 target_link_libraries(torvik7-screenshots PRIVATE torvik7_app)
 
-# The event-code help page is generated under tools/, configured after us: once every
-# target exists, put a copy beside the program so the build tree runs like an install.
+# The event-code help page is generated under tools/, configured after us. A copy beside
+# the program lets the build tree run like an install; the page's own target is only known
+# once every directory is configured.
+add_custom_command(TARGET torvik7-setup POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DFROM=${CMAKE_BINARY_DIR}/ContactIDEventCodes.html
+          -DTO=$<TARGET_FILE_DIR:torvik7-setup> -P ${app_dir}/CopyIfPresent.cmake
+  VERBATIM)
 function(torvik7_app_help_page)
   if(TARGET help_page)
     add_dependencies(torvik7-setup help_page)
-    add_custom_command(TARGET torvik7-setup POST_BUILD
-      COMMAND ${CMAKE_COMMAND} -E copy_if_different
-              ${CMAKE_BINARY_DIR}/ContactIDEventCodes.html $<TARGET_FILE_DIR:torvik7-setup>
-      VERBATIM)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL torvik7_app_help_page)
