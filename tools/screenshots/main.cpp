@@ -3,11 +3,13 @@
 // Usage: torvik7-screenshots <folder>
 #include "app/SetupApp.h"
 #include "app/SetupDlg.h"
+#include "platform/Platform.h"
 #include "platform/PropertySheet.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QTabBar>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -67,5 +69,24 @@ int main(int argc, char** argv) {
         return kSessionStopped;
     };
     dlg.OnReadDevice();
+
+    // Modal windows of the platform layer: grabbed once shown, then closed.
+    auto grabModal = [&](const QString& name) {
+        QTimer::singleShot(200, [&ok, &dir, name] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal) {
+                ok = false;
+                return;
+            }
+            ok = Save(*modal, dir, name) && ok;
+            modal->close();
+        });
+    };
+    grabModal(QStringLiteral("open-dialog.png"));
+    ThePlatform().OpenFileDialog(&dlg);
+    grabModal(QStringLiteral("help-not-found.png"));
+    dlg.m_helpFolders = {dir.filePath(QStringLiteral("no-such-folder"))};
+    QDir::setCurrent(dir.filePath(QStringLiteral("..")));
+    dlg.OnCodesHelpFile();
     return ok ? 0 : 1;
 }
