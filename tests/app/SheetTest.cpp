@@ -7,8 +7,13 @@
 #include "ui_Devices.h"
 #include "ui_PhoneNums.h"
 
+#if TORVIK7_HAS_PAGES
+#include "pages/Loops.h"
+#endif
+
 #include <QComboBox>
 #include <QTabBar>
+#include <QTreeWidget>
 
 #include <cstring>
 
@@ -249,6 +254,32 @@ TEST_F(Sheet, ListsLeftWithNothingSelectedGoBackAsTheTablesSay) {
     EXPECT_EQ(record.lineCheckPeriod, 7) << "shown with nothing selected, and nothing chosen";
     EXPECT_EQ(record.dialCycles, 9) << "no index leaves the field as it was";
 }
+
+#if TORVIK7_HAS_PAGES
+TEST_F(Sheet, CancelKeepsWhatTheLoopsPageAlreadyStored) {
+    FillValid(record);
+    std::memcpy(record.phoneNumbers[0], "111", 4);
+    bool assigned = false;
+    DriveSheets([&](CPropertySheet& s) {
+        s.SetActivePage(1);
+        Type(Phones(s)->PhoneEdit(1), QStringLiteral("2222"));
+        s.SetActivePage(2);
+        auto* loops = dynamic_cast<Loops*>(s.Page(2));
+        ASSERT_NE(loops, nullptr);
+        EXPECT_EQ(loops->m_record, &record);
+        QTreeWidgetItem* relays = loops->Tree()->topLevelItem(1);
+        ASSERT_NE(relays, nullptr);
+        loops->Tree()->setCurrentItem(relays->child(0));
+        relays->child(0)->setSelected(true);
+        assigned = loops->OnCommand(5);
+        PressCancel(s);
+    });
+    EXPECT_FALSE(Window().EditSettings(record));
+    EXPECT_TRUE(assigned);
+    EXPECT_STREQ(record.phoneNumbers[0], "111");
+    EXPECT_EQ(record.relayTypes[0], 5);
+}
+#endif
 
 TEST(PauseRule, Table) {
     const std::vector<std::pair<QString, int>> cases{{"", 5},   {"0", 1},    {"00", 1},  {"05", 5},
