@@ -213,10 +213,14 @@ void CSetupDlg::OnSysCommand(int id) {
 }
 
 void CSetupDlg::keyPressEvent(QKeyEvent* event) {
-    // Enter ends the window like the dialog's OK, unless a push button takes it.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        !qobject_cast<QPushButton*>(focusWidget())) {
-        accept();
+    // Enter presses the focused push button; with none focused it ends the window like a
+    // dialog's OK.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            if (button->isEnabled()) button->click();
+        } else {
+            accept();
+        }
         return;
     }
     QDialog::keyPressEvent(event);

@@ -236,6 +236,25 @@ TEST_F(MainWindow, EscapeEndsTheWindow) {
     EXPECT_EQ(w.result(), QDialog::Rejected);
 }
 
+TEST_F(MainWindow, EnterPressesTheFocusedButtonOrEndsTheWindow) {
+    CSetupDlg& w = Window();
+    platform.shellResult = 2;
+    w.m_codesHelpButton->setFocus();
+    QTest::keyClick(w.m_codesHelpButton, Qt::Key_Return);
+    EXPECT_EQ(platform.messages.size(), 1u) << "the focused button was pressed";
+    EXPECT_TRUE(w.isVisible());
+    w.LineAddressEdit()->setFocus();
+    QTest::keyClick(w.LineAddressEdit(), Qt::Key_Return);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(w.result(), QDialog::Accepted);
+}
+
+TEST_F(MainWindow, FixedSize) {
+    CSetupDlg& w = Window();
+    EXPECT_EQ(w.minimumSize(), w.maximumSize());
+    EXPECT_TRUE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+}
+
 TEST(PortList, ClassicPortsFirstThenUnnamedSystemPortsThenTheVirtualDevice) {
     const auto list = BuildPortList({{QStringLiteral("ttyS0"), QStringLiteral("/dev/ttyS0")},
                                      {QStringLiteral("ttyUSB0"), QStringLiteral("/dev/ttyUSB0")},
