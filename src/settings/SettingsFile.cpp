@@ -72,8 +72,10 @@ bool Locked(int fd, int how) {
 // A device node or a pipe has no content to replace: it is written in place, and a
 // failing write (a full device) is reported like any other.
 FileResult SaveInPlace(const std::string& path, const SettingsRecord& record) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return Failure(FileStatus::OpenFailed, errno, "SaveForm");
+    // Non-blocking only for the open: a slow reader of a pipe must not turn into EAGAIN.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     const auto bytes = RecordBytes(record);
     if (!WriteAll(fd, bytes.data(), bytes.size())) {
         const int error = errno;
@@ -100,7 +102,11 @@ FileResult SaveSettingsFile(const std::string& path, const SettingsRecord& recor
     if (exists && ::realpath(path.c_str(), resolved) != nullptr) target = resolved;
     if (exists && S_ISDIR(existing.st_mode))
         return Failure(FileStatus::OpenFailed, EISDIR, "SaveForm");
-    if (exists && !S_ISREG(existing.st_mode)) return SaveInPlace(target, record);
+    // A device, a pipe, or a name for a stream such as /dev/stdout is written in place:
+    // replacing it would replace whatever the stream was redirected to.
+    if (exists &&
+        (!S_ISREG(existing.st_mode) || path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0))
+        return SaveInPlace(path, record);
 
     if (exists) {
         const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);

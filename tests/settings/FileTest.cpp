@@ -203,6 +203,22 @@ TEST_F(SettingsFileTest, FoldersAndDevicesAreNoSettingsFiles) {
     EXPECT_EQ(saveFolder.errorNumber, EISDIR);
 }
 
+TEST_F(SettingsFileTest, AStreamNameIsWrittenInPlaceNotReplaced) {
+    // "-o /dev/stdout >> log" must append to the log, not replace it.
+    const auto log = Path("log.bin");
+    WriteBytes(log, 10, 0x42);
+    const int fd = ::open(log.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    const auto r = Random(15);
+    const auto result = SaveSettingsFile("/proc/self/fd/" + std::to_string(fd), r);
+    ::close(fd);
+    ASSERT_TRUE(result.ok()) << result.message;
+    const auto bytes = ReadBytes(log);
+    ASSERT_EQ(bytes.size(), 1810u);
+    EXPECT_EQ(bytes[0], 0x42);
+    EXPECT_EQ(0, std::memcmp(bytes.data() + 10, &r, sizeof r));
+}
+
 TEST_F(SettingsFileTest, SavingThroughALinkReplacesItsTarget) {
     const auto target = Path("real.stg");
     const auto link = Path("link.stg");
