@@ -9,11 +9,9 @@
 #include "platform/PropertySheet.h"
 #include "settings/SettingsFile.h"
 
-#if TORVIK7_HAS_PAGES
 #include "pages/Codes.h"
 #include "pages/Events.h"
 #include "pages/Loops.h"
-#endif
 
 #include "ui_AboutDlg.h"
 #include "ui_SetupDlg.h"
@@ -57,24 +55,6 @@ int LeadingNumber(const QString& text) {
     }
     return value;
 }
-
-#if !TORVIK7_HAS_PAGES
-// Holds a tab's place until its page arrives.
-class PlaceholderPage : public CPropertyPage {
-public:
-    using CPropertyPage::CPropertyPage;
-    SettingsRecord* m_record = nullptr;
-
-protected:
-    void CreateControls() override { setMinimumSize(200, 100); }
-};
-using Loops = PlaceholderPage;
-using Events = PlaceholderPage;
-using CCodes = PlaceholderPage;
-#define TORVIK7_PAGE(Type, caption) Type(QStringLiteral(caption))
-#else
-#define TORVIK7_PAGE(Type, caption) Type()
-#endif
 
 } // namespace
 
@@ -283,9 +263,9 @@ bool CSetupDlg::EditSettings(SettingsRecord& record) {
     // Destroyed before the sheet, which only shows them.
     Devices general;
     PhoneNums phones;
-    auto loops = TORVIK7_PAGE(Loops, "Шлейфы");
-    auto events = TORVIK7_PAGE(Events, "Группы шлейфов");
-    auto codes = TORVIK7_PAGE(CCodes, "Коды событий");
+    Loops loops;
+    Events events;
+    CCodes codes;
     sheet.AddPage(&general);
     sheet.AddPage(&phones);
     sheet.AddPage(&loops);

@@ -25,10 +25,7 @@ else()
   target_sources(torvik7_app PRIVATE ${app_dir}/LinkFallback.cpp)
 endif()
 
-if(TARGET torvik7_pages)
-  target_link_libraries(torvik7_app PUBLIC torvik7_pages)
-  target_compile_definitions(torvik7_app PRIVATE TORVIK7_HAS_PAGES=1)
-endif()
+target_link_libraries(torvik7_app PUBLIC torvik7_pages)
 
 # The simulator lives under tools/, which is configured after us: decide at generation.
 target_link_libraries(torvik7_app PUBLIC $<TARGET_NAME_IF_EXISTS:torvik7_sim>)

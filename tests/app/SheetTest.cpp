@@ -7,9 +7,7 @@
 #include "ui_Devices.h"
 #include "ui_PhoneNums.h"
 
-#if TORVIK7_HAS_PAGES
 #include "pages/Loops.h"
-#endif
 
 #include <QComboBox>
 #include <QTabBar>
@@ -255,7 +253,6 @@ TEST_F(Sheet, ListsLeftWithNothingSelectedGoBackAsTheTablesSay) {
     EXPECT_EQ(record.dialCycles, 9) << "no index leaves the field as it was";
 }
 
-#if TORVIK7_HAS_PAGES
 TEST_F(Sheet, CancelKeepsWhatTheLoopsPageAlreadyStored) {
     FillValid(record);
     std::memcpy(record.phoneNumbers[0], "111", 4);
@@ -279,7 +276,6 @@ TEST_F(Sheet, CancelKeepsWhatTheLoopsPageAlreadyStored) {
     EXPECT_STREQ(record.phoneNumbers[0], "111");
     EXPECT_EQ(record.relayTypes[0], 5);
 }
-#endif
 
 TEST(PauseRule, Table) {
     const std::vector<std::pair<QString, int>> cases{{"", 5},   {"0", 1},    {"00", 1},  {"05", 5},

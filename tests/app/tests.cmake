@@ -9,4 +9,3 @@ torvik7_test(app_tests GUI
   LIBS torvik7_app)
 # Whole transfers against the virtual device, once the simulator is part of the build.
 target_compile_definitions(app_tests PRIVATE $<$<TARGET_EXISTS:torvik7_sim>:TORVIK7_HAS_SIM=1>)
-target_compile_definitions(app_tests PRIVATE $<$<TARGET_EXISTS:torvik7_pages>:TORVIK7_HAS_PAGES=1>)
