@@ -9,13 +9,16 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -331,6 +334,96 @@ TEST(QtMessageBox, YesUnlessNoWasChosen) {
     });
     Message question{MessageOwner::None, "", "?", MessageIcon::Question, MessageButtons::YesNo};
     EXPECT_EQ(ThePlatform().ShowMessage(nullptr, question), MessageAnswer::Yes);
+}
+
+// The file dialogs as the operator gets them.
+struct DialogSeen {
+    bool found = false;
+    QStringList filters;
+    QString selectedFilter, suffix;
+    QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
+    QFileDialog::FileMode fileMode = QFileDialog::ExistingFile;
+    bool confirmOverwrite = false;
+};
+
+TEST(QtFileDialogs, SaveOffersStgFilesAsksBeforeOverwritingAndAddsTheSuffix) {
+    SetPlatform(nullptr);
+    QTemporaryDir dir;
+    DialogSeen seen;
+    QTimer::singleShot(0, [&seen, &dir] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        seen.found = true;
+        seen.filters = dialog->nameFilters();
+        seen.selectedFilter = dialog->selectedNameFilter();
+        seen.suffix = dialog->defaultSuffix();
+        seen.mode = dialog->acceptMode();
+        seen.confirmOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+        dialog->selectFile(dir.filePath(QStringLiteral("объект")));
+        static_cast<QDialog*>(dialog)->accept(); // as the Open or Save button does
+    });
+    const auto choice = ThePlatform().SaveFileDialog(nullptr);
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.filters, (QStringList{"Settings Files (*.stg)", "All Files (*.*)"}));
+    EXPECT_EQ(seen.selectedFilter, QStringLiteral("Settings Files (*.stg)"));
+    EXPECT_EQ(seen.suffix, QStringLiteral("stg"));
+    EXPECT_EQ(seen.mode, QFileDialog::AcceptSave);
+    EXPECT_TRUE(seen.confirmOverwrite);
+    ASSERT_TRUE(choice.has_value());
+    EXPECT_EQ(choice->name, QStringLiteral("объект.stg"));
+    EXPECT_EQ(choice->path, dir.filePath(QStringLiteral("объект.stg")));
+}
+
+TEST(QtFileDialogs, OpenTakesANameThatDoesNotExistAndCancelGivesNothing) {
+    SetPlatform(nullptr);
+    QTemporaryDir dir;
+    QFileDialog::FileMode fileMode = QFileDialog::ExistingFile;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptOpen);
+        fileMode = dialog->fileMode();
+        dialog->selectFile(dir.filePath(QStringLiteral("нет.stg")));
+        static_cast<QDialog*>(dialog)->accept(); // as the Open or Save button does
+    });
+    const auto choice = ThePlatform().OpenFileDialog(nullptr);
+    EXPECT_EQ(fileMode, QFileDialog::AnyFile);
+    ASSERT_TRUE(choice.has_value());
+    EXPECT_EQ(choice->name, QStringLiteral("нет.stg"));
+
+    QTimer::singleShot(0, [] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+            dialog->reject();
+    });
+    EXPECT_FALSE(ThePlatform().OpenFileDialog(nullptr).has_value());
+}
+
+TEST(QtMenus, ShowsTheItemsAndGivesTheChosenId) {
+    SetPlatform(nullptr);
+    QWidget owner;
+    QStringList texts;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        for (auto* a : menu->actions())
+            texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        menu->setActiveAction(menu->actions().back());
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    const int chosen = ThePlatform().TrackPopupMenu(
+        &owner,
+        {MenuItem{7, QStringLiteral("Тип 1:\t 'Пожар'")}, MenuItem{0, {}, true},
+         MenuItem{16, QStringLiteral("О программе")}},
+        QPoint(10, 10));
+    EXPECT_EQ(chosen, 16);
+    EXPECT_EQ(texts, (QStringList{"Тип 1:\t 'Пожар'", "-", "О программе"}));
+
+    QTimer::singleShot(0, [] {
+        if (auto* menu = QApplication::activePopupWidget()) menu->close();
+    });
+    EXPECT_EQ(
+        ThePlatform().TrackPopupMenu(&owner, {MenuItem{3, QStringLiteral("x")}}, QPoint(10, 10)),
+        0);
 }
 
 TEST(QtShell, AMissingFileIsError2) {
