@@ -11,7 +11,8 @@ public:
     virtual ~TransferView() = default;
 
     // Refreshes the view's own values from its controls and returns the selected port's
-    // system name (for example "/dev/ttyS0", "COM1" on Windows, or a pseudo-terminal path).
+    // name as the operator knows it ("COM3", "/dev/ttyUSB0", a pseudo-terminal path). The
+    // port opener finds the system's device for it; messages name the port this way.
     virtual std::string PortName() = 0;
 
     // These change the view's values; the status text shows only on Refresh().

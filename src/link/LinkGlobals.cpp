@@ -1,0 +1,5 @@
+#include "link/LinkGlobals.h"
+
+int LineAddress = 0;
+int UnitAddress = 0;
+int TransferRunning = 1;

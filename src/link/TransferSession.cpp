@@ -1,0 +1,264 @@
+#include "link/TransferSession.h"
+
+#include "link/LinkGlobals.h"
+#include "link/Protocol.h"
+#include "link/SerialPort.h"
+#include "platform/Pacer.h"
+#include "settings/DeviceImage.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr int kDataBlockTransactions = 5;
+constexpr int kIdentityTransactions = 10;
+constexpr int kProgressStart = 100;
+constexpr int kProgressEnd = 51300;
+
+Message PortMissingMessage(const std::string& name, const std::string& reason) {
+    Message m;
+    m.owner = MessageOwner::Window;
+    m.caption = kCaptionOshibka;
+    m.icon = MessageIcon::Error;
+    m.text =
+        "Не удаётся обнаружить " + name + " !\n Возможно, ресурс используется другой программой.";
+    if (!reason.empty()) m.text += "\n" + reason;
+    return m;
+}
+
+Message PortConfigMessage() {
+    Message m;
+    m.owner = MessageOwner::Window;
+    m.caption = ""; // the application's own name
+    m.icon = MessageIcon::None;
+    m.text = "Ошибка в конфигурировании COM - порта!";
+    return m;
+}
+
+Message EventMaskMessage() {
+    Message m;
+    m.owner = MessageOwner::Window;
+    m.caption = kCaptionError;
+    m.icon = MessageIcon::Error;
+    m.text = "Error!";
+    return m;
+}
+
+bool Repeatable(std::uint8_t code) {
+    return code == kLinkBadSum || code == kLinkBadAddress || code == kLinkVerifyFailed;
+}
+
+std::uint8_t RepeatTransfer(SerialPort& port, int address, std::uint8_t* data, Direction direction,
+                            Pacer& pacer, int transactions) {
+    std::uint8_t code = kLinkOk;
+    for (int i = 0; i < transactions; ++i) {
+        code = TransferBlock(port, address, data, direction, pacer);
+        if (!Repeatable(code)) break;
+    }
+    return code;
+}
+
+// One session's hold on its port: closed on every way out.
+class Session {
+public:
+    Session(TransferView& view, const SessionOptions& options)
+        : view_(view), pacer_(options.pacer ? *options.pacer : DefaultPacer()),
+          opener_(options.opener ? *options.opener : SystemPortOpener()) {}
+    ~Session() { ClosePort(); }
+
+    SerialPort& port() { return *port_; }
+    Pacer& pacer() { return pacer_; }
+    TransferView& view() { return view_; }
+
+    // Port, configuration and rate search. Returns 0 to go on, else the session result
+    // with the port closed and the progress bar hidden.
+    int Start(PortOpenMode mode) {
+        const std::string name = view_.PortName();
+        view_.Refresh();
+        PortOpening opening = opener_.Open(name, mode);
+        port_ = std::move(opening.port);
+        switch (opening.outcome) {
+        case PortOpenOutcome::Opened:
+            break;
+        case PortOpenOutcome::CannotOpen:
+            view_.ShowMessage(PortMissingMessage(name, opening.reason));
+            return End(kSessionPortOpenFailed);
+        case PortOpenOutcome::StateUnreadable:
+            if (mode == PortOpenMode::Write) {
+                view_.ShowMessage(PortConfigMessage());
+                return End(kSessionPortStateFailed);
+            }
+            break;
+        case PortOpenOutcome::EventMaskRefused:
+            if (mode == PortOpenMode::Write) {
+                view_.ShowMessage(PortConfigMessage());
+                return End(kSessionPortConfigFailed);
+            }
+            view_.ShowMessage(EventMaskMessage());
+            break;
+        }
+        if (!port_) // an opener that broke its word: treat as a port that cannot be opened
+            return End(kSessionPortOpenFailed);
+
+        const HandshakeResult handshake = UnitHandshake(*port_, pacer_);
+        if (handshake.rateRefused) {
+            view_.ShowMessage(PortConfigMessage());
+            return End(kSessionPortConfigFailed);
+        }
+        ShowLinkError(handshake.code, view_);
+        if (handshake.code != kLinkOk) return End(kSessionLinkFailed);
+        return kSessionOk;
+    }
+
+    void StartBlockLoop(const char* status) {
+        view_.ShowProgress(true);
+        view_.SetStatus(status);
+        view_.ShowStop(true);
+        TransferRunning = 1;
+        view_.Refresh();
+    }
+
+    // True when the operator stopped the loop; pumps the view first.
+    bool StopRequested() {
+        view_.PumpMessages();
+        return TransferRunning == 0;
+    }
+
+    void ShowBlockProgress(const char* format, int counter) {
+        view_.ShowProgress(true);
+        const int percent = counter / 512;
+        view_.SetProgress(percent);
+        char text[128];
+        std::snprintf(text, sizeof text, format, percent);
+        view_.SetStatus(text);
+        view_.Refresh();
+    }
+
+    // Leaves the block loop early with `result`.
+    int EndBlockLoop(int result) {
+        view_.SetStatus("");
+        view_.ShowStop(false);
+        view_.Refresh();
+        return End(result);
+    }
+
+    int End(int result) {
+        ClosePort();
+        view_.ShowProgress(false);
+        return result;
+    }
+
+    void ClosePort() {
+        if (port_) {
+            port_->Close();
+            port_.reset();
+        }
+    }
+
+private:
+    TransferView& view_;
+    Pacer& pacer_;
+    PortOpener& opener_;
+    std::unique_ptr<SerialPort> port_;
+};
+
+} // namespace
+
+int ReadDevice(TransferView& view, SettingsRecord& record, const SessionOptions& options) {
+    // Recreated by every read, even one whose port then fails; a dump that cannot be
+    // written is not worth stopping a read for.
+    std::unique_ptr<FILE, int (*)(FILE*)> dump(std::fopen(options.dumpPath.c_str(), "w"),
+                                               &std::fclose);
+    Session session(view, options);
+    if (const int start = session.Start(PortOpenMode::Read); start != kSessionOk) return start;
+
+    DeviceImage image{};
+    std::uint8_t block[4] = {};
+    session.StartBlockLoop("Выполняется считывание настроек: 0 %");
+    int address = 0;
+    for (int counter = kProgressStart; counter < kProgressEnd; counter += 100, address += 4) {
+        if (session.StopRequested()) return session.EndBlockLoop(kSessionStopped);
+        session.ShowBlockProgress("Выполняется считывание настроек: %d %%", counter);
+        const std::uint8_t code = RepeatTransfer(session.port(), address, block, Direction::Read,
+                                                 session.pacer(), kDataBlockTransactions);
+        ShowLinkError(code, view);
+        if (code != kLinkOk) return session.EndBlockLoop(kSessionLinkFailed);
+        view.ShowProgress(true);
+        for (int i = 0; i < 4; ++i) {
+            image[address + i] = block[i];
+            if (dump) std::fprintf(dump.get(), "%d %d \n", address + i, block[i]);
+        }
+    }
+
+    dump.reset();
+    session.port().Purge(PurgeKind::AbortAndClear);
+    view.SetProgress(100);
+    view.SetStatus("");
+    view.ShowStop(false);
+    view.ShowProgress(false);
+    view.Refresh();
+    const int result = DecodeImage(image, record);
+    session.port().Purge(PurgeKind::AbortAndClear);
+    session.ClosePort();
+    return result;
+}
+
+int WriteDevice(TransferView& view, const SettingsRecord& record, const SessionOptions& options) {
+    Session session(view, options);
+    if (const int start = session.Start(PortOpenMode::Write); start != kSessionOk) return start;
+
+    // The device's own bytes 0 and 4 go back unchanged; byte 4 also says what kind of
+    // unit answers at this line address.
+    std::uint8_t own0[4] = {};
+    std::uint8_t own4[4] = {};
+    for (auto [address, buffer] : {std::pair{0, own0}, std::pair{4, own4}}) {
+        const std::uint8_t code = RepeatTransfer(session.port(), address, buffer, Direction::Read,
+                                                 session.pacer(), kIdentityTransactions);
+        ShowLinkError(code, view);
+        if (code != kLinkOk) return session.End(kSessionLinkFailed);
+    }
+    if (own4[0] & 0x80) {
+        Message m;
+        m.owner = MessageOwner::Window;
+        m.caption = kCaptionOshibka;
+        m.icon = MessageIcon::Error;
+        m.text = "Получен идентификатор пультового блока вместо идентификатора объектового !";
+        view.ShowMessage(m);
+        return session.End(kSessionConsoleUnit);
+    }
+
+    DeviceImage image{};
+    EncodeImage(record, image);
+    image[ImageMap::ownByte0] = own0[0];
+    image[ImageMap::identifier] = own4[0];
+
+    std::uint8_t block[4] = {};
+    session.StartBlockLoop("Выполняется загрузка настроек: 0 %");
+    int address = 0;
+    for (int counter = kProgressStart; counter < kProgressEnd; counter += 100, address += 4) {
+        if (session.StopRequested()) return session.EndBlockLoop(kSessionStopped);
+        session.ShowBlockProgress("Выполняется загрузка настроек: %d %%", counter);
+        std::memcpy(block, image.data() + address, 4);
+        const std::uint8_t code = RepeatTransfer(session.port(), address, block, Direction::Write,
+                                                 session.pacer(), kDataBlockTransactions);
+        ShowLinkError(code, view);
+        if (code != kLinkOk) return session.EndBlockLoop(kSessionLinkFailed);
+    }
+
+    view.SetProgress(100);
+    view.SetStatus("");
+    view.ShowStop(false);
+    view.ShowProgress(false);
+    view.Refresh();
+    Message done;
+    done.owner = MessageOwner::Window;
+    done.caption = "";
+    done.icon = MessageIcon::None;
+    done.text = "Настройки загружены успешно!";
+    view.ShowMessage(done);
+    session.port().Purge(PurgeKind::AbortAndClear);
+    session.ClosePort();
+    return kSessionOk;
+}
