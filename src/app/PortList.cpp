@@ -1,25 +1,20 @@
 #include "app/PortList.h"
 
-#include <QSerialPortInfo>
+#include "link/SerialPort.h"
 
-std::string ClassicPortName(int n) {
-#ifdef Q_OS_WIN
-    return "COM" + std::to_string(n);
-#else
-    return "/dev/ttyS" + std::to_string(n - 1);
-#endif
-}
+#include <QSerialPortInfo>
 
 std::vector<PortEntry> BuildPortList(const std::vector<SystemPort>& systemPorts,
                                      bool withVirtualDevice) {
     std::vector<PortEntry> list;
     for (int n = 1; n <= 6; ++n)
-        list.push_back({QStringLiteral("COM%1").arg(n), ClassicPortName(n), false});
+        list.push_back({QStringLiteral("COM%1").arg(n), "COM" + std::to_string(n), false});
     for (const auto& port : systemPorts) {
         const std::string location = port.location.toStdString();
         bool named = false;
         for (const auto& entry : list)
-            if (entry.systemName == location || entry.label == port.name) named = true;
+            if (SystemPortName(entry.portName) == location || entry.label == port.name)
+                named = true;
         if (!named && !location.empty()) list.push_back({port.name, location, false});
     }
     if (withVirtualDevice) list.push_back({kVirtualDeviceLabel, {}, true});

@@ -9,8 +9,9 @@
 #include <vector>
 
 struct PortEntry {
-    QString label;          // what the list shows
-    std::string systemName; // what the session opens; empty for the virtual device
+    QString label;        // what the list shows
+    std::string portName; // what the session is given ("COM1", "/dev/ttyUSB0"); empty for
+                          // the virtual device, whose pseudo-terminal is made on first use
     bool virtualDevice = false;
 };
 
@@ -20,9 +21,6 @@ struct SystemPort {
 };
 
 inline const QString kVirtualDeviceLabel = QStringLiteral("Виртуальный прибор");
-
-// The system name behind "COM1".."COM6" (n = 1..6) on this platform.
-std::string ClassicPortName(int n);
 
 std::vector<PortEntry> BuildPortList(const std::vector<SystemPort>& systemPorts,
                                      bool withVirtualDevice);

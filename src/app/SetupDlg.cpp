@@ -413,7 +413,7 @@ std::string CSetupDlg::PortName() {
     UpdateData(true);
     if (m_portIndex < 0 || m_portIndex >= static_cast<int>(m_ports.size())) return {};
     const PortEntry& entry = m_ports[static_cast<std::size_t>(m_portIndex)];
-    if (!entry.virtualDevice) return entry.systemName;
+    if (!entry.virtualDevice) return entry.portName;
     if (!m_virtualDevice) m_virtualDevice = std::make_unique<VirtualDevice>(m_virtualMemoryPath);
     return m_virtualDevice->PortPath();
 }

@@ -15,17 +15,8 @@ add_library(torvik7_app STATIC
   ${res_dir}/resources.qrc
 )
 target_include_directories(torvik7_app PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(torvik7_app PUBLIC torvik7_platform torvik7_settings Qt6::Widgets
-  Qt6::SerialPort Qt6::Svg)
-
-if(TARGET torvik7_link)
-  target_link_libraries(torvik7_app PUBLIC torvik7_link)
-else()
-  # Until the device link is part of the build.
-  target_sources(torvik7_app PRIVATE ${app_dir}/LinkFallback.cpp)
-endif()
-
-target_link_libraries(torvik7_app PUBLIC torvik7_pages)
+target_link_libraries(torvik7_app PUBLIC torvik7_platform torvik7_settings torvik7_link
+  torvik7_pages Qt6::Widgets Qt6::SerialPort Qt6::Svg)
 
 # The simulator lives under tools/, which is configured after us: decide at generation.
 target_link_libraries(torvik7_app PUBLIC $<TARGET_NAME_IF_EXISTS:torvik7_sim>)

@@ -252,7 +252,7 @@ TEST_F(Commands, ReadSucceededOpensTheSheetAndEnablesEverything) {
         EXPECT_FALSE(seen.unitEnabled);
         EXPECT_TRUE(seen.newEnabled);
         EXPECT_TRUE(seen.openEnabled);
-        EXPECT_EQ(seen.port, ClassicPortName(1));
+        EXPECT_EQ(seen.port, "COM1");
         EXPECT_EQ(sheetsShown, 1);
         EXPECT_EQ(StateOf(w), kAll);
         EXPECT_EQ(w.windowTitle(), QStringLiteral("Утилита настройки ТОРВИК-7 - [Current.stg]"));

@@ -264,10 +264,10 @@ TEST(PortList, ClassicPortsFirstThenUnnamedSystemPortsThenTheVirtualDevice) {
     ASSERT_EQ(list.size(), 9u);
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(list[static_cast<std::size_t>(i)].label, QStringLiteral("COM%1").arg(i + 1));
-        EXPECT_EQ(list[static_cast<std::size_t>(i)].systemName, ClassicPortName(i + 1));
+        EXPECT_EQ(list[static_cast<std::size_t>(i)].portName, "COM" + std::to_string(i + 1));
     }
     EXPECT_EQ(list[6].label, QStringLiteral("ttyUSB0"));
-    EXPECT_EQ(list[6].systemName, "/dev/ttyUSB0");
+    EXPECT_EQ(list[6].portName, "/dev/ttyUSB0");
     EXPECT_EQ(list[7].label, QStringLiteral("ttyS6"));
     EXPECT_EQ(list[8].label, QStringLiteral("Виртуальный прибор"));
     EXPECT_TRUE(list[8].virtualDevice);
@@ -277,7 +277,7 @@ TEST(PortList, ClassicPortsFirstThenUnnamedSystemPortsThenTheVirtualDevice) {
 TEST_F(MainWindow, PortNameReadsTheListFirst) {
     CSetupDlg& w = Window();
     w.PortList()->setCurrentIndex(2);
-    EXPECT_EQ(w.PortName(), ClassicPortName(3));
+    EXPECT_EQ(w.PortName(), "COM3");
     EXPECT_EQ(w.m_portIndex, 2);
 }
 
