@@ -121,6 +121,7 @@ TEST_F(VirtualDeviceWindow, WriteThenReadRoundTripsTheSettings) {
         stopShown = stopShown || w.m_stopButton->isVisible();
         locked = locked || !w.LineAddressEdit()->isEnabled();
     };
+    w.OnStop(); // with no transfer running: the next one starts all the same
     w.m_writeButton->click();
     ASSERT_EQ(platform.Texts(), std::vector<std::string>{"Настройки загружены успешно!"});
     EXPECT_EQ(platform.messages[0].owner, &w);
