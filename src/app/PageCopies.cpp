@@ -1,7 +1,7 @@
 #include "app/PageCopies.h"
 
-#include "app/Devices.h"
-#include "app/PhoneNums.h"
+#include "pages/Devices.h"
+#include "pages/PhoneNums.h"
 
 #include <algorithm>
 #include <cstring>

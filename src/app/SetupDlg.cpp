@@ -1,10 +1,10 @@
 #include "app/SetupDlg.h"
 
-#include "app/Devices.h"
 #include "app/PageCopies.h"
-#include "app/PhoneNums.h"
 #include "app/VirtualDevice.h"
 #include "link/LinkGlobals.h"
+#include "pages/Devices.h"
+#include "pages/PhoneNums.h"
 #include "platform/Platform.h"
 #include "platform/PropertySheet.h"
 #include "settings/SettingsFile.h"
@@ -43,20 +43,6 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent)
 }
 
 CAboutDlg::~CAboutDlg() = default;
-
-namespace {
-
-// The number formed by the leading digits of `text`; 0 when it starts with none.
-int LeadingNumber(const QString& text) {
-    int value = 0;
-    for (const QChar c : text) {
-        if (c < u'0' || c > u'9' || value > 100000) break;
-        value = value * 10 + (c.unicode() - u'0');
-    }
-    return value;
-}
-
-} // namespace
 
 CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     : QDialog(parent), m_ui(std::make_unique<Ui::SetupDlg>()),
@@ -212,14 +198,14 @@ void CSetupDlg::OnStop() {
 
 void CSetupDlg::OnChangeLineAddress() {
     UpdateData(true);
-    const int value = LeadingNumber(m_lineAddressText);
+    const int value = LeadingValue(m_lineAddressText);
     LineAddress = value > 63 ? 63 : value;
     UpdateData(false);
 }
 
 void CSetupDlg::OnChangeUnitAddress() {
     UpdateData(true);
-    const int value = LeadingNumber(m_unitAddressText.left(1));
+    const int value = LeadingValue(m_unitAddressText.left(1));
     UnitAddress = value > 7 ? 7 : value;
     UpdateData(false);
 }

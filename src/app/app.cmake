@@ -6,12 +6,10 @@ set(res_dir ${CMAKE_SOURCE_DIR}/resources)
 add_library(torvik7_app STATIC
   ${app_dir}/SetupApp.h ${app_dir}/SetupApp.cpp
   ${app_dir}/SetupDlg.h ${app_dir}/SetupDlg.cpp
-  ${app_dir}/Devices.h ${app_dir}/Devices.cpp
-  ${app_dir}/PhoneNums.h ${app_dir}/PhoneNums.cpp
   ${app_dir}/PageCopies.h ${app_dir}/PageCopies.cpp
   ${app_dir}/PortList.h ${app_dir}/PortList.cpp
   ${app_dir}/VirtualDevice.h ${app_dir}/VirtualDevice.cpp
-  ${res_dir}/SetupDlg.ui ${res_dir}/AboutDlg.ui ${res_dir}/Devices.ui ${res_dir}/PhoneNums.ui
+  ${res_dir}/SetupDlg.ui ${res_dir}/AboutDlg.ui
   ${res_dir}/resources.qrc
 )
 target_include_directories(torvik7_app PUBLIC ${CMAKE_SOURCE_DIR}/src)

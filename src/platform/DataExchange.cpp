@@ -51,6 +51,15 @@ int EditLimit(const QLineEdit* edit) {
     return v ? v->Limit() : 0;
 }
 
+int LeadingValue(const QString& text) {
+    int value = 0;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9' || value > 100000) break;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    return value;
+}
+
 namespace exchange {
 
 void Text(bool save, QLineEdit* edit, QString& value, int limit) {

@@ -39,6 +39,10 @@ void MakeDigitsOnly(QLineEdit* edit, int limit = 0);
 void SetEditLimit(QLineEdit* edit, int limit);
 int EditLimit(const QLineEdit* edit);
 
+// The decimal value of the leading digits of `text`; 0 when it starts with none. Stops
+// growing past 100000, far beyond any field's limit.
+int LeadingValue(const QString& text);
+
 namespace exchange {
 
 // save: members <- controls; otherwise members -> controls.

@@ -1,9 +1,9 @@
 // The General and Phones pages as the operator sees them.
 #include "AppFixture.h"
 
-#include "app/Devices.h"
+#include "pages/Devices.h"
 #include "app/PageCopies.h"
-#include "app/PhoneNums.h"
+#include "pages/PhoneNums.h"
 #include "ui_Devices.h"
 #include "ui_PhoneNums.h"
 

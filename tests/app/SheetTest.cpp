@@ -1,9 +1,9 @@
 // EditSettings: the sheet's frame, and what goes into the pages and back into the record.
 #include "AppFixture.h"
 
-#include "app/Devices.h"
+#include "pages/Devices.h"
 #include "app/PageCopies.h"
-#include "app/PhoneNums.h"
+#include "pages/PhoneNums.h"
 #include "ui_Devices.h"
 #include "ui_PhoneNums.h"
 

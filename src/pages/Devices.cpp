@@ -1,4 +1,4 @@
-#include "app/Devices.h"
+#include "pages/Devices.h"
 
 #include "platform/DataExchange.h"
 

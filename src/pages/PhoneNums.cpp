@@ -1,4 +1,4 @@
-#include "app/PhoneNums.h"
+#include "pages/PhoneNums.h"
 
 #include "platform/DataExchange.h"
 
