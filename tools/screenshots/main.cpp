@@ -1,15 +1,23 @@
 // Builds the utility's window as an operator would see it and saves pictures of it: the
-// main window at start, during a transfer, and each tab of the settings sheet.
+// main window at start, during a transfer, each tab of the settings sheet and the add-loop
+// dialog.
 // Usage: torvik7-screenshots <folder>
 #include "app/SetupApp.h"
 #include "app/SetupDlg.h"
+#include "pages/AddLoopDlg.h"
+#include "pages/Events.h"
+#include "pages/Loops.h"
 #include "platform/Platform.h"
 #include "platform/PropertySheet.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTabBar>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <cstdio>
 #include <cstring>
@@ -39,6 +47,13 @@ int main(int argc, char** argv) {
     std::memcpy(record.phoneNumbers[0], "84951234567", 12);
     std::memcpy(record.phoneNumbers[1], "84957654321", 12);
     std::memcpy(record.accountNumber, "0123", 5);
+    for (int n = 8; n < 16; ++n)
+        record.loopTypes[n] = 10;
+    record.loopTypes[2] = 8;
+    record.relayTypes[1] = 13;
+    record.loopGroups[0][0] = 0x0F;
+    record.loopGroups[0][1] = 0x81;
+    record.loopGroups[1][5] = 0x30;
 
     CSetupDlg dlg(nullptr, &record);
     dlg.show();
@@ -49,11 +64,30 @@ int main(int argc, char** argv) {
     dlg.m_onSheetShown = [&](CPropertySheet& sheet) {
         for (int i = 0; i < sheet.PageCount() && i < 5; ++i) {
             sheet.SetActivePage(i);
+            // The trees as an operator leaves them after a look: one branch open, one item chosen.
+            if (auto* loops = dynamic_cast<Loops*>(sheet.Page(i))) {
+                QTreeWidget* tree = loops->Tree();
+                tree->topLevelItem(0)->setExpanded(true);
+                tree->topLevelItem(0)->child(0)->setExpanded(true);
+                tree->topLevelItem(0)->child(0)->child(2)->setSelected(true);
+            } else if (auto* events = dynamic_cast<Events*>(sheet.Page(i))) {
+                events->Rebuild(1);
+                events->Tree()->topLevelItem(0)->child(0)->child(4)->setSelected(true);
+            }
             ok = Save(sheet, dir, QString::fromLatin1(kTabs[i])) && ok;
         }
         sheet.reject();
     };
     dlg.EditSettings(record);
+
+    CAddLoopDlg addLoop;
+    addLoop.findChild<QLabel*>(QStringLiteral("groupTitle"))->setText(QStringLiteral("Группа 1"));
+    addLoop.findChild<QLineEdit*>(QStringLiteral("expander"))->setText(QStringLiteral("12"));
+    addLoop.findChild<QCheckBox*>(QStringLiteral("loop3"))->setChecked(true);
+    addLoop.findChild<QCheckBox*>(QStringLiteral("loop4"))->setChecked(true);
+    addLoop.show();
+    ok = Save(addLoop, dir, QStringLiteral("add-loop.png")) && ok;
+    addLoop.close();
 
     // The window during a read, as the session shows it.
     dlg.m_readSession = [&](TransferView& view, SettingsRecord&, const SessionOptions&) {
