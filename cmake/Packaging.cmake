@@ -15,10 +15,10 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Includes torvik7ctl, the command-line tool for files, images and the device.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# The linked Qt libraries are found by dpkg-shlibdeps; the platform plugins and the
-# Russian translations are loaded at run time, so they are named here.
+# The linked Qt libraries are found by dpkg-shlibdeps. The platform and SVG icon plugins
+# and the Russian translations are loaded at run time, so they are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-dejavu-core")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -1,6 +1,6 @@
 #include "pages/AddLoopDlg.h"
 
-#include "pages/DataExchange.h"
+#include "platform/DataExchange.h"
 #include "ui_AddLoopDlg.h"
 
 namespace {
@@ -11,7 +11,7 @@ CAddLoopDlg::CAddLoopDlg(QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CAddLoopDlg>()) {
     m_ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    ddx::MakeDigitEdit(m_ui->expander, kExpanderChars);
+    MakeDigitsOnly(m_ui->expander, kExpanderChars);
 }
 
 CAddLoopDlg::~CAddLoopDlg() = default;
@@ -29,9 +29,9 @@ void CAddLoopDlg::accept() {
 
 void CAddLoopDlg::DoDataExchange(bool save) {
     if (!save) m_ui->groupTitle->setText(m_groupTitle);
-    ddx::Text(save, m_ui->expander, m_expander, kExpanderChars);
+    exchange::Text(save, m_ui->expander, m_expander, kExpanderChars);
     QCheckBox* const boxes[8] = {m_ui->loop1, m_ui->loop2, m_ui->loop3, m_ui->loop4,
                                  m_ui->loop5, m_ui->loop6, m_ui->loop7, m_ui->loop8};
     for (int i = 0; i < 8; ++i)
-        ddx::Check(save, boxes[i], m_loops[i]);
+        exchange::Check(save, boxes[i], m_loops[i]);
 }

@@ -1,7 +1,7 @@
 #include "pages/Codes.h"
 
 #include "pages/ContactIdTable.h"
-#include "pages/DataExchange.h"
+#include "platform/DataExchange.h"
 #include "platform/Platform.h"
 #include "ui_Codes.h"
 
@@ -60,7 +60,7 @@ void CCodes::CreateControls() {
         // The labels take no mouse input, so a double-click on one reaches the page.
         m_labels[i]->setAttribute(Qt::WA_TransparentForMouseEvents);
         // A code from a foreign file with digits above 9 is shown whole.
-        ddx::MakeDigitEdit(m_edits[i], kCodeDigits);
+        MakeDigitsOnly(m_edits[i], kCodeDigits);
     }
     m_ui->hint->setAttribute(Qt::WA_TransparentForMouseEvents);
     // The frame sits between the labels and the page; its double-clicks are the page's.
@@ -77,7 +77,7 @@ bool CCodes::OnInitDialog() {
 bool CCodes::DoDataExchange(bool save) {
     if (!m_ui) return true;
     for (int i = 0; i < kTypeCount; ++i)
-        ddx::Text(save, m_edits[i], m_codes[i], kCodeDigits);
+        exchange::Text(save, m_edits[i], m_codes[i], kCodeDigits);
     return true;
 }
 
@@ -102,7 +102,7 @@ bool CCodes::OnKillActive() {
         if (!m_foreign[t - 1].isEmpty() && whole == m_foreign[t - 1])
             continue; // untouched foreign code: the stored digits stay as they came
         const QString text = whole.left(kCodeDigits);
-        if (ddx::LeadingValue(text) == 0 && (text.isEmpty() || text.front().isDigit())) {
+        if (LeadingValue(text) == 0 && (text.isEmpty() || text.front().isDigit())) {
             digits[0] = digits[1] = digits[2] = 0;
             continue;
         }
@@ -151,7 +151,7 @@ void CCodes::DecodeEventCode(const QPoint& point) {
     if (t == 0) return;
     const QString whole = m_edits[t - 1]->text();
     const QString text = whole.left(kCodeDigits);
-    const int v = ddx::LeadingValue(text);
+    const int v = LeadingValue(text);
     Platform& platform = ThePlatform();
     if (v == 0 && (text.isEmpty() || text.front().isDigit())) {
         platform.ShowMessage(this, Info("Расшифровка кода события",

@@ -1,10 +1,13 @@
-# The loop types, loop groups and event codes pages of the settings sheet, and the
-# add-loop dialog.
+# The five pages of the settings sheet and the add-loop dialog.
 add_library(torvik7_pages STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/Devices.h
+  ${CMAKE_CURRENT_LIST_DIR}/Devices.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Devices.ui
+  ${CMAKE_CURRENT_LIST_DIR}/PhoneNums.h
+  ${CMAKE_CURRENT_LIST_DIR}/PhoneNums.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PhoneNums.ui
   ${CMAKE_CURRENT_LIST_DIR}/PageTree.h
   ${CMAKE_CURRENT_LIST_DIR}/PageTree.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/DataExchange.h
-  ${CMAKE_CURRENT_LIST_DIR}/DataExchange.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Loops.h
   ${CMAKE_CURRENT_LIST_DIR}/Loops.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Loops.ui

@@ -29,8 +29,8 @@ class Platform {
 public:
     virtual ~Platform() = default;
 
-    // Modal; returns when the operator closes it. "Only No cancels": anything but an
-    // explicit No on a Yes/No question is Yes.
+    // Modal; returns when the operator closes it. Callers cancel on No alone; Escape and the
+    // close box of a question answer No, the safe way for a confirmation.
     virtual MessageAnswer ShowMessage(QWidget* owner, const Message& message) = 0;
 
     // "Settings Files (*.stg)" and "All Files (*.*)", default suffix "stg". Save asks before

@@ -1,13 +1,132 @@
 #include "platform/Platform.h"
 
-// Placeholder: the Qt implementation of the platform layer replaces this file.
+#include <QAction>
+#include <QApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
+
+#include <cerrno>
+
 namespace {
-Platform* g_installed = nullptr;
+
+const QStringList& StgFilters() {
+    static const QStringList filters{QStringLiteral("Settings Files (*.stg)"),
+                                     QStringLiteral("All Files (*.*)")};
+    return filters;
 }
 
-Platform& ThePlatform() {
-    return *g_installed;
+std::optional<FileChoice> RunFileDialog(QWidget* owner, bool save) {
+    QFileDialog dialog(owner);
+    // Qt's own dialog: the same look and the same Russian texts on every desktop, and no
+    // portal round trip that may never answer under a bare X server.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // Open does not insist that the typed name exists: the file operation reports it.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !save);
+    dialog.setNameFilters(StgFilters());
+    dialog.selectNameFilter(StgFilters().front());
+    dialog.setDefaultSuffix(QStringLiteral("stg"));
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty()) return std::nullopt;
+    FileChoice choice;
+    choice.path = files.front();
+    choice.name = QFileInfo(choice.path).fileName();
+    return choice;
 }
+
+class QtPlatform final : public Platform {
+public:
+    MessageAnswer ShowMessage(QWidget* owner, const Message& message) override {
+        QMessageBox box(owner);
+        box.setWindowTitle(message.caption.empty() ? QStringLiteral("torvik7-setup")
+                                                   : QString::fromStdString(message.caption));
+        box.setText(QString::fromStdString(message.text));
+        box.setTextFormat(Qt::PlainText);
+        switch (message.icon) {
+        case MessageIcon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case MessageIcon::Error:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case MessageIcon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case MessageIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        }
+        // Our own texts, so the buttons read Russian whether or not Qt's translations are
+        // installed.
+        if (message.buttons == MessageButtons::YesNo) {
+            QPushButton* yes = box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+            QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+            box.setDefaultButton(yes);
+            box.setEscapeButton(no);
+            box.exec();
+            // Only an explicit No declines.
+            return box.clickedButton() == no ? MessageAnswer::No : MessageAnswer::Yes;
+        }
+        QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        box.setDefaultButton(ok);
+        box.setEscapeButton(ok);
+        box.exec();
+        return MessageAnswer::Ok;
+    }
+
+    std::optional<FileChoice> SaveFileDialog(QWidget* owner) override {
+        return RunFileDialog(owner, true);
+    }
+    std::optional<FileChoice> OpenFileDialog(QWidget* owner) override {
+        return RunFileDialog(owner, false);
+    }
+
+    int ShellOpen(const QString& path) override {
+        const QFileInfo info(path);
+        if (!info.exists()) return ENOENT; // 2, as the message for a missing page expects
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath())))
+            return ENOEXEC; // no program on this desktop opens it
+        return 0;
+    }
+
+    QPoint CursorPos() override { return QCursor::pos(); }
+
+    int TrackPopupMenu(QWidget* owner, const std::vector<MenuItem>& items,
+                       const QPoint& globalPos) override {
+        QMenu menu(owner);
+        for (const auto& item : items) {
+            if (item.separator) {
+                menu.addSeparator();
+                continue;
+            }
+            // QMenu shows the part after a tab in its own right-aligned column.
+            QAction* action = menu.addAction(item.text);
+            action->setData(item.id);
+        }
+        QAction* chosen = menu.exec(globalPos);
+        return chosen ? chosen->data().toInt() : 0;
+    }
+
+    void PumpMessages() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+};
+
+Platform* g_installed = nullptr;
+
+} // namespace
+
+Platform& ThePlatform() {
+    static QtPlatform qt;
+    return g_installed ? *g_installed : qt;
+}
+
 void SetPlatform(Platform* platform) {
     g_installed = platform;
 }

@@ -1,0 +1,81 @@
+#include "app/VirtualDevice.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#if TORVIK7_HAS_SIM && !defined(Q_OS_WIN)
+
+#include "DeviceSimulator.h"
+
+namespace {
+
+SimConfig VirtualConfig() {
+    SimConfig config;
+    config.lineAddress = 0;
+    config.unitAddress = 0;
+    config.rate = 38400; // not the first rate tried, so the rate search really runs
+    return config;
+}
+
+std::string DefaultMemoryPath() {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return QFile::encodeName(QDir(folder).filePath(QStringLiteral("virtual-device.bin")))
+        .toStdString();
+}
+
+} // namespace
+
+struct VirtualDevice::Impl {
+    DeviceSimulator sim{VirtualConfig()};
+};
+
+VirtualDevice::VirtualDevice(const std::string& memoryPath)
+    : m_impl(std::make_unique<Impl>()),
+      m_memoryPath(memoryPath.empty() ? DefaultMemoryPath() : memoryPath) {
+    if (!m_impl->sim.LoadMemory(m_memoryPath)) m_impl->sim.SetMemory(FactoryImage());
+}
+
+VirtualDevice::~VirtualDevice() {
+    Persist();
+    m_impl->sim.Stop();
+}
+
+bool VirtualDevice::Available() {
+    return true;
+}
+
+std::string VirtualDevice::PortPath() {
+    return m_impl->sim.Start();
+}
+
+DeviceSimulator* VirtualDevice::Simulator() {
+    return &m_impl->sim;
+}
+
+bool VirtualDevice::Persist() {
+    QDir().mkpath(QFileInfo(QFile::decodeName(m_memoryPath.c_str())).absolutePath());
+    return m_impl->sim.SaveMemory(m_memoryPath);
+}
+
+#else
+
+struct VirtualDevice::Impl {};
+
+VirtualDevice::VirtualDevice(const std::string& memoryPath) : m_memoryPath(memoryPath) {}
+VirtualDevice::~VirtualDevice() = default;
+bool VirtualDevice::Available() {
+    return false;
+}
+std::string VirtualDevice::PortPath() {
+    return {};
+}
+bool VirtualDevice::Persist() {
+    return false;
+}
+DeviceSimulator* VirtualDevice::Simulator() {
+    return nullptr;
+}
+
+#endif

@@ -1,0 +1,453 @@
+// The six record commands: enable states, titles, files and transfers.
+#include "AppFixture.h"
+
+#include "settings/SettingsFile.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <cstring>
+
+namespace {
+
+using Commands = AppTest;
+
+struct Buttons {
+    bool edit, save, write, read;
+    bool operator==(const Buttons&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Buttons& b) {
+    return os << "{edit " << b.edit << ", save " << b.save << ", write " << b.write << ", read "
+              << b.read << "}";
+}
+Buttons StateOf(CSetupDlg& w) {
+    return {w.m_editButton->isEnabled(), w.m_saveButton->isEnabled(), w.m_writeButton->isEnabled(),
+            w.m_readButton->isEnabled()};
+}
+
+const Buttons kStart{false, false, false, true};
+const Buttons kAll{true, true, true, true};
+
+SettingsRecord Defaults() {
+    SettingsRecord r{};
+    FillDefaults(r);
+    return r;
+}
+
+bool SameBytes(const SettingsRecord& a, const SettingsRecord& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST_F(Commands, NewConfirmed) {
+    CSetupDlg& w = Window();
+    DriveSheets(PressOk);
+    w.findChild<QPushButton*>("newButton")->click();
+    EXPECT_EQ(sheetsShown, 1);
+    EXPECT_EQ(StateOf(w), kAll);
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Утилита настройки ТОРВИК-7 - [New.stg]"));
+    EXPECT_TRUE(SameBytes(record, Defaults()));
+}
+
+TEST_F(Commands, NewCancelledKeepsButtonsAndTitleButNotTheRecord) {
+    CSetupDlg& w = Window();
+    DriveSheets(PressCancel);
+    w.OnNew();
+    EXPECT_EQ(StateOf(w), kStart);
+    EXPECT_EQ(w.windowTitle(), kStartTitle);
+    EXPECT_TRUE(SameBytes(record, Defaults())) << "defaults are not undone by Cancel";
+    EXPECT_EQ(SettingsShown, 1);
+}
+
+TEST_F(Commands, EditInMemoryShowsDefaultsAfterACancelledNew) {
+    CSetupDlg& w = Window();
+    DriveSheets(PressOk);
+    w.OnNew();
+    std::memcpy(record.accountNumber, "5555", 5);
+    record.dialCycles = 5;
+    DriveSheets(PressCancel);
+    w.OnNew();
+    QString account;
+    DriveSheets([&](CPropertySheet& s) {
+        account = s.Page(0)->findChild<QLineEdit*>("account")->text();
+        PressCancel(s);
+    });
+    w.m_editButton->click();
+    EXPECT_EQ(account, QString());
+    EXPECT_EQ(record.dialCycles, 8);
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Утилита настройки ТОРВИК-7 - [New.stg]"));
+}
+
+TEST_F(Commands, EditInMemoryResultIsNotUsed) {
+    CSetupDlg& w = Window();
+    DriveSheets(PressOk);
+    w.OnNew();
+    const QString title = w.windowTitle();
+    DriveSheets(PressCancel);
+    w.OnEditInMemory();
+    DriveSheets(PressOk);
+    w.OnEditInMemory();
+    EXPECT_EQ(sheetsShown, 3);
+    EXPECT_EQ(StateOf(w), kAll);
+    EXPECT_EQ(w.windowTitle(), title);
+}
+
+// A settings file of `size` bytes whose record bytes are a recognisable pattern.
+QString WriteFile(const QTemporaryDir& dir, const QString& name, const SettingsRecord& r,
+                  qint64 size = kRecordSize) {
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    QByteArray bytes(reinterpret_cast<const char*>(&r), kRecordSize);
+    bytes.resize(size, '\x11');
+    f.write(bytes);
+    return path;
+}
+
+TEST_F(Commands, OpenLoadsTheFileAndEnablesWhateverTheSheetSays) {
+    for (bool confirm : {true, false}) {
+        SetUp();
+        dlg.reset();
+        CSetupDlg& w = Window();
+        QTemporaryDir dir;
+        SettingsRecord onDisk = Defaults();
+        std::memcpy(onDisk.phoneNumbers[2], "4959876543", 11);
+        const QString path = WriteFile(dir, QStringLiteral("Объект 12.stg"), onDisk);
+        platform.openChoices.push_back(FileChoice{path, QStringLiteral("Объект 12.stg")});
+        DriveSheets(confirm ? PressOk : PressCancel);
+        w.findChild<QPushButton*>("openButton")->click();
+        EXPECT_EQ(platform.openDialogs, 1);
+        EXPECT_EQ(sheetsShown, 1);
+        EXPECT_EQ(StateOf(w), kAll) << confirm;
+        EXPECT_EQ(w.windowTitle(), QStringLiteral("Утилита настройки ТОРВИК-7 - [Объект 12.stg]"));
+        EXPECT_STREQ(record.phoneNumbers[2], "4959876543");
+        EXPECT_TRUE(platform.messages.empty());
+    }
+}
+
+TEST_F(Commands, OpenCancelledDoesNothing) {
+    CSetupDlg& w = Window();
+    DriveSheets(PressOk);
+    w.OnOpen();
+    EXPECT_EQ(platform.openDialogs, 1);
+    EXPECT_EQ(sheetsShown, 0);
+    EXPECT_EQ(StateOf(w), kStart);
+    EXPECT_EQ(w.windowTitle(), kStartTitle);
+}
+
+TEST_F(Commands, OpenOfAMissingFileShowsTheMessageAndChangesNothing) {
+    CSetupDlg& w = Window();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("нет.stg"));
+    platform.openChoices.push_back(FileChoice{path, QStringLiteral("нет.stg")});
+    DriveSheets(PressOk);
+    w.OnOpen();
+    EXPECT_EQ(sheetsShown, 0);
+    EXPECT_EQ(StateOf(w), kStart);
+    EXPECT_EQ(w.windowTitle(), kStartTitle);
+    ASSERT_EQ(platform.messages.size(), 1u);
+    const auto& m = platform.messages[0];
+    EXPECT_EQ(m.owner, &w);
+    EXPECT_EQ(m.message.caption, "") << "the application's own caption";
+    EXPECT_EQ(m.message.icon, MessageIcon::None);
+    SettingsRecord probe{};
+    EXPECT_EQ(m.message.text, LoadSettingsFile(path.toStdString(), probe).message);
+    EXPECT_FALSE(m.message.text.empty());
+    EXPECT_TRUE(SameBytes(record, SettingsRecord{}));
+}
+
+TEST_F(Commands, OpenOfAShortFileIsRefusedAndChangesNothing) {
+    CSetupDlg& w = Window();
+    DriveSheets(PressOk);
+    w.OnNew();
+    const SettingsRecord before = record;
+    QTemporaryDir dir;
+    SettingsRecord other{};
+    std::memset(&other, '7', sizeof other);
+    const QString path = WriteFile(dir, QStringLiteral("short.stg"), other, 100);
+    platform.openChoices.push_back(FileChoice{path, QStringLiteral("short.stg")});
+    w.OnOpen();
+    EXPECT_EQ(sheetsShown, 1) << "only the sheet of New";
+    EXPECT_EQ(platform.messages.size(), 1u);
+    EXPECT_TRUE(SameBytes(record, before));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Утилита настройки ТОРВИК-7 - [New.stg]"));
+}
+
+TEST_F(Commands, SaveSetsTheTitleAndWritesTheRecord) {
+    CSetupDlg& w = Window();
+    DriveSheets(PressOk);
+    w.OnNew();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("saved.stg"));
+    platform.saveChoices.push_back(FileChoice{path, QStringLiteral("saved.stg")});
+    w.m_saveButton->click();
+    EXPECT_EQ(platform.saveDialogs, 1);
+    EXPECT_TRUE(platform.messages.empty());
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Утилита настройки ТОРВИК-7 - [saved.stg]"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray(reinterpret_cast<const char*>(&record), kRecordSize));
+    EXPECT_EQ(StateOf(w), kAll);
+}
+
+TEST_F(Commands, FailedSaveIsReportedAndKeepsTheTitle) {
+    CSetupDlg& w = Window();
+    DriveSheets(PressOk);
+    w.OnNew();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("no/such/folder/x.stg"));
+    platform.saveChoices.push_back(FileChoice{path, QStringLiteral("x.stg")});
+    w.OnSave();
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_NE(platform.messages[0].message.text.find("SaveForm();"), std::string::npos);
+    EXPECT_EQ(platform.messages[0].owner, &w);
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Утилита настройки ТОРВИК-7 - [New.stg]"));
+}
+
+TEST_F(Commands, SaveCancelledDoesNothing) {
+    CSetupDlg& w = Window();
+    w.OnSave();
+    EXPECT_EQ(platform.saveDialogs, 1);
+    EXPECT_EQ(w.windowTitle(), kStartTitle);
+    EXPECT_TRUE(platform.messages.empty());
+}
+
+// ---- transfers, with the session replaced by a script ----
+
+struct SessionSeen {
+    Buttons buttons;
+    bool portListEnabled, lineEnabled, unitEnabled, newEnabled, openEnabled;
+    std::string port;
+};
+
+SessionSeen Observe(CSetupDlg& w, TransferView& view) {
+    return {StateOf(w),
+            w.PortList()->isEnabled(),
+            w.LineAddressEdit()->isEnabled(),
+            w.UnitAddressEdit()->isEnabled(),
+            w.findChild<QPushButton*>("newButton")->isEnabled(),
+            w.findChild<QPushButton*>("openButton")->isEnabled(),
+            view.PortName()};
+}
+
+TEST_F(Commands, ReadSucceededOpensTheSheetAndEnablesEverything) {
+    for (bool confirm : {true, false}) {
+        SetUp();
+        dlg.reset();
+        CSetupDlg& w = Window();
+        SessionSeen seen{};
+        w.m_readSession = [&](TransferView& view, SettingsRecord& r, const SessionOptions&) {
+            seen = Observe(w, view);
+            FillDefaults(r);
+            return kSessionOk;
+        };
+        DriveSheets(confirm ? PressOk : PressCancel);
+        w.m_readButton->click();
+        EXPECT_EQ(seen.buttons, (Buttons{false, false, false, false}));
+        EXPECT_FALSE(seen.portListEnabled);
+        EXPECT_FALSE(seen.lineEnabled);
+        EXPECT_FALSE(seen.unitEnabled);
+        EXPECT_TRUE(seen.newEnabled);
+        EXPECT_TRUE(seen.openEnabled);
+        EXPECT_EQ(seen.port, "COM1");
+        EXPECT_EQ(sheetsShown, 1);
+        EXPECT_EQ(StateOf(w), kAll);
+        EXPECT_EQ(w.windowTitle(), QStringLiteral("Утилита настройки ТОРВИК-7 - [Current.stg]"));
+        EXPECT_TRUE(w.PortList()->isEnabled());
+        EXPECT_TRUE(w.LineAddressEdit()->isEnabled());
+        EXPECT_TRUE(w.UnitAddressEdit()->isEnabled());
+    }
+}
+
+TEST_F(Commands, FailedReadRightAfterStartLeavesWriteDisabled) {
+    CSetupDlg& w = Window();
+    w.m_readSession = [](TransferView&, SettingsRecord&, const SessionOptions&) {
+        return kSessionLinkFailed;
+    };
+    w.OnReadDevice();
+    EXPECT_EQ(StateOf(w), kStart);
+    EXPECT_EQ(sheetsShown, 0);
+    EXPECT_EQ(w.windowTitle(), kStartTitle);
+}
+
+TEST_F(Commands, FailedReadAfterACancelledNewEnablesWrite) {
+    CSetupDlg& w = Window();
+    DriveSheets(PressCancel);
+    w.OnNew();
+    w.m_readSession = [](TransferView&, SettingsRecord&, const SessionOptions&) {
+        return kSessionStopped;
+    };
+    w.OnReadDevice();
+    EXPECT_EQ(StateOf(w), (Buttons{false, false, true, true}));
+    EXPECT_EQ(sheetsShown, 1);
+    EXPECT_EQ(w.windowTitle(), kStartTitle);
+}
+
+TEST_F(Commands, WriteRestoresTheTransferButtonsWhateverTheResult) {
+    for (int result : {kSessionOk, kSessionPortOpenFailed, kSessionLinkFailed, kSessionStopped,
+                       kSessionConsoleUnit}) {
+        for (int shown : {0, 1}) {
+            SetUp();
+            dlg.reset();
+            CSetupDlg& w = Window();
+            SettingsShown = shown;
+            Buttons during{};
+            const SettingsRecord* written = nullptr;
+            w.m_writeSession = [&](TransferView&, const SettingsRecord& r, const SessionOptions&) {
+                during = StateOf(w);
+                written = &r;
+                return result;
+            };
+            w.m_writeButton->setEnabled(true);
+            w.m_writeButton->click();
+            EXPECT_EQ(during, (Buttons{false, false, false, false}));
+            EXPECT_EQ(written, &record);
+            EXPECT_EQ(StateOf(w), (Buttons{false, false, shown == 1, true}))
+                << result << " " << shown;
+            EXPECT_EQ(sheetsShown, 0);
+            EXPECT_EQ(w.windowTitle(), kStartTitle);
+        }
+    }
+}
+
+TEST_F(Commands, StatusShowsOnlyOnRefresh) {
+    CSetupDlg& w = Window();
+    auto* status = qobject_cast<QLabel*>(w.StatusLine());
+    QString beforeRefresh, afterRefresh, afterEmpty;
+    bool barShown = false, stopShown = false;
+    int barValue = -1;
+    w.m_readSession = [&](TransferView& view, SettingsRecord&, const SessionOptions&) {
+        view.ShowProgress(true);
+        view.SetStatus("Выполняется считывание настроек: 0 %");
+        view.ShowStop(true);
+        beforeRefresh = status->text();
+        view.Refresh();
+        afterRefresh = status->text();
+        view.SetProgress(42);
+        barValue = w.m_progress->value();
+        barShown = w.m_progress->isVisible();
+        stopShown = w.m_stopButton->isVisible();
+        view.SetStatus("");
+        view.ShowStop(false);
+        view.Refresh();
+        view.ShowProgress(false);
+        afterEmpty = status->text();
+        return kSessionLinkFailed;
+    };
+    w.OnReadDevice();
+    EXPECT_EQ(beforeRefresh, QString());
+    EXPECT_EQ(afterRefresh, QStringLiteral("Выполняется считывание настроек: 0 %"));
+    EXPECT_EQ(barValue, 42);
+    EXPECT_TRUE(barShown);
+    EXPECT_TRUE(stopShown);
+    EXPECT_EQ(afterEmpty, QString());
+    EXPECT_FALSE(w.m_progress->isVisible());
+    EXPECT_FALSE(w.m_stopButton->isVisible());
+}
+
+TEST_F(Commands, RefreshDoesNotUndoTheAddressTexts) {
+    CSetupDlg& w = Window();
+    Type(w.LineAddressEdit(), QStringLiteral("99"));
+    w.m_readSession = [&](TransferView& view, SettingsRecord&, const SessionOptions&) {
+        view.PortName();
+        view.Refresh();
+        return kSessionLinkFailed;
+    };
+    w.OnReadDevice();
+    EXPECT_EQ(w.LineAddressEdit()->text(), QStringLiteral("99"));
+    EXPECT_EQ(LineAddress, 63);
+}
+
+TEST_F(Commands, MessagesOfASessionGoThroughThePlatform) {
+    CSetupDlg& w = Window();
+    w.m_writeSession = [&](TransferView& view, const SettingsRecord&, const SessionOptions&) {
+        view.ShowMessage({MessageOwner::None, kCaptionError, "ГРЕМУС не отвечает !",
+                          MessageIcon::Error, MessageButtons::Ok});
+        view.ShowMessage({MessageOwner::Window, "", "Настройки загружены успешно!",
+                          MessageIcon::None, MessageButtons::Ok});
+        return kSessionOk;
+    };
+    w.OnWriteDevice();
+    ASSERT_EQ(platform.messages.size(), 2u);
+    EXPECT_EQ(platform.messages[0].owner, nullptr);
+    EXPECT_EQ(platform.messages[1].owner, &w);
+    EXPECT_EQ(platform.messages[1].message.text, "Настройки загружены успешно!");
+}
+
+// A session shaped like the real one: 512 blocks, pumping before each, stopping when
+// TransferRunning drops.
+int ScriptedBlocks(TransferView& view, int& blocksDone) {
+    view.ShowProgress(true);
+    view.SetStatus("Выполняется загрузка настроек: 0 %");
+    view.ShowStop(true);
+    TransferRunning = 1;
+    view.Refresh();
+    for (int k = 0; k < 512; ++k) {
+        view.PumpMessages();
+        if (TransferRunning == 0) {
+            view.SetStatus("");
+            view.ShowStop(false);
+            view.Refresh();
+            view.ShowProgress(false);
+            return kSessionStopped;
+        }
+        view.SetProgress(100 * (k + 1) / 512);
+        ++blocksDone;
+    }
+    view.SetStatus("");
+    view.ShowStop(false);
+    view.Refresh();
+    view.ShowProgress(false);
+    return kSessionOk;
+}
+
+TEST_F(Commands, StopPressedMidTransferEndsTheSession) {
+    CSetupDlg& w = Window();
+    DriveSheets(PressOk);
+    w.OnNew();
+    int blocksDone = 0, result = -1;
+    bool stopVisibleAtClick = false;
+    w.m_writeSession = [&](TransferView& view, const SettingsRecord&, const SessionOptions&) {
+        result = ScriptedBlocks(view, blocksDone);
+        return result;
+    };
+    platform.onPump = [&](int pumps) {
+        if (pumps == 101) {
+            stopVisibleAtClick = w.m_stopButton->isVisible() && w.m_stopButton->isEnabled();
+            QTest::mouseClick(w.m_stopButton, Qt::LeftButton);
+        }
+    };
+    w.OnWriteDevice();
+    EXPECT_TRUE(stopVisibleAtClick);
+    EXPECT_EQ(result, kSessionStopped);
+    EXPECT_EQ(blocksDone, 100);
+    EXPECT_EQ(TransferRunning, 0);
+    EXPECT_FALSE(w.m_stopButton->isVisible());
+    EXPECT_FALSE(w.m_progress->isVisible());
+    EXPECT_EQ(StateOf(w), kAll);
+    EXPECT_TRUE(platform.messages.empty());
+}
+
+TEST_F(Commands, OtherCommandsRunDuringATransfer) {
+    CSetupDlg& w = Window();
+    int blocksDone = 0;
+    w.m_readSession = [&](TransferView& view, SettingsRecord&, const SessionOptions&) {
+        return ScriptedBlocks(view, blocksDone);
+    };
+    platform.onPump = [&](int pumps) {
+        if (pumps == 10) {
+            DriveSheets(PressOk);
+            w.findChild<QPushButton*>("newButton")->click();
+        }
+    };
+    w.OnReadDevice();
+    EXPECT_EQ(blocksDone, 512);
+    EXPECT_EQ(sheetsShown, 2) << "New's sheet, then the sheet of the completed read";
+    EXPECT_EQ(StateOf(w), kAll);
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Утилита настройки ТОРВИК-7 - [Current.stg]"));
+}
+
+} // namespace
