@@ -16,6 +16,8 @@ torvik7_test(hard_file_tests
 add_executable(torvik7_soak ${CMAKE_CURRENT_LIST_DIR}/Soak.cpp)
 target_link_libraries(torvik7_soak PRIVATE torvik7_link torvik7_sim)
 
-torvik7_test(hard_paste_tests GUI
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/PasteTest.cpp
-  LIBS torvik7_pages)
+if(TARGET torvik7_app)
+  torvik7_test(hard_paste_tests GUI
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/PasteTest.cpp
+    LIBS torvik7_app torvik7_pages)
+endif()
