@@ -1,5 +1,6 @@
 # Hardening: the fault campaign (one ctest entry for the whole table, so its summary covers
-# every case), file faults, and the soak program (built, not run by ctest).
+# every case), file faults, bad input pasted at the window, and the soak program (built, not
+# run by ctest).
 add_executable(fault_campaign_tests
   ${CMAKE_CURRENT_LIST_DIR}/FaultCampaign.cpp
   ${CMAKE_SOURCE_DIR}/tests/link/LinkFakes.cpp)
