@@ -71,19 +71,14 @@ bool Locked(int fd, int how) {
 
 // A device node or a pipe has no content to replace: it is written in place, and a
 // failing write (a full device) is reported like any other.
-FileResult SaveInPlace(const std::string& path, const SettingsRecord& record) {
+WriteOutcome WriteInPlace(const std::string& path, const std::uint8_t* data, std::size_t size) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return Failure(FileStatus::OpenFailed, errno, "SaveForm");
+    if (fd < 0) return {errno, true};
     // Non-blocking only for the open: a slow reader of a pipe must not turn into EAGAIN.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    const auto bytes = RecordBytes(record);
-    if (!WriteAll(fd, bytes.data(), bytes.size())) {
-        const int error = errno;
-        ::close(fd);
-        return Failure(FileStatus::WriteFailed, error, "SaveForm");
-    }
-    if (::close(fd) != 0) return Failure(FileStatus::WriteFailed, errno, "SaveForm");
-    return {};
+    int error = WriteAll(fd, data, size) ? 0 : errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    return {error, false};
 }
 
 } // namespace
@@ -93,34 +88,33 @@ std::string FileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-FileResult SaveSettingsFile(const std::string& path, const SettingsRecord& record) {
+WriteOutcome WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
     // Replace what a link points to, not the link itself.
     std::string target = path;
     char resolved[PATH_MAX];
     struct stat existing {};
     const bool exists = ::stat(path.c_str(), &existing) == 0;
     if (exists && ::realpath(path.c_str(), resolved) != nullptr) target = resolved;
-    if (exists && S_ISDIR(existing.st_mode))
-        return Failure(FileStatus::OpenFailed, EISDIR, "SaveForm");
+    if (exists && S_ISDIR(existing.st_mode)) return {EISDIR, true};
     // A device, a pipe, or a name for a stream such as /dev/stdout is written in place:
     // replacing it would replace whatever the stream was redirected to.
     if (exists &&
         (!S_ISREG(existing.st_mode) || path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0))
-        return SaveInPlace(path, record);
+        return WriteInPlace(path, data, size);
 
     if (exists) {
         const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd >= 0) {
             const bool locked = Locked(fd, LOCK_EX);
             ::close(fd);
-            if (locked) return Failure(FileStatus::OpenFailed, EWOULDBLOCK, "SaveForm");
+            if (locked) return {EWOULDBLOCK, true};
         }
     }
 
     // The new content is complete on disk before it takes the old file's place.
     std::string temp = FolderOf(target) + "/." + FileNameOf(target) + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return Failure(FileStatus::OpenFailed, errno, "SaveForm");
+    if (fd < 0) return {errno, true};
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
 
     mode_t mode = 0;
@@ -133,14 +127,13 @@ FileResult SaveSettingsFile(const std::string& path, const SettingsRecord& recor
     }
     ::fchmod(fd, mode);
 
-    const auto bytes = RecordBytes(record);
     int error = 0;
-    if (!WriteAll(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0) error = errno;
+    if (!WriteAll(fd, data, size) || ::fsync(fd) != 0) error = errno;
     if (::close(fd) != 0 && error == 0) error = errno;
     if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
     if (error != 0) {
         ::unlink(temp.c_str());
-        return Failure(FileStatus::WriteFailed, error, "SaveForm");
+        return {error, false};
     }
     // Make the rename itself durable.
     const int dir = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -149,6 +142,14 @@ FileResult SaveSettingsFile(const std::string& path, const SettingsRecord& recor
         ::close(dir);
     }
     return {};
+}
+
+FileResult SaveSettingsFile(const std::string& path, const SettingsRecord& record) {
+    const auto bytes = RecordBytes(record);
+    const WriteOutcome w = WriteWholeFile(path, bytes.data(), bytes.size());
+    if (w.error == 0) return {};
+    return Failure(w.openFailed ? FileStatus::OpenFailed : FileStatus::WriteFailed, w.error,
+                   "SaveForm");
 }
 
 FileResult LoadSettingsFile(const std::string& path, SettingsRecord& record) {

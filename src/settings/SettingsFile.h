@@ -33,5 +33,19 @@ FileResult SaveSettingsFile(const std::string& path, const SettingsRecord& recor
 // shorter files are refused with a message naming the file and its size.
 FileResult LoadSettingsFile(const std::string& path, SettingsRecord& record);
 
+// How a whole-file write ended: error 0, or the system's error number and whether the
+// file could not even be opened or created.
+struct WriteOutcome {
+    int error = 0;
+    bool openFailed = false;
+};
+
+// Replaces `path` with exactly `size` bytes, through a temporary file beside it and a
+// rename, so a failure never leaves a half-written file where the previous one was. A
+// link is followed, the previous file's permissions kept. A device, a pipe or a stream
+// name (/dev/..., /proc/...) is written in place and appended to. A file that another
+// holder keeps locked is not replaced (EWOULDBLOCK).
+WriteOutcome WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size);
+
 // The last path component, as the window title shows it.
 std::string FileNameOf(const std::string& path);

@@ -8,4 +8,6 @@ torvik7_test(app_tests GUI
     ${CMAKE_CURRENT_LIST_DIR}/VirtualDeviceTest.cpp
   LIBS torvik7_app)
 # Whole transfers against the virtual device, once the simulator is part of the build.
-target_compile_definitions(app_tests PRIVATE $<$<TARGET_EXISTS:torvik7_sim>:TORVIK7_HAS_SIM=1>)
+if(TARGET app_tests)
+  target_compile_definitions(app_tests PRIVATE $<$<TARGET_EXISTS:torvik7_sim>:TORVIK7_HAS_SIM=1>)
+endif()

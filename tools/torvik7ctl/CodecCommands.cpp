@@ -207,20 +207,6 @@ int WriteSettings(const std::string& path, const SettingsRecord& record) {
     return FileError(path, Reason(what, r.errorNumber), kExitIo);
 }
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Reads an image that must be exactly 2048 bytes.
 int ReadImage(const std::string& path, DeviceImage& image) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -264,63 +250,13 @@ int ReadImage(const std::string& path, DeviceImage& image) {
     return 0;
 }
 
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Writes an image the way settings files are saved: a device node or pipe in place,
-// a file through a temporary file beside it, so a failure never leaves half an image
-// where the previous file was.
+// Writes an image the way settings files are saved, so a failure never leaves half an
+// image where the previous file was.
 int WriteImage(const std::string& path, const DeviceImage& image) {
-    struct stat existing {};
-    const bool exists = ::stat(path.c_str(), &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode))
-        return FileError(path, Reason("не удалось создать файл", EISDIR), kExitIo);
-    if (exists && !S_ISREG(existing.st_mode)) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) return FileError(path, Reason("не удалось открыть", errno), kExitIo);
-        // Opened without waiting (a pipe without a reader fails at once); the writes
-        // themselves wait for a slow reader.
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        int error = WriteAll(fd, image.data(), image.size()) ? 0 : errno;
-        if (::close(fd) != 0 && error == 0) error = errno;
-        return error == 0 ? 0 : FileError(path, Reason("ошибка записи", error), kExitIo);
-    }
-    // Replace what a link points to, not the link itself.
-    std::string target = path;
-    char resolved[PATH_MAX];
-    if (exists && ::realpath(path.c_str(), resolved) != nullptr) target = resolved;
-
-    std::string temp = FolderOf(target) + "/." + NameOf(target) + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return FileError(path, Reason("не удалось создать файл", errno), kExitIo);
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    mode_t mode = 0;
-    if (exists) {
-        mode = existing.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    ::fchmod(fd, mode);
-    int error = 0;
-    if (!WriteAll(fd, image.data(), image.size()) || ::fsync(fd) != 0) error = errno;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
-    if (error != 0) {
-        ::unlink(temp.c_str());
-        return FileError(path, Reason("ошибка записи", error), kExitIo);
-    }
-    return 0;
+    const WriteOutcome w = WriteWholeFile(path, image.data(), image.size());
+    if (w.error == 0) return 0;
+    return FileError(
+        path, Reason(w.openFailed ? "не удалось создать файл" : "ошибка записи", w.error), kExitIo);
 }
 
 // Standard output that could not take the whole text (a full disk, a closed pipe).
