@@ -14,6 +14,7 @@
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
 #include "platform/Pacer.h"
+#include "support/CountingPort.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -24,38 +25,6 @@
 #include <set>
 
 namespace {
-
-// Counts the frames a session sends, so the pacer knows which answer to wait for.
-class CountingPort final : public SerialPort {
-public:
-    CountingPort(std::unique_ptr<SerialPort> inner, long& frames)
-        : m_inner(std::move(inner)), m_frames(frames) {}
-    bool SetRate(int baud) override { return m_inner->SetRate(baud); }
-    void Write(const std::uint8_t* data, int count) override {
-        ++m_frames;
-        m_inner->Write(data, count);
-    }
-    int Read(std::uint8_t* buffer, int capacity) override {
-        return m_inner->Read(buffer, capacity);
-    }
-    void Purge(PurgeKind kind) override { m_inner->Purge(kind); }
-    void Close() override { m_inner->Close(); }
-
-private:
-    std::unique_ptr<SerialPort> m_inner;
-    long& m_frames;
-};
-
-class CountingOpener final : public PortOpener {
-public:
-    PortOpening Open(const std::string& name, PortOpenMode mode) override {
-        PortOpening opening = SystemPortOpener().Open(name, mode);
-        if (opening.port)
-            opening.port = std::make_unique<CountingPort>(std::move(opening.port), frames);
-        return opening;
-    }
-    long frames = 0;
-};
 
 class SyncPacer final : public Pacer {
 public:

@@ -11,6 +11,7 @@
 #include "link/TracingPort.h"
 #include "link/TransferSession.h"
 #include "platform/Pacer.h"
+#include "support/CountingPort.h"
 
 #include <QCoreApplication>
 
@@ -26,25 +27,8 @@
 
 namespace {
 
-class CountingPort final : public SerialPort {
-public:
-    CountingPort(std::unique_ptr<SerialPort> inner, long& frames)
-        : inner_(std::move(inner)), frames_(frames) {}
-    bool SetRate(int baud) override { return inner_->SetRate(baud); }
-    void Write(const std::uint8_t* data, int count) override {
-        ++frames_;
-        inner_->Write(data, count);
-    }
-    int Read(std::uint8_t* buffer, int capacity) override { return inner_->Read(buffer, capacity); }
-    void Purge(PurgeKind kind) override { inner_->Purge(kind); }
-    void Close() override { inner_->Close(); }
-
-private:
-    std::unique_ptr<SerialPort> inner_;
-    long& frames_;
-};
-
-class CountingOpener final : public PortOpener {
+// Counts frames and, when asked, logs them too.
+class TracingCountingOpener final : public PortOpener {
 public:
     PortOpening Open(const std::string& name, PortOpenMode mode) override {
         PortOpening opening = SystemPortOpener().Open(name, mode);
@@ -163,7 +147,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no pseudo-terminal: %s\n", sim.LastError().c_str());
         return 2;
     }
-    CountingOpener opener;
+    TracingCountingOpener opener;
     SyncPacer pacer(sim, opener.frames);
     SessionOptions options;
     options.pacer = &pacer;

@@ -16,6 +16,7 @@ torvik7_test(hard_file_tests
 # The soak program: scripts/soak builds and runs it; ctest does not.
 add_executable(torvik7_soak ${CMAKE_CURRENT_LIST_DIR}/Soak.cpp)
 target_link_libraries(torvik7_soak PRIVATE torvik7_link torvik7_sim)
+target_include_directories(torvik7_soak PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 
 if(TARGET torvik7_app)
   torvik7_test(hard_paste_tests GUI

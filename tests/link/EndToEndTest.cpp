@@ -6,6 +6,7 @@
 #include "LinkFakes.h"
 #include "link/Protocol.h"
 #include "link/TransferSession.h"
+#include "support/CountingPort.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -22,38 +23,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// Counts the frames a session sends, so the pacer knows which answer to wait for.
-class CountingPort final : public SerialPort {
-public:
-    CountingPort(std::unique_ptr<SerialPort> inner, long& frames)
-        : inner_(std::move(inner)), frames_(frames) {}
-    bool SetRate(int baud) override { return inner_->SetRate(baud); }
-    void Write(const std::uint8_t* data, int count) override {
-        ++frames_;
-        inner_->Write(data, count);
-    }
-    int Read(std::uint8_t* buffer, int capacity) override { return inner_->Read(buffer, capacity); }
-    void Purge(PurgeKind kind) override { inner_->Purge(kind); }
-    void Close() override { inner_->Close(); }
-
-private:
-    std::unique_ptr<SerialPort> inner_;
-    long& frames_;
-};
-
-class CountingOpener final : public PortOpener {
-public:
-    PortOpening Open(const std::string& name, PortOpenMode mode) override {
-        ++opens;
-        PortOpening opening = SystemPortOpener().Open(name, mode);
-        if (opening.port)
-            opening.port = std::make_unique<CountingPort>(std::move(opening.port), frames);
-        return opening;
-    }
-    long frames = 0;
-    int opens = 0;
-};
 
 class SyncPacer final : public Pacer {
 public:
