@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <unistd.h>
@@ -251,6 +252,28 @@ int FileError(const FileResult& result, const std::string& path) {
 
 } // namespace
 
+namespace {
+
+// What read and write share around their session: the trace, Ctrl-C, the addresses and the
+// terminal's progress bar. Returns the session's result, or kExitIo for a trace file that
+// cannot be opened.
+int RunSession(const LinkArgs& a,
+               const std::function<int(TransferView&, const SessionOptions&)>& session) {
+    SessionOptions options;
+    TraceFile trace;
+    if (!OpenTrace(a.trace, trace, options)) return kExitIo;
+    EnsureCoreApplication();
+    CatchInterrupts();
+    LineAddress = static_cast<int>(a.line);
+    UnitAddress = static_cast<int>(a.unit);
+    TerminalView view(a.port);
+    const int result = session(view, options);
+    if (result == kSessionStopped) std::fprintf(stderr, "torvik7ctl: остановлено\n");
+    return result;
+}
+
+} // namespace
+
 int CmdRead(const Args& args) {
     LinkArgs a;
     if (!ParseLinkArgs(args, true, a)) return kExitUsage;
@@ -265,16 +288,9 @@ int CmdRead(const Args& args) {
         const FileResult loaded = LoadSettingsFile(a.base, record);
         if (!loaded.ok()) return FileError(loaded, a.base);
     }
-    SessionOptions options;
-    TraceFile trace;
-    if (!OpenTrace(a.trace, trace, options)) return kExitIo;
-    EnsureCoreApplication();
-    CatchInterrupts();
-    LineAddress = static_cast<int>(a.line);
-    UnitAddress = static_cast<int>(a.unit);
-    TerminalView view(a.port);
-    const int result = ReadDevice(view, record, options);
-    if (result == kSessionStopped) std::fprintf(stderr, "torvik7ctl: остановлено\n");
+    const int result = RunSession(a, [&](TransferView& view, const SessionOptions& options) {
+        return ReadDevice(view, record, options);
+    });
     if (result != kSessionOk) return result;
     const FileResult saved = SaveSettingsFile(a.output, record);
     if (!saved.ok()) return FileError(saved, a.output);
@@ -293,17 +309,9 @@ int CmdWrite(const Args& args) {
     std::memset(&record, 0, sizeof record);
     const FileResult loaded = LoadSettingsFile(a.input, record);
     if (!loaded.ok()) return FileError(loaded, a.input);
-    SessionOptions options;
-    TraceFile trace;
-    if (!OpenTrace(a.trace, trace, options)) return kExitIo;
-    EnsureCoreApplication();
-    CatchInterrupts();
-    LineAddress = static_cast<int>(a.line);
-    UnitAddress = static_cast<int>(a.unit);
-    TerminalView view(a.port);
-    const int result = WriteDevice(view, record, options);
-    if (result == kSessionStopped) std::fprintf(stderr, "torvik7ctl: остановлено\n");
-    return result;
+    return RunSession(a, [&](TransferView& view, const SessionOptions& options) {
+        return WriteDevice(view, record, options);
+    });
 }
 
 namespace {
