@@ -3,7 +3,7 @@
 // processor time it spends getting there.
 //
 //   bench_link [--rate 9600|19200|38400|57600] [--only read|write]
-#include "DeviceSimulator.h"
+#include "sim/DeviceSimulator.h"
 #include "link/LinkGlobals.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"

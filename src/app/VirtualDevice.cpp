@@ -5,9 +5,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#if TORVIK7_HAS_SIM && !defined(Q_OS_WIN)
-
-#include "DeviceSimulator.h"
+#include "sim/DeviceSimulator.h"
 
 namespace {
 
@@ -58,24 +56,3 @@ bool VirtualDevice::Persist() {
     QDir().mkpath(QFileInfo(QFile::decodeName(m_memoryPath.c_str())).absolutePath());
     return m_impl->sim.SaveMemory(m_memoryPath);
 }
-
-#else
-
-struct VirtualDevice::Impl {};
-
-VirtualDevice::VirtualDevice(const std::string& memoryPath) : m_memoryPath(memoryPath) {}
-VirtualDevice::~VirtualDevice() = default;
-bool VirtualDevice::Available() {
-    return false;
-}
-std::string VirtualDevice::PortPath() {
-    return {};
-}
-bool VirtualDevice::Persist() {
-    return false;
-}
-DeviceSimulator* VirtualDevice::Simulator() {
-    return nullptr;
-}
-
-#endif

@@ -7,9 +7,8 @@
 
 #include "AppFixture.h"
 
-#if TORVIK7_HAS_SIM
 
-#include "DeviceSimulator.h"
+#include "sim/DeviceSimulator.h"
 #include "app/VirtualDevice.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
@@ -157,4 +156,3 @@ TEST_F(VirtualDeviceWindow, AnotherLineAddressGetsNoAnswer) {
 
 } // namespace
 
-#endif

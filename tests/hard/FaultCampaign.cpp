@@ -11,7 +11,7 @@
 // (an acknowledgement with a wrong first byte, or refusing a command it accepted) and the
 // garbled handshake answers are made by a port between the session and the line, which
 // alters answers as line noise would.
-#include "DeviceSimulator.h"
+#include "sim/DeviceSimulator.h"
 #include "link/LinkFakes.h"
 #include "link/Protocol.h"
 #include "link/TransferSession.h"

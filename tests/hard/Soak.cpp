@@ -4,7 +4,7 @@
 // Not a ctest test; scripts/soak runs it.
 //
 //   torvik7_soak [CYCLES] [SEED]     defaults: 20 cycles, seed 1
-#include "DeviceSimulator.h"
+#include "sim/DeviceSimulator.h"
 #include "link/LinkGlobals.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"

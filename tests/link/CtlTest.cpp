@@ -1,7 +1,7 @@
 // torvik7ctl read and write as a user runs them. They take the product's real waits, so only
 // outcomes that need no answer in real time are tried here; whole sessions are in the
 // end-to-end tests, with the same sessions and port.
-#include "DeviceSimulator.h"
+#include "sim/DeviceSimulator.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // device simulator. The pacer spends no real time: where the product waits 20 ms for the
 // answer, it waits until the simulator has answered, so a busy machine cannot make the
 // answers late.
-#include "DeviceSimulator.h"
+#include "sim/DeviceSimulator.h"
 #include "LinkFakes.h"
 #include "link/Protocol.h"
 #include "link/TransferSession.h"

@@ -3,7 +3,7 @@
 // view that records everything a session shows.
 #pragma once
 
-#include "DeviceModel.h"
+#include "sim/DeviceModel.h"
 #include "link/LinkGlobals.h"
 #include "link/SerialPort.h"
 #include "link/TransferView.h"

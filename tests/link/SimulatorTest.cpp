@@ -1,5 +1,5 @@
-#include "DeviceModel.h"
-#include "DeviceSimulator.h"
+#include "sim/DeviceModel.h"
+#include "sim/DeviceSimulator.h"
 #include "LinkFakes.h"
 #include "link/TracingPort.h"
 

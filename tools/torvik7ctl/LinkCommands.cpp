@@ -2,7 +2,7 @@
 // window runs; only their view differs: a progress bar on stderr, messages as lines.
 #include "Commands.h"
 
-#include "DeviceSimulator.h"
+#include "sim/DeviceSimulator.h"
 #include "link/LinkGlobals.h"
 #include "link/SerialPort.h"
 #include "link/TracingPort.h"

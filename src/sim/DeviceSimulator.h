@@ -15,7 +15,7 @@
 // waits for anything but the next request. All members may be called from any thread.
 #pragma once
 
-#include "DeviceModel.h"
+#include "sim/DeviceModel.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "DeviceSimulator.h"
+#include "sim/DeviceSimulator.h"
 
 #include <cerrno>
 #include <chrono>

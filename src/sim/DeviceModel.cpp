@@ -1,4 +1,4 @@
-#include "DeviceModel.h"
+#include "sim/DeviceModel.h"
 
 #include "settings/SettingsRecord.h"
 

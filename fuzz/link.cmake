@@ -1,2 +1,0 @@
-torvik7_fuzzer(fuzz_link_answers link_answers.cpp torvik7_link)
-torvik7_fuzzer(fuzz_contactid contactid.cpp torvik7_contactid torvik7_settings)

@@ -1,3 +1,0 @@
-torvik7_fuzzer(fuzz_settings_file settings_file.cpp torvik7_settings torvik7_contactid
-  torvik7_showformat)
-torvik7_fuzzer(fuzz_image image.cpp torvik7_settings)
