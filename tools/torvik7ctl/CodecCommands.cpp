@@ -394,3 +394,11 @@ int CmdDiff(const Args& args) {
     if (status != kExitOk) return status;
     return differences > 0 ? kExitDiffers : kExitOk;
 }
+
+int ReadSettingsFile(const std::string& path, SettingsRecord& record) {
+    return ReadSettings(path, record);
+}
+
+int WriteSettingsFile(const std::string& path, const SettingsRecord& record) {
+    return WriteSettings(path, record);
+}
