@@ -51,6 +51,8 @@ struct JournalEntry {
     QString sha256;           // of the record, hex; given on Add
 
     bool HasRecord() const { return !record.isEmpty(); }
+    // A record was kept with the entry, loaded or not (a listed entry carries only its sum).
+    bool RecordKept() const { return HasRecord() || !sha256.isEmpty(); }
     // Keeps `r` with the entry, with its account and first telephone number.
     void SetRecord(const SettingsRecord& r);
 };
