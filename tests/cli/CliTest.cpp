@@ -677,7 +677,7 @@ TEST_F(Cli, ShowNamesOutOfRangeValues) {
              "  Расширитель 63:  1  1  1  1  1  1  1 17!",
              "  Расширитель 7, шлейф 2: 0 — недопустимое значение (1..16)",
              "  Расширитель 63, шлейф 8: 17 — недопустимое значение (1..16)",
-             "  Реле ПЦН 3: тип -1 — недопустимое значение (1..16)",
+             "  Реле ПЦН 3: тип 255 — недопустимое значение (1..16)",
              "  Реле ПЦН 1: тип 1 (Код события : 1[11]0)",
          })
         EXPECT_TRUE(HasLine(run.out, line)) << line << "\n" << run.out;
@@ -789,6 +789,44 @@ TEST_F(Cli, JsonCarriesEverySetting) {
     EXPECT_EQ(o["reserved"]["153"].toArray(), (QJsonArray{0, 0, 0}));
 }
 
+// A one-byte field is the byte in the file, 0..255: a byte 200 is never shown as -56.
+TEST_F(Cli, OneByteFieldsShowTheirByteValues) {
+    struct Case {
+        std::size_t offset;
+        const char* line; // the line of show
+        const char* key;  // where show --json holds the value
+        int index;        // -1: {"value"}; else element of the key's array
+    };
+    const Case cases[] = {
+        {184, "Кол-во циклов дозвона: 200 — недопустимое значение (4..8)", "dialCycles", -1},
+        {1796, "Пауза перед набором номера: 200 — недопустимое значение (1..59)", "dialPause", -1},
+        {194, "Протокол: 200 — недопустимое значение (1 — DTMF, 2 — ЧМ)", "protocol", -1},
+        {185, "Интервал проверки тел. линии: 200 — недопустимое значение (1..6)", "lineCheckPeriod",
+         -1},
+        {1797, "Импульсный коэффициент: 200 — недопустимое значение (0 — \"1,5\", 1 — \"2\")",
+         "pulseRatio", -1},
+        {195 + 8 * 63 + 7, "  Расширитель 63, шлейф 8: 200 — недопустимое значение (1..16)",
+         "invalidLoopTypes", 0},
+        {707 + 3, "  Реле ПЦН 4: тип 200 — недопустимое значение (1..16)", "relayTypes", 3},
+    };
+    for (const auto& c : cases) {
+        Bytes bytes = ToBytes(Defaults());
+        bytes[c.offset] = 200;
+        const std::string path = Path("b.stg");
+        WriteBytes(path, bytes);
+        const CtlRun text = Ctl({"show", path});
+        EXPECT_EQ(text.status, 0) << text.err;
+        EXPECT_TRUE(HasLine(text.out, c.line)) << c.line << "\n" << text.out;
+        const CtlRun json = Ctl({"show", path, "--json"});
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+        const QJsonValue field = c.index < 0 ? o[c.key] : o[c.key].toArray()[c.index];
+        EXPECT_EQ(field["value"].toInt(), 200) << c.key;
+        if (field.toObject().contains("valid")) {
+            EXPECT_FALSE(field["valid"].toBool()) << c.key;
+        }
+    }
+}
+
 TEST_F(Cli, JsonOfHostileRecordsParses) {
     for (int i = 0; i < 25; ++i) {
         const SettingsRecord r = RandomRecord();
@@ -800,8 +838,8 @@ TEST_F(Cli, JsonOfHostileRecordsParses) {
         ASSERT_EQ(error.error, QJsonParseError::NoError)
             << error.errorString().toStdString() << " at " << error.offset;
         const QJsonObject o = doc.object();
-        EXPECT_EQ(o["dialCycles"]["value"].toInt(), r.dialCycles);
-        EXPECT_EQ(o["loopTypes"][63][7].toInt(), r.loopTypes[511]);
+        EXPECT_EQ(o["dialCycles"]["value"].toInt(), std::uint8_t(r.dialCycles));
+        EXPECT_EQ(o["loopTypes"][63][7].toInt(), std::uint8_t(r.loopTypes[511]));
         // A record string maps byte for byte onto code points 0..255.
         const QString phone = o["phoneNumbers"][0]["value"].toString();
         const std::size_t length = FieldLength(r.phoneNumbers[0]);
