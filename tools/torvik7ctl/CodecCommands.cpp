@@ -82,15 +82,19 @@ std::string WrongSize(const char* what, long long size, std::size_t expected) {
 
 // ---------------------------------------------------------------- files
 
-// Loads a settings file that must be exactly 1800 bytes. Returns 0 or the exit status
-// after reporting the failure.
+// Loads a settings file of at least 1800 bytes. A longer file gives its first 1800 bytes,
+// as the window's "Открыть" takes it, with a warning. Returns 0 or the exit status after
+// reporting the failure.
 int ReadSettings(const std::string& path, SettingsRecord& record) {
     const FileResult r = LoadSettingsFile(path, record);
     switch (r.status) {
     case FileStatus::Ok:
-        if (r.fileSize >= 0 && r.fileSize != static_cast<long long>(kRecordSize))
+        if (r.fileSize >= 0 && r.fileSize < static_cast<long long>(kRecordSize))
             return FileError(path, WrongSize("файлом настроек", r.fileSize, kRecordSize),
                              kExitData);
+        if (r.fileSize > static_cast<long long>(kRecordSize))
+            PrintError(path + ": файл длиннее 1800 байт (" + std::to_string(r.fileSize) +
+                       " байт), взяты первые 1800 байт");
         return 0;
     case FileStatus::TooShort:
         return FileError(path, WrongSize("файлом настроек", r.fileSize, kRecordSize), kExitData);
