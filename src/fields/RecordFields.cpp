@@ -546,6 +546,15 @@ std::vector<NamedValue> OutOfRange(const SettingsRecord& r) {
     return out;
 }
 
+std::string OutOfRangeList(const SettingsRecord& r, std::size_t maxLines) {
+    const std::vector<NamedValue> values = OutOfRange(r);
+    std::string out;
+    for (std::size_t i = 0; i < values.size() && i < maxLines; ++i)
+        out += (i ? "\n" : "") + values[i].label + ": " + values[i].shown.text;
+    if (values.size() > maxLines) out += "\nи ещё " + std::to_string(values.size() - maxLines);
+    return out;
+}
+
 std::vector<std::string> Differences(const SettingsRecord& a, const SettingsRecord& b) {
     std::vector<std::string> lines;
     for (const auto& f : RecordFields()) {

@@ -353,6 +353,53 @@ TEST_F(Cli, DecodeOfAnEncodedRecordGivesItBack) {
     EXPECT_EQ(diff.status, 0) << diff.out;
 }
 
+// write names a record's out-of-range values and refuses it (65) before any port is opened,
+// unless --force; a record within its ranges goes on to the port (here one that is missing:
+// session result 1).
+TEST_F(Cli, WriteRefusesOutOfRangeValuesUnlessForced) {
+    struct Case {
+        std::size_t offset; // the byte set to `value` in the defaults; 0 with value 0: none
+        std::uint8_t value;
+        const char* named; // the line naming it, or nullptr
+    };
+    const Case cases[] = {
+        {0, 0, nullptr},
+        {195 + 8 * 2 + 4, 215,
+         "  Расширитель 2, шлейф 5, тип: 215 — недопустимое значение (1..16)"},
+        {189, 'x', "  Адрес ПЕНКО-РС: x — недопустимое значение (только цифры)"},
+        {184, 0, "  Кол-во циклов дозвона: 0 — недопустимое значение (4..8)"},
+    };
+    const std::string port = "/dev/torvik7-none";
+    for (const auto& c : cases) {
+        Bytes bytes = ToBytes(Defaults());
+        if (c.named) bytes[c.offset] = c.value;
+        const std::string path = Path("w.stg");
+        WriteBytes(path, bytes);
+        const CtlRun run = Ctl({"write", "--port", port, path});
+        if (c.named) {
+            EXPECT_EQ(run.status, 65) << c.named;
+            EXPECT_EQ(run.err.rfind(
+                          "torvik7ctl: " + path + ": настройки содержат недопустимые значения", 0),
+                      0u)
+                << run.err;
+            EXPECT_TRUE(HasLine(run.err, c.named)) << run.err;
+            EXPECT_EQ(run.err.find("Не удаётся обнаружить"), std::string::npos) << run.err;
+        } else {
+            EXPECT_EQ(run.status, 1) << run.err;
+        }
+        const CtlRun forced = Ctl({"write", "--force", "--port", port, path});
+        EXPECT_EQ(forced.status, 1) << forced.err;
+        EXPECT_NE(forced.err.find("Не удаётся обнаружить " + port), std::string::npos);
+    }
+    // A garbage file lists ten values and the count of the rest.
+    Bytes garbage(kRecordSize, 0xD7);
+    WriteBytes(Path("g.stg"), garbage);
+    const CtlRun run = Ctl({"write", "--port", port, Path("g.stg")});
+    EXPECT_EQ(run.status, 65);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 12) << run.err;
+    EXPECT_NE(run.err.find("\n  и ещё "), std::string::npos) << run.err;
+}
+
 // ---------------------------------------------------------------- failures
 
 TEST_F(Cli, InputsOfTheWrongSizeExit65) {
