@@ -3,7 +3,7 @@
 #include "platform/Platform.h"
 #include "settings/SettingsFile.h"
 
-#include "ShowFormat.h"
+#include "fields/RecordFields.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -20,7 +20,7 @@
 #include <QVBoxLayout>
 
 std::vector<std::string> RecordDifferences(const SettingsRecord& a, const SettingsRecord& b) {
-    return DiffLines(a, b);
+    return Differences(a, b);
 }
 
 // ---- the table ----
