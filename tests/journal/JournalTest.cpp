@@ -282,7 +282,7 @@ TEST_F(JournalFiles, WrongSizeRecordIsRefusedOnOpen) {
         db.setDatabaseName(Path());
         ASSERT_TRUE(db.open());
         QSqlQuery q(db);
-        q.prepare(QStringLiteral("UPDATE entries SET record = ?"));
+        q.prepare(QStringLiteral("UPDATE records SET record = ?"));
         q.addBindValue(QByteArray(1700, '\1'));
         ASSERT_TRUE(q.exec());
     }
