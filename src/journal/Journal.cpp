@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -244,6 +245,14 @@ void Journal::SetProblemHandler(std::function<void(const QString&)> handler) {
     m_onProblem = std::move(handler);
 }
 
+void Journal::ReportMovedAside(const QString& moved) {
+    if (!m_problem.isEmpty()) return;
+    m_problem = QStringLiteral("Файл журнала обменов %1 был повреждён: он сохранён как %2, начат "
+                               "новый журнал.")
+                    .arg(QDir::toNativeSeparators(m_location), QDir::toNativeSeparators(moved));
+    if (m_onProblem) m_onProblem(m_problem);
+}
+
 void Journal::Report(const QString& why) {
     if (!m_problem.isEmpty()) return;
     m_problem = QStringLiteral("Журнал обменов недоступен (%1): %2. Работа продолжается без "
@@ -415,14 +424,14 @@ Journal::Db* Journal::Open() {
             return nullptr;
         }
         m_movedAside = moved;
-        Report(QStringLiteral("файл был повреждён; он сохранён как %1, начат новый журнал")
-                   .arg(QDir::toNativeSeparators(moved)));
+        ReportMovedAside(moved);
         state = prepare();
     }
     return state == Prepared::Ok ? d : nullptr;
 }
 
 bool Journal::Add(JournalEntry& e) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (e.uuid.isEmpty()) e.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
     if (!e.time.isValid()) e.time = QDateTime::currentDateTimeUtc();
     if (e.resultText.isEmpty() && e.action != JournalAction::UnsavedAtExit)
@@ -489,8 +498,7 @@ bool Journal::Add(JournalEntry& e) {
             const QString moved = MoveAside(m_location);
             if (!moved.isEmpty()) {
                 m_movedAside = moved;
-                Report(QStringLiteral("файл был повреждён; он сохранён как %1, начат новый журнал")
-                           .arg(QDir::toNativeSeparators(moved)));
+                ReportMovedAside(moved);
                 continue;
             }
         }
@@ -500,6 +508,7 @@ bool Journal::Add(JournalEntry& e) {
 }
 
 std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     std::vector<JournalEntry> out;
     Db* d = Open();
     if (!d) return out;
@@ -522,6 +531,7 @@ std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
 }
 
 std::optional<JournalEntry> Journal::Find(const QString& idOrUuid) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Db* d = Open();
     if (!d) return std::nullopt;
     bool numeric = false;
@@ -542,6 +552,7 @@ std::optional<JournalEntry> Journal::Find(const QString& idOrUuid) {
 }
 
 int Journal::Prune(const QDateTime& before, bool all) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Db* d = Open();
     if (!d) return -1;
     QSqlDatabase db = d->db();
@@ -581,6 +592,7 @@ int Journal::Prune(const QDateTime& before, bool all) {
 }
 
 bool Journal::KeepRecovery(const JournalEntry& slot) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (!slot.HasRecord()) return false;
     Db* d = Open();
     if (!d) return false;
@@ -615,6 +627,7 @@ bool Journal::KeepRecovery(const JournalEntry& slot) {
 }
 
 bool Journal::ClearRecovery() {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Db* d = Open();
     if (!d) return false;
     QSqlQuery q(d->db());
@@ -623,6 +636,7 @@ bool Journal::ClearRecovery() {
 }
 
 std::optional<JournalEntry> Journal::RecoverUnsaved() {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Db* d = Open();
     if (!d) return std::nullopt;
     JournalEntry e;

@@ -262,7 +262,8 @@ TEST_F(JournalFiles, CorruptFileIsMovedAsideAndAFreshOneStarted) {
     EXPECT_TRUE(journal.Add(first));
     EXPECT_TRUE(journal.Add(second));
     ASSERT_EQ(problems.size(), 1u);
-    EXPECT_TRUE(problems[0].contains(QStringLiteral("повреждён"))) << problems[0].toStdString();
+    EXPECT_TRUE(problems[0].contains(QStringLiteral("был повреждён: он сохранён как")))
+        << problems[0].toStdString();
     ASSERT_FALSE(journal.MovedAside().isEmpty());
     std::ifstream moved(journal.MovedAside().toStdString(), std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(moved), {}), garbage);
