@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace {
@@ -72,13 +74,50 @@ bool Locked(int fd, int how) {
 // A device node or a pipe has no content to replace: it is written in place, and a
 // failing write (a full device) is reported like any other.
 WriteOutcome WriteInPlace(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return {errno, true};
     // Non-blocking only for the open: a slow reader of a pipe must not turn into EAGAIN.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     int error = WriteAll(fd, data, size) ? 0 : errno;
     if (::close(fd) != 0 && error == 0) error = errno;
     return {error, false};
+}
+
+// Overwrites a regular file through its own inode, for when replacing it would lose
+// something: its other names (hard links), its owner, or the file itself when its folder
+// takes no new file. Not atomic, so it is the second choice.
+WriteOutcome RewriteInPlace(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return {errno, true};
+    if (Locked(fd, LOCK_EX)) {
+        ::close(fd);
+        return {EWOULDBLOCK, true};
+    }
+    int error = 0;
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0 || !WriteAll(fd, data, size) ||
+        ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    return {error, false};
+}
+
+// True when following `path` passes through one of the kernel's links to an open
+// descriptor (/dev/stdout, /dev/fd/N, /proc/self/fd/N): the name stands for a stream
+// that is already open, and replacing what it points at would cut the stream off.
+bool NamesAnOpenStream(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return false;
+        struct statfs where {};
+        if (::statfs(FolderOf(path).c_str(), &where) == 0 && where.f_type == PROC_SUPER_MAGIC)
+            return true;
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
+        if (n < 0) return false;
+        link[n] = '\0';
+        path = link[0] == '/' ? std::string(link) : FolderOf(path) + "/" + link;
+    }
+    return false;
 }
 
 } // namespace
@@ -89,18 +128,25 @@ std::string FileNameOf(const std::string& path) {
 }
 
 WriteOutcome WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    // Standard output as it stands: appended to after ">>", never replaced.
+    if (path == kStandardOutput) {
+        const int error = WriteAll(STDOUT_FILENO, data, size) ? 0 : errno;
+        return {error, false};
+    }
+
+    struct stat existing {};
+    const bool exists = ::stat(path.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) return {EISDIR, true};
+    // What the name stands for decides, not how it is spelled: a device, a pipe, a
+    // terminal or an open stream is written in place; a regular file, wherever it lives,
+    // is replaced whole.
+    if (exists && (!S_ISREG(existing.st_mode) || NamesAnOpenStream(path)))
+        return WriteInPlace(path, data, size);
+
     // Replace what a link points to, not the link itself.
     std::string target = path;
     char resolved[PATH_MAX];
-    struct stat existing {};
-    const bool exists = ::stat(path.c_str(), &existing) == 0;
     if (exists && ::realpath(path.c_str(), resolved) != nullptr) target = resolved;
-    if (exists && S_ISDIR(existing.st_mode)) return {EISDIR, true};
-    // A device, a pipe, or a name for a stream such as /dev/stdout is written in place:
-    // replacing it would replace whatever the stream was redirected to.
-    if (exists &&
-        (!S_ISREG(existing.st_mode) || path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0))
-        return WriteInPlace(path, data, size);
 
     if (exists) {
         const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
@@ -109,16 +155,31 @@ WriteOutcome WriteWholeFile(const std::string& path, const std::uint8_t* data, s
             ::close(fd);
             if (locked) return {EWOULDBLOCK, true};
         }
+        // A new inode would split the file from its other names.
+        if (existing.st_nlink > 1) return RewriteInPlace(target, data, size);
     }
 
     // The new content is complete on disk before it takes the old file's place.
     std::string temp = FolderOf(target) + "/." + FileNameOf(target) + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return {errno, true};
+    if (fd < 0) {
+        // A file the user may write in a folder the user may not: written where it is.
+        if (exists && (errno == EACCES || errno == EPERM))
+            return RewriteInPlace(target, data, size);
+        return {errno, true};
+    }
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
 
     mode_t mode = 0;
     if (exists) {
+        // The file keeps its owner and group. Where the system does not allow giving them
+        // to the new inode (another user's file), the file is written in place instead.
+        if ((existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) &&
+            ::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return RewriteInPlace(target, data, size);
+        }
         mode = existing.st_mode & 07777;
     } else {
         const mode_t mask = ::umask(0);

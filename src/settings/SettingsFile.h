@@ -40,11 +40,19 @@ struct WriteOutcome {
     bool openFailed = false;
 };
 
-// Replaces `path` with exactly `size` bytes, through a temporary file beside it and a
-// rename, so a failure never leaves a half-written file where the previous one was. A
-// link is followed, the previous file's permissions kept. A device, a pipe or a stream
-// name (/dev/..., /proc/...) is written in place and appended to. A file that another
-// holder keeps locked is not replaced (EWOULDBLOCK).
+// The name that stands for standard output, as the command-line tool's "-o -".
+inline constexpr const char* kStandardOutput = "-";
+
+// Replaces `path` with exactly `size` bytes. What the name stands for decides how:
+// - a regular file, wherever it lives, gets a temporary file beside it and a rename, so a
+//   failure never leaves a half-written file where the previous one was; a link is
+//   followed, the previous file's mode, owner and group kept;
+// - a regular file with other names (hard links), one whose owner or group the new file
+//   could not take, or one in a folder that takes no new file is truncated and written in
+//   place, each step checked;
+// - a device, a pipe, a terminal or an open stream (/dev/stdout, "-") is written in place
+//   as it stands, so a stream redirected with ">>" is appended to.
+// A file that another holder keeps locked is not replaced (EWOULDBLOCK).
 WriteOutcome WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size);
 
 // The last path component, as the window title shows it.

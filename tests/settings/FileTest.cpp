@@ -8,9 +8,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -230,6 +233,139 @@ TEST_F(SettingsFileTest, SavingThroughALinkReplacesItsTarget) {
     SettingsRecord back{};
     ASSERT_TRUE(LoadSettingsFile(target, back).ok());
     EXPECT_EQ(0, std::memcmp(&back, &r, sizeof r));
+}
+
+// Where a save goes is decided by what the name stands for. Each row prepares a target,
+// the record is saved there (by another user where the row says so), and the row checks
+// what came of it.
+TEST_F(SettingsFileTest, ASaveGoesByWhatTheNameStandsFor) {
+    const bool root = ::geteuid() == 0;
+    constexpr uid_t kOther = 65534; // an unprivileged user, for the rows that need one
+    int savedStdout = -1;
+    const auto redirectStdout = [&](const std::string& log) {
+        WriteBytes(log, 10, 0x42);
+        std::fflush(stdout);
+        savedStdout = ::dup(STDOUT_FILENO);
+        const int fd = ::open(log.c_str(), O_WRONLY | O_APPEND);
+        ::dup2(fd, STDOUT_FILENO);
+        ::close(fd);
+    };
+    const auto restoreStdout = [&] {
+        ::dup2(savedStdout, STDOUT_FILENO);
+        ::close(savedStdout);
+    };
+    const auto sameContent = [](const std::string& path, const SettingsRecord& r) {
+        const auto bytes = ReadBytes(path);
+        return bytes.size() == sizeof r && std::memcmp(bytes.data(), &r, sizeof r) == 0;
+    };
+    const std::string shm = "/dev/shm/torvik7-files-" + std::to_string(::getpid()) + ".stg";
+    struct Row {
+        const char* what;
+        bool byOtherUser;
+        std::function<std::string()> prepare; // gives the name to save to
+        std::function<void(const std::string&, const SettingsRecord&)> check;
+    };
+    const std::vector<Row> rows = {
+        {"a regular file under /dev/ is replaced, not appended to", false,
+         [&] {
+             EXPECT_TRUE(SaveSettingsFile(shm, Random(1)).ok());
+             return shm;
+         },
+         [&](const std::string& path, const SettingsRecord& r) {
+             EXPECT_TRUE(sameContent(path, r));
+             fs::remove(path);
+         }},
+        {"a file with two names is written in place", false,
+         [&] {
+             EXPECT_TRUE(SaveSettingsFile(Path("one.stg"), Random(1)).ok());
+             fs::create_hard_link(Path("one.stg"), Path("two.stg"));
+             return Path("two.stg");
+         },
+         [&](const std::string& path, const SettingsRecord& r) {
+             EXPECT_TRUE(sameContent(Path("one.stg"), r));
+             EXPECT_EQ(fs::hard_link_count(path), 2u);
+         }},
+        {"a file keeps its owner, group and mode", false,
+         [&] {
+             EXPECT_TRUE(SaveSettingsFile(Path("owned.stg"), Random(1)).ok());
+             if (root) {
+                 EXPECT_EQ(::chown(Path("owned.stg").c_str(), kOther, kOther), 0);
+             }
+             ::chmod(Path("owned.stg").c_str(), 0640);
+             return Path("owned.stg");
+         },
+         [&](const std::string& path, const SettingsRecord& r) {
+             struct stat info {};
+             ASSERT_EQ(::stat(path.c_str(), &info), 0);
+             EXPECT_EQ(info.st_uid, root ? kOther : ::geteuid());
+             EXPECT_EQ(info.st_gid, root ? kOther : ::getegid());
+             EXPECT_EQ(info.st_mode & 07777, 0640u);
+             EXPECT_TRUE(sameContent(path, r));
+         }},
+        {"a writable file in a folder that takes no new file is written in place", true,
+         [&] {
+             fs::create_directory(dir / "shared");
+             const std::string path = (dir / "shared" / "x.stg").string();
+             EXPECT_TRUE(SaveSettingsFile(path, Random(1)).ok());
+             if (root) {
+                 EXPECT_EQ(::chown(path.c_str(), kOther, kOther), 0);
+             }
+             ::chmod((dir / "shared").c_str(), 0555);
+             return path;
+         },
+         [&](const std::string& path, const SettingsRecord& r) {
+             ::chmod((dir / "shared").c_str(), 0755);
+             EXPECT_TRUE(sameContent(path, r));
+             EXPECT_EQ(
+                 std::distance(fs::directory_iterator(dir / "shared"), fs::directory_iterator{}),
+                 1);
+         }},
+        {"\"-\" is standard output as it stands", false,
+         [&] {
+             redirectStdout(Path("dash.log"));
+             return std::string("-");
+         },
+         [&](const std::string&, const SettingsRecord& r) {
+             restoreStdout();
+             const auto bytes = ReadBytes(Path("dash.log"));
+             ASSERT_EQ(bytes.size(), 1810u);
+             EXPECT_EQ(0, std::memcmp(bytes.data() + 10, &r, sizeof r));
+         }},
+        {"/dev/stdout redirected with >> is appended to", false,
+         [&] {
+             redirectStdout(Path("stdout.log"));
+             return std::string("/dev/stdout");
+         },
+         [&](const std::string&, const SettingsRecord& r) {
+             restoreStdout();
+             const auto bytes = ReadBytes(Path("stdout.log"));
+             ASSERT_EQ(bytes.size(), 1810u);
+             EXPECT_EQ(bytes[0], 0x42);
+             EXPECT_EQ(0, std::memcmp(bytes.data() + 10, &r, sizeof r));
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const auto r = Random(2);
+        const std::string path = row.prepare();
+        if (!row.byOtherUser) {
+            const auto result = SaveSettingsFile(path, r);
+            EXPECT_TRUE(result.ok()) << result.message;
+        } else {
+            // Another user, so that the folder's permissions hold even when tests run as root.
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                if (root && (::setgid(kOther) != 0 || ::setuid(kOther) != 0)) ::_exit(100);
+                ::_exit(SaveSettingsFile(path, r).errorNumber);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 0) << "the save's error number";
+        }
+        row.check(path, r);
+    }
 }
 
 TEST(SettingsFileName, LastComponent) {
