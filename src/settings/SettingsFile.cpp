@@ -213,23 +213,64 @@ FileResult SaveSettingsFile(const std::string& path, const SettingsRecord& recor
                    "SaveForm");
 }
 
-FileResult LoadSettingsFile(const std::string& path, SettingsRecord& record) {
+ReadOutcome ReadWholeFile(const std::string& path, std::size_t limit) {
+    ReadOutcome r;
     // Non-blocking, so a pipe without a writer cannot hang the open.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return Failure(FileStatus::OpenFailed, errno, "LoadObject");
-
+    if (fd < 0) {
+        r.status = FileStatus::OpenFailed;
+        r.error = errno;
+        return r;
+    }
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return Failure(FileStatus::ReadFailed, error, "LoadObject");
+        r.status = FileStatus::ReadFailed;
+        r.error = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        r.status = FileStatus::ReadFailed;
+        r.error = EISDIR;
+    } else if (!S_ISREG(info.st_mode)) {
+        r.status = FileStatus::NotRegular;
+    } else if (Locked(fd, LOCK_SH)) {
+        r.status = FileStatus::OpenFailed;
+        r.error = EWOULDBLOCK;
+    } else {
+        r.fileSize = static_cast<long long>(info.st_size);
+        r.bytes.resize(limit);
+        const ssize_t n = ReadUpTo(fd, r.bytes.data(), limit);
+        if (n < 0) {
+            r.status = FileStatus::ReadFailed;
+            r.error = errno;
+            r.bytes.clear();
+        } else {
+            r.bytes.resize(static_cast<std::size_t>(n));
+        }
     }
-    if (S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        return Failure(FileStatus::ReadFailed, EISDIR, "LoadObject");
+    ::close(fd);
+    return r;
+}
+
+FileResult LoadSettingsBytes(std::span<const std::uint8_t> bytes, long long fileSize,
+                             const std::string& name, SettingsRecord& record) {
+    FileResult r;
+    if (bytes.size() < kRecordSize) {
+        r.status = FileStatus::TooShort;
+        r.fileSize = static_cast<long long>(bytes.size());
+        r.message = "Файл '" + name + "' не является файлом настроек: его размер " +
+                    std::to_string(r.fileSize) + " байт, а файл настроек занимает " +
+                    std::to_string(kRecordSize) + " байт.\nНастройки не изменены.";
+        return r;
     }
-    if (!S_ISREG(info.st_mode)) {
-        ::close(fd);
+    std::memcpy(&record, bytes.data(), kRecordSize);
+    r.fileSize = fileSize;
+    return r;
+}
+
+FileResult LoadSettingsFile(const std::string& path, SettingsRecord& record) {
+    const ReadOutcome file = ReadWholeFile(path, kRecordSize);
+    if (file.status == FileStatus::Ok)
+        return LoadSettingsBytes(file.bytes, file.fileSize, FileNameOf(path), record);
+    if (file.status == FileStatus::NotRegular) {
         FileResult r;
         r.status = FileStatus::NotRegular;
         r.message = "Файл '" + FileNameOf(path) +
@@ -237,27 +278,5 @@ FileResult LoadSettingsFile(const std::string& path, SettingsRecord& record) {
                     "Настройки не изменены.";
         return r;
     }
-    if (Locked(fd, LOCK_SH)) {
-        ::close(fd);
-        return Failure(FileStatus::OpenFailed, EWOULDBLOCK, "LoadObject");
-    }
-
-    std::uint8_t buffer[kRecordSize];
-    const ssize_t n = ReadUpTo(fd, buffer, sizeof buffer);
-    const int error = errno;
-    ::close(fd);
-    if (n < 0) return Failure(FileStatus::ReadFailed, error, "LoadObject");
-    if (static_cast<std::size_t>(n) < kRecordSize) {
-        FileResult r;
-        r.status = FileStatus::TooShort;
-        r.fileSize = static_cast<long long>(info.st_size);
-        r.message = "Файл '" + FileNameOf(path) + "' не является файлом настроек: его размер " +
-                    std::to_string(r.fileSize) + " байт, а файл настроек занимает " +
-                    std::to_string(kRecordSize) + " байт.\nНастройки не изменены.";
-        return r;
-    }
-    std::memcpy(&record, buffer, kRecordSize);
-    FileResult r;
-    r.fileSize = static_cast<long long>(info.st_size);
-    return r;
+    return Failure(file.status, file.error, "LoadObject");
 }

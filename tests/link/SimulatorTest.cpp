@@ -148,6 +148,15 @@ TEST(DeviceSimulatorTest, MemoryFiles) {
     EXPECT_FALSE(other.LoadMemory((dir / "short.bin").string()));
     EXPECT_EQ(other.Memory(), image);
     EXPECT_FALSE(other.LoadMemory((dir / "none.bin").string()));
+    // Memory is written as settings files are: a leftover beside it is no obstacle, and a
+    // file with two names keeps both.
+    fs::create_directory(dir / "m.bin.tmp");
+    fs::create_hard_link(dir / "m.bin", dir / "also.bin");
+    image[101] = 0x43;
+    sim.SetMemory(image);
+    EXPECT_TRUE(sim.SaveMemory((dir / "m.bin").string()));
+    ASSERT_TRUE(other.LoadMemory((dir / "also.bin").string()));
+    EXPECT_EQ(other.Memory(), image);
     fs::remove_all(dir);
 }
 
