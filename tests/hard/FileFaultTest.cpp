@@ -169,6 +169,14 @@ TEST_P(LoadSizes, EachSizeHasAClearResult) {
     SettingsRecord record = Random(20);
     const SettingsRecord before = record;
     const FileResult r = LoadSettingsFile(path, record);
+    // The loader's verdict is the one its bytes get from memory (what the fuzzer runs).
+    SettingsRecord fromMemory = before;
+    const FileResult m =
+        LoadSettingsBytes(bytes, static_cast<long long>(bytes.size()), "sized.stg", fromMemory);
+    EXPECT_EQ(m.status, r.status);
+    EXPECT_EQ(m.message, r.message);
+    EXPECT_EQ(m.fileSize, r.fileSize);
+    EXPECT_EQ(Raw(fromMemory), Raw(record));
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.fileSize, static_cast<long long>(c.size));
     if (c.status == FileStatus::Ok) {
