@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -107,10 +108,13 @@ WriteOutcome RewriteInPlace(const std::string& path, const std::uint8_t* data, s
 bool NamesAnOpenStream(std::string path) {
     for (int hops = 0; hops < 40; ++hops) {
         struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return false;
+        const bool found = ::lstat(path.c_str(), &info) == 0;
+        if (found && !S_ISLNK(info.st_mode)) return false;
+        // A descriptor's link, or the name of one that is not open (a closed stdout).
         struct statfs where {};
         if (::statfs(FolderOf(path).c_str(), &where) == 0 && where.f_type == PROC_SUPER_MAGIC)
             return true;
+        if (!found) return false;
         char link[PATH_MAX];
         const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
         if (n < 0) return false;
@@ -130,13 +134,17 @@ std::string FileNameOf(const std::string& path) {
 WriteOutcome WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
     // Standard output as it stands: appended to after ">>", never replaced.
     if (path == kStandardOutput) {
+        std::fflush(stdout); // whatever the program printed comes first
         const int error = WriteAll(STDOUT_FILENO, data, size) ? 0 : errno;
         return {error, false};
     }
 
     struct stat existing {};
     const bool exists = ::stat(path.c_str(), &existing) == 0;
+    const int missing = errno;
     if (exists && S_ISDIR(existing.st_mode)) return {EISDIR, true};
+    // A stream that is not open (/dev/stdout after it was closed) is no place for a file.
+    if (!exists && NamesAnOpenStream(path)) return {missing, true};
     // What the name stands for decides, not how it is spelled: a device, a pipe, a
     // terminal or an open stream is written in place; a regular file, wherever it lives,
     // is replaced whole.

@@ -199,6 +199,12 @@ TEST_F(SettingsFileTest, AStreamNameIsWrittenInPlaceNotReplaced) {
     const auto result = SaveSettingsFile("/proc/self/fd/" + std::to_string(fd), r);
     ::close(fd);
     ASSERT_TRUE(result.ok()) << result.message;
+    // Once closed, a link to it (as /dev/stdout is) is no place for a file: the link stays.
+    fs::create_symlink("/proc/self/fd/" + std::to_string(fd), dir / "stdout");
+    const auto closed = SaveSettingsFile(Path("stdout"), r);
+    EXPECT_EQ(closed.status, FileStatus::OpenFailed);
+    EXPECT_EQ(closed.errorNumber, ENOENT);
+    EXPECT_TRUE(fs::is_symlink(dir / "stdout"));
     const auto bytes = ReadBytes(log);
     ASSERT_EQ(bytes.size(), 1810u);
     EXPECT_EQ(bytes[0], 0x42);
