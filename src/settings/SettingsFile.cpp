@@ -72,8 +72,8 @@ bool Locked(int fd, int how) {
     return ::flock(fd, how | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
-// A device node or a pipe has no content to replace: it is written in place, and a
-// failing write (a full device) is reported like any other.
+// A device node, a pipe or an open stream has no content to replace: it is written in
+// place, and a failing write (a full device) is reported like any other.
 WriteOutcome WriteInPlace(const std::string& path, const std::uint8_t* data, std::size_t size) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return {errno, true};
