@@ -151,7 +151,9 @@ TEST_F(JournalWindow, RecoverySlotOfARunThatDidNotEndBecomesAnEntry) {
 TEST_F(JournalWindow, StoppedWriteNamesTheBlocksWritten) {
     CSetupDlg& w = JournaledWindow();
     record = EditedRecord("0005");
-    w.m_writeSession = [](TransferView&, const SettingsRecord& r, const SessionOptions& o) {
+    bool journalButtonDuring = true;
+    w.m_writeSession = [&](TransferView&, const SettingsRecord& r, const SessionOptions& o) {
+        journalButtonDuring = w.JournalButton()->isEnabled();
         SessionEnd end;
         end.kind = SessionKind::Write;
         end.result = kSessionStopped;
@@ -163,6 +165,8 @@ TEST_F(JournalWindow, StoppedWriteNamesTheBlocksWritten) {
         return kSessionStopped;
     };
     w.OnWriteDevice();
+    EXPECT_FALSE(journalButtonDuring);
+    EXPECT_TRUE(w.JournalButton()->isEnabled());
     ASSERT_EQ(platform.Texts(),
               (std::vector<std::string>{
                   "Загрузка настроек остановлена: записано 137 блоков из 512.\nВ приборе теперь "
