@@ -424,6 +424,7 @@ template <typename Session, typename R> int CSetupDlg::RunSession(Session& sessi
     // The journal window could put another record into memory under a running read.
     m_ui->journalButton->setEnabled(false);
     SessionOptions options = m_sessionOptions;
+    m_sessionJournal = std::make_unique<SessionJournal>(m_journal); // nothing of the last one
     m_sessionJournal->context = JournalContext();
     options.observers.push_back(m_sessionJournal.get());
     const int result = session(*this, record, options);
