@@ -298,6 +298,7 @@ Journal::Db* Journal::Open() {
             if (d->db().isOpen()) return d.get();
         }
     }
+    // The driver follows from the location; a file path is a SQLite database.
     const JournalDialect dialect = DialectFor(QStringLiteral("QSQLITE"));
     if (!QSqlDatabase::isDriverAvailable(dialect.driver)) {
         Report(QStringLiteral("нет драйвера SQLite для Qt (пакет libqt6sql6-sqlite)"));
