@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QValidator>
 
 #include <initializer_list>
@@ -15,7 +16,9 @@ class QLineEdit;
 
 // Refuses any edit that would make the text longer than the limit (unless it shrinks an
 // already longer text, which a record from a device or a file may bring), and, for number
-// fields, any character that is not a decimal digit. A refused paste is refused whole.
+// fields, any edit that brings a character that is not a decimal digit. A stored text that
+// breaks these rules is shown as it came (Admit) and stays until the operator edits it;
+// deleting from it is always allowed, adding to it never. A refused paste is refused whole.
 class LimitValidator : public QValidator {
     Q_OBJECT
 public:
@@ -24,12 +27,19 @@ public:
     void SetLimit(int limit) { m_limit = limit; }
     int Limit() const { return m_limit; }
     bool DigitsOnly() const { return m_digitsOnly; }
+    // The next text put into the edit by the program, taken as it stands.
+    void Admit(const QString& text);
 
     State validate(QString& input, int& pos) const override;
 
 private:
+    bool Fits(const QString& text) const;
+
     bool m_digitsOnly;
-    qsizetype m_length;
+    QString m_current; // the text the edit holds, before the edit being judged
+    // Texts the edit has held since the last Admit that break the rules. An undo may bring
+    // one back, and the edit stops refusing anything once it holds a text called invalid.
+    QStringList m_held;
     int m_limit = 0; // 0: no limit
 };
 

@@ -89,6 +89,56 @@ TEST(DigitEdit, KeepsALongerStoredTextAndLetsItShrink) {
     EXPECT_EQ(EditLimit(&edit), 15);
 }
 
+// A stored text that breaks the field's rules (an account "12ab" from a device, a pause
+// "-5", letters from a foreign file) is shown as it came; what the operator then does to it
+// is still guarded. Keys: '<' Backspace, '^' Home, '*' select all, '~' undo, others typed.
+struct ForeignCase {
+    const char* stored;
+    int limit;
+    const char* keys;
+    const char* shown;
+};
+
+void PrintTo(const ForeignCase& c, std::ostream* os) {
+    *os << '"' << c.stored << "\" + \"" << c.keys << '"';
+}
+
+class ForeignTextTyping : public ::testing::TestWithParam<ForeignCase> {};
+
+TEST_P(ForeignTextTyping, AddsNoNonDigitAndNothingPastTheLimit) {
+    const auto& c = GetParam();
+    QLineEdit edit;
+    MakeDigitsOnly(&edit, c.limit);
+    edit.show();
+    QString value = QString::fromUtf8(c.stored);
+    exchange::Text(false, &edit, value, c.limit);
+    ASSERT_EQ(edit.text(), value) << "shown as stored";
+    edit.setFocus();
+    edit.end(false);
+    for (const QChar ch : QString::fromUtf8(c.keys)) {
+        if (ch == u'<')
+            QTest::keyClick(&edit, Qt::Key_Backspace);
+        else if (ch == u'^')
+            QTest::keyClick(&edit, Qt::Key_Home);
+        else if (ch == u'*')
+            edit.selectAll();
+        else if (ch == u'~')
+            QTest::keySequence(&edit, QKeySequence::Undo);
+        else
+            QTest::sendKeyEvent(QTest::Click, &edit, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    }
+    EXPECT_EQ(edit.text().toStdString(), c.shown) << c.stored << " + " << c.keys;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ForeignTextTyping,
+    ::testing::Values(ForeignCase{"12ab", 4, "x7123", "12ab"}, ForeignCase{"12ab", 4, "<", "12a"},
+                      ForeignCase{"12ab", 4, "<<7x", "127"}, ForeignCase{"12ab", 4, "<~x", "12ab"},
+                      ForeignCase{"12ab", 4, "<~<9", "12a9"}, ForeignCase{"ab", 4, "a", "ab"},
+                      ForeignCase{"ab", 4, "^b", "ab"}, ForeignCase{"-5", 2, "^x", "-5"},
+                      ForeignCase{"-5", 2, "<7", "-7"}, ForeignCase{"-5", 2, "*7x", "7"},
+                      ForeignCase{"1x2y3z", 4, "<<<4", "1x24"}));
+
 TEST(Ddx, TextLimitAppliesWhenPushed) {
     QLineEdit edit;
     QString value = QStringLiteral("ab");

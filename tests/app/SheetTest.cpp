@@ -157,6 +157,21 @@ TEST_F(Sheet, UnterminatedFieldsFromAForeignFileStayInsideTheirFields) {
     EXPECT_EQ(record.phoneNumbers[1][0], '\0');
 }
 
+TEST_F(Sheet, AForeignAccountTakesNoLettersAndNoFifthCharacter) {
+    FillValid(record);
+    std::memcpy(record.accountNumber, "12ab", 5); // account nibbles 10 and 11 from a device
+    DriveSheets([&](CPropertySheet& s) {
+        QLineEdit* account = General(s)->Form()->account;
+        account->setFocus();
+        account->end(false);
+        TypeChars(account, QStringLiteral("x7123"));
+        EXPECT_EQ(account->text(), QStringLiteral("12ab"));
+        PressOk(s);
+    });
+    EXPECT_TRUE(Window().EditSettings(record));
+    EXPECT_STREQ(record.accountNumber, "12ab");
+}
+
 TEST_F(Sheet, PauseFieldEmptyGives5AndDoubleZeroGives1) {
     for (const auto& [text, expected] :
          std::vector<std::pair<QString, int>>{{"", 5}, {"00", 1}, {"7", 7}, {"60", 59}}) {
