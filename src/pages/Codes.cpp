@@ -35,6 +35,10 @@ CCodes::CCodes(QWidget* parent) : CPropertyPage(QStringLiteral("Коды соб�
 
 CCodes::~CCodes() = default;
 
+QSize CCodes::TemplateSize() const {
+    return FormSize<Ui::CCodes>();
+}
+
 QLineEdit* CCodes::CodeEdit(int type) const {
     return type >= 1 && type <= kTypeCount ? m_edits[type - 1] : nullptr;
 }

@@ -19,6 +19,10 @@ Loops::Loops(QWidget* parent) : CPropertyPage(QStringLiteral("Шлейфы"), pa
 
 Loops::~Loops() = default;
 
+QSize Loops::TemplateSize() const {
+    return FormSize<Ui::Loops>();
+}
+
 QTreeWidget* Loops::Tree() const {
     return m_ui ? m_ui->tree : nullptr;
 }

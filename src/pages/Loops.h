@@ -26,6 +26,7 @@ public:
 
     explicit Loops(QWidget* parent = nullptr);
     ~Loops() override;
+    QSize TemplateSize() const override;
 
     static constexpr std::uint32_t kTagAllLoops = 0x800;
     static constexpr std::uint32_t kTagRelays = 0x1000;

@@ -231,8 +231,11 @@ public:
     bool refuse = false;
     int created = 0, killed = 0, activated = 0;
     QLabel* label = nullptr;
+    const CPropertySheet* sheet = nullptr;
+    int tabWhenAsked = -1; // the tab the sheet showed when this page was asked to go
     bool OnKillActive() override {
         ++killed;
+        if (sheet) tabWhenAsked = sheet->TabBar()->currentIndex();
         return !refuse && CPropertyPage::OnKillActive();
     }
     void OnSetActive() override { ++activated; }
@@ -297,6 +300,52 @@ TEST(PropertySheet, ARefusingPageKeepsTheSheetOnItForATabSwitchAndForOk) {
     });
     EXPECT_EQ(sheet.DoModal(), QDialog::Rejected);
     EXPECT_TRUE(stillOpenAfterOk);
+}
+
+TEST(PropertySheet, KeysSwitchTabsAndARefusingPageKeepsItsTabHighlighted) {
+    CPropertySheet sheet(QStringLiteral("Лист"), nullptr, 0);
+    TestPage p1(QStringLiteral("Один")), p2(QStringLiteral("Два")), p3(QStringLiteral("Три"));
+    for (TestPage* p : {&p1, &p2, &p3}) {
+        p->sheet = &sheet;
+        sheet.AddPage(p);
+    }
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
+    const Qt::KeyboardModifiers ctrlShift = Qt::ControlModifier | Qt::ShiftModifier;
+    struct Press {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int tab; // the tab shown after it
+    };
+    const Press presses[] = {{Qt::Key_Tab, ctrl, 1},    {Qt::Key_PageDown, ctrl, 2},
+                             {Qt::Key_Tab, ctrl, 0},    {Qt::Key_Backtab, ctrlShift, 2},
+                             {Qt::Key_PageUp, ctrl, 1}, {Qt::Key_Tab, ctrlShift, 0},
+                             {Qt::Key_PageUp, ctrl, 2}};
+    QTimer::singleShot(0, &sheet, [&] {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+        auto target = [&]() -> QWidget* {
+            QWidget* focus = QApplication::focusWidget();
+            return focus ? focus : &sheet;
+        };
+        for (const Press& p : presses) {
+            QTest::keyClick(target(), p.key, p.modifiers);
+            EXPECT_EQ(sheet.ActiveIndex(), p.tab)
+                << QKeySequence(p.key | p.modifiers).toString().toStdString();
+            EXPECT_EQ(sheet.TabBar()->currentIndex(), p.tab);
+        }
+        // The page on tab 3 refuses to go: by key and by a click on a tab its tab stays the
+        // highlighted one, also while the page is asked (when it shows its message).
+        p3.refuse = true;
+        QTest::keyClick(target(), Qt::Key_Tab, ctrl);
+        EXPECT_EQ(p3.tabWhenAsked, 2);
+        p3.tabWhenAsked = -1;
+        sheet.TabBar()->setCurrentIndex(0);
+        EXPECT_EQ(p3.tabWhenAsked, 2);
+        EXPECT_EQ(sheet.ActiveIndex(), 2);
+        EXPECT_EQ(sheet.TabBar()->currentIndex(), 2);
+        p3.refuse = false;
+        sheet.reject();
+    });
+    sheet.DoModal();
 }
 
 TEST(PropertySheet, CancelDoesNotAskThePage) {
