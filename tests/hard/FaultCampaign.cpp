@@ -11,10 +11,10 @@
 // (an acknowledgement with a wrong first byte, or refusing a command it accepted) and the
 // garbled handshake answers are made by a port between the session and the line, which
 // alters answers as line noise would.
-#include "sim/DeviceSimulator.h"
 #include "link/LinkFakes.h"
 #include "link/Protocol.h"
 #include "link/TransferSession.h"
+#include "sim/DeviceSimulator.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -407,8 +407,9 @@ protected:
             e.result = kSessionPortOpenFailed;
             e.messages = {"Не удаётся обнаружить " + view.portName +
                           " !\n Возможно, ресурс используется другой программой."};
-            if (c.kind == Kind::PortHeld)
-                e.messages[0] += "\nПричина: порт уже занят (заблокирован другой программой).";
+            e.messages[0] += c.kind == Kind::PortHeld
+                                 ? "\nПричина: порт уже занят (заблокирован другой программой)."
+                                 : "\nПричина: порт не найден в системе.";
             e.blocks = 0;
             return e;
         }
