@@ -124,6 +124,8 @@ bool CCodes::OnKillActive() {
 }
 
 void CCodes::RestoreDefaultCodes() {
+    // The button belongs to the built page; a page never shown has nothing to restore.
+    if (!m_ui) return;
     const Message question{MessageOwner::Window, "Запрос подтверждения",
                            "Вы уверены, что хотите восстановить \n коды событий для всех типов "
                            "шлейфов \n по умолчанию?",
