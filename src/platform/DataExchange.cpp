@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 
+#include <algorithm>
+
 namespace {
 
 bool IsDigit(QChar c) {
@@ -34,30 +36,24 @@ LimitValidator::LimitValidator(QLineEdit* edit, bool digitsOnly)
     : QValidator(edit), m_digitsOnly(digitsOnly), m_current(edit->text()) {
     // The edit asks with the new text already in place, so remember the accepted one.
     connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_unguarded = text != m_admitted && !Allows(text, m_current);
         m_current = text;
-        if (!Fits(text) && !m_held.contains(text)) m_held.append(text);
+        m_admitted.clear();
     });
 }
 
-void LimitValidator::Admit(const QString& text) {
-    m_held.clear();
-    if (!Fits(text)) m_held.append(text);
+bool LimitValidator::Allows(const QString& text, const QString& before) const {
+    if (m_digitsOnly && !AddsNoNonDigit(text, before)) return false;
+    return !(m_limit > 0 && text.size() > m_limit && text.size() > before.size());
 }
 
-bool LimitValidator::Fits(const QString& text) const {
-    if (m_limit > 0 && text.size() > m_limit) return false;
-    if (m_digitsOnly)
-        for (const QChar c : text)
-            if (!IsDigit(c)) return false;
-    return true;
-}
-
-QValidator::State LimitValidator::validate(QString& input, int&) const {
-    // A refusal only holds while the text before the edit was accepted, so a text the edit
-    // already held (the stored one, or one an undo brings back) must stay acceptable.
-    if (m_held.contains(input)) return Acceptable;
-    if (m_digitsOnly && !AddsNoNonDigit(input, m_current)) return Invalid;
-    if (m_limit > 0 && input.size() > m_limit && input.size() > m_current.size()) return Invalid;
+QValidator::State LimitValidator::validate(QString& input, int& pos) const {
+    if (input == m_admitted || Allows(input, m_current)) return Acceptable;
+    if (!m_unguarded) return Invalid; // the edit puts the text before it back
+    // Refused while the edit no longer guards itself: hand back the text before the edit.
+    const qsizetype caret = pos - (input.size() - m_current.size());
+    pos = static_cast<int>(std::clamp<qsizetype>(caret, 0, m_current.size()));
+    input = m_current;
     return Acceptable;
 }
 

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 #include <QValidator>
 
 #include <initializer_list>
@@ -28,18 +27,21 @@ public:
     int Limit() const { return m_limit; }
     bool DigitsOnly() const { return m_digitsOnly; }
     // The next text put into the edit by the program, taken as it stands.
-    void Admit(const QString& text);
+    void Admit(const QString& text) { m_admitted = text; }
 
     State validate(QString& input, int& pos) const override;
 
 private:
-    bool Fits(const QString& text) const;
+    // Whether an edit that turns `before` into `text` keeps the rules.
+    bool Allows(const QString& text, const QString& before) const;
 
     bool m_digitsOnly;
-    QString m_current; // the text the edit holds, before the edit being judged
-    // Texts the edit has held since the last Admit that break the rules. An undo may bring
-    // one back, and the edit stops refusing anything once it holds a text called invalid.
-    QStringList m_held;
+    QString m_current;  // the text the edit holds, before the edit being judged
+    QString m_admitted; // a stored text on its way in, until it is shown
+    // The edit holds a text the rules refuse (an undo brought it back, or the program set
+    // it without Admit). Qt stops undoing refused edits then, so the validator puts the
+    // text back itself.
+    bool m_unguarded = false;
     int m_limit = 0; // 0: no limit
 };
 

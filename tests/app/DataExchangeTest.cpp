@@ -137,7 +137,23 @@ INSTANTIATE_TEST_SUITE_P(
                       ForeignCase{"12ab", 4, "<~<9", "12a9"}, ForeignCase{"ab", 4, "a", "ab"},
                       ForeignCase{"ab", 4, "^b", "ab"}, ForeignCase{"-5", 2, "^x", "-5"},
                       ForeignCase{"-5", 2, "<7", "-7"}, ForeignCase{"-5", 2, "*7x", "7"},
-                      ForeignCase{"1x2y3z", 4, "<<<4", "1x24"}));
+                      ForeignCase{"1x2y3z", 4, "<<<4", "1x24"}, ForeignCase{"12ab", 4, "<<a", "12"},
+                      ForeignCase{"12ab", 4, "<<~x7", "12ab"},
+                      ForeignCase{"12ab", 4, "<<~<x", "12a"}));
+
+TEST(DigitEdit, AForeignTextSetStraightIntoTheEditIsGuardedToo) {
+    QLineEdit edit;
+    MakeDigitsOnly(&edit, 4);
+    edit.show();
+    edit.setText(QStringLiteral("12ab"));
+    edit.setFocus();
+    edit.end(false);
+    QTest::keyClicks(&edit, QStringLiteral("x7"));
+    EXPECT_EQ(edit.text(), QStringLiteral("12ab"));
+    QTest::keyClick(&edit, Qt::Key_Backspace);
+    QTest::keyClicks(&edit, QStringLiteral("c9"));
+    EXPECT_EQ(edit.text(), QStringLiteral("12a9"));
+}
 
 TEST(Ddx, TextLimitAppliesWhenPushed) {
     QLineEdit edit;
