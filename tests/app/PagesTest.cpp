@@ -233,10 +233,10 @@ TEST(PhonesPage, EachNumberLabelStandsAgainstItsOwnField) {
         ASSERT_NE(label, nullptr) << n;
         const QRect field = p.page.PhoneEdit(n)->geometry();
         // Where the text is drawn, not the cell the label fills.
-        const int textRight = label->geometry().left() +
-                              QStyle::alignedRect(Qt::LeftToRight, label->alignment(),
-                                                  label->sizeHint(), label->contentsRect())
-                                  .right();
+        const int textRight =
+            label->geometry().left() + QStyle::alignedRect(Qt::LeftToRight, label->alignment(),
+                                                           label->sizeHint(), label->contentsRect())
+                                           .right();
         EXPECT_GE(field.left(), textRight) << n;
         EXPECT_LE(field.left() - textRight, 12) << n;
         EXPECT_EQ(label->geometry().center().y(), field.center().y()) << n;
