@@ -178,6 +178,40 @@ TEST_F(JournalWindow, StoppedWriteNamesTheBlocksWritten) {
     EXPECT_EQ(entries[0].account, "0005");
 }
 
+TEST_F(JournalWindow, UnavailableJournalIsOneMessagePerRunAndNeverStopsTheWork) {
+    // A file stands where the journal's folder should be.
+    std::ofstream(Path("blocker").toStdString()) << "x";
+    journal = std::make_unique<Journal>(Path("blocker") + "/journal.sqlite");
+    CSetupDlg& w = JournaledWindow();
+    int sessions = 0;
+    w.m_readSession = [&](TransferView&, SettingsRecord& r, const SessionOptions& o) {
+        ++sessions;
+        SessionEnd end;
+        end.blocksDone = 512;
+        end.blockLoop = true;
+        r = EditedRecord("0006");
+        end.record = &r;
+        for (SessionObserver* observer : o.observers)
+            observer->SessionEnded(end);
+        return kSessionOk;
+    };
+    DriveSheets(PressCancel);
+    w.OnReadDevice();
+    w.OnReadDevice();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sessions, 2);
+    EXPECT_EQ(sheetsShown, 2); // both reads went on to the sheet
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.messages[0].message.text.rfind("Журнал обменов недоступен (", 0), 0u)
+        << platform.messages[0].message.text;
+    EXPECT_EQ(platform.messages[0].message.icon, MessageIcon::Information);
+    record.loopTypes[1] = 5;
+    EscapeKey(w); // the unsaved record cannot be kept: the window closes all the same
+    EXPECT_FALSE(w.isVisible());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(platform.messages.size(), 1u);
+}
+
 // ---- "Журнал" ----
 
 class JournalDialog : public JournalWindow {
