@@ -431,6 +431,11 @@ Journal::Db* Journal::Open() {
     return state == Prepared::Ok ? d : nullptr;
 }
 
+bool Journal::Ready() {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return Open() != nullptr;
+}
+
 bool Journal::Add(JournalEntry& e) {
     const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (e.uuid.isEmpty()) e.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);

@@ -92,6 +92,10 @@ public:
     // How long a write waits for another program holding the database (milliseconds).
     void SetBusyTimeout(int ms) { m_busyTimeoutMs = ms; }
 
+    // Opens the database now rather than at the first entry (so a session's end only
+    // writes); false, with the problem reported, when it cannot be used.
+    bool Ready();
+
     // Keeps one entry, in a transaction of its own. Fills id, uuid, time and sha256.
     bool Add(JournalEntry& entry);
     // Newest first, without the records.

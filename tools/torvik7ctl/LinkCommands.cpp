@@ -211,6 +211,7 @@ int RunSession(const LinkArgs& a,
         journal = OpenCtlJournal();
         journal->SetProblemHandler(
             [](const QString& text) { PrintError("предупреждение: " + text.toStdString()); });
+        journal->Ready(); // opened before the session, so its end only writes
         keeper.emplace(journal.get());
         keeper->context.source = JournalSource::Ctl;
         keeper->context.port = QString::fromStdString(a.port);
