@@ -1,5 +1,6 @@
 #include "app/SetupDlg.h"
 
+#include "app/HelpAnchors.h"
 #include "app/PageCopies.h"
 #include "app/VirtualDevice.h"
 #include "link/LinkGlobals.h"
@@ -141,6 +142,8 @@ void CSetupDlg::OnInitDialog() {
     setWindowIcon(m_hIcon);
     m_helpButton->setIcon(QIcon(QStringLiteral(":/icons/help.svg")));
     m_codesHelpButton->setIcon(QIcon(QStringLiteral(":/icons/codes-help.svg")));
+    m_codesHelpButton->setToolTip(kCodesHelpTip);
+    m_helpButton->setToolTip(kHelpTip);
     UpdateData(true);
     m_portIndex = 0;
     m_lineAddressText = QStringLiteral("00");
@@ -179,6 +182,11 @@ void CSetupDlg::OnSysCommand(int id) {
 }
 
 void CSetupDlg::keyPressEvent(QKeyEvent* event) {
+    // F1 opens the installer's guide, the page the hidden help button names.
+    if (event->key() == Qt::Key_F1) {
+        OnHelpFile();
+        return;
+    }
     // Enter presses the focused push button; with none focused it ends the window like a
     // dialog's OK.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
@@ -216,10 +224,12 @@ void CSetupDlg::OnCodesHelpFile() {
 }
 
 void CSetupDlg::OnHelpFile() {
-    OpenHelpPage(kHelpFile, QStringLiteral("Системе не удаётся найти указанный файл: 'help.html'"));
+    OpenHelpPage(kHelpFile, kHelpNotFound);
 }
 
-void CSetupDlg::OpenHelpPage(const QString& fileName, const QString& notFoundText) {
+void CSetupDlg::OpenHelpPage(const QString& fileName, const QString& notFoundText,
+                             const QString& anchor, QWidget* owner) {
+    if (!owner) owner = this;
     QString path = QDir::current().absoluteFilePath(fileName);
     for (const QString& folder : m_helpFolders) {
         const QString candidate = folder.isEmpty() ? QDir::current().absoluteFilePath(fileName)
@@ -229,7 +239,7 @@ void CSetupDlg::OpenHelpPage(const QString& fileName, const QString& notFoundTex
             break;
         }
     }
-    const int error = ThePlatform().ShellOpen(path);
+    const int error = ThePlatform().OpenHelp(owner, path, anchor);
     if (error == 0) return;
     Message message;
     message.owner = MessageOwner::Window;
@@ -237,7 +247,7 @@ void CSetupDlg::OpenHelpPage(const QString& fileName, const QString& notFoundTex
     message.icon = MessageIcon::Error;
     message.text =
         (error == 2 ? notFoundText : QStringLiteral("Ошибка: %1").arg(error)).toStdString();
-    ThePlatform().ShowMessage(this, message);
+    ThePlatform().ShowMessage(owner, message);
 }
 
 // ---- the settings sheet ----
@@ -263,6 +273,14 @@ bool CSetupDlg::EditSettings(SettingsRecord& record) {
     loops.m_record = &record;
     events.m_record = &record;
     codes.m_record = &record;
+    // "Справка" opens the guide at the section of the page in front.
+    connect(&sheet, &CPropertySheet::helpRequested, this, [this, &sheet] {
+        const int page = sheet.ActiveIndex();
+        const QString anchor = page >= 0 && page < static_cast<int>(kPageHelpAnchors.size())
+                                   ? QString::fromLatin1(kPageHelpAnchors[page])
+                                   : QString();
+        OpenHelpPage(kHelpFile, kHelpNotFound, anchor, &sheet);
+    });
 
     if (m_onSheetShown) {
         auto hook = m_onSheetShown;

@@ -42,7 +42,12 @@ inline const QString kAboutItem = QStringLiteral("О программе 'Ути�
 inline const QString kAboutText =
     QStringLiteral("Утилита настройки ТОРВИК-7 (ПЕНКО-РС исп.3), вер.1.1 ");
 inline const QString kCodesHelpFile = QStringLiteral("ContactIDEventCodes.html");
+// The installer's guide: opened by F1, by the sheet's "Справка" and by the hidden button.
 inline const QString kHelpFile = QStringLiteral("help.html");
+inline const QString kHelpNotFound =
+    QStringLiteral("Системе не удаётся найти указанный файл: 'help.html'");
+inline const QString kCodesHelpTip = QStringLiteral("Справка: коды событий Contact ID");
+inline const QString kHelpTip = QStringLiteral("Руководство монтажника (F1)");
 
 class CAboutDlg : public QDialog {
     Q_OBJECT
@@ -155,7 +160,10 @@ protected:
 private:
     void OnInitDialog();
     void SetFileTitle(const QString& name);
-    void OpenHelpPage(const QString& fileName, const QString& notFoundText);
+    // Opens a help page at `anchor`; a page that cannot be opened is reported over `owner`
+    // (the main window when null).
+    void OpenHelpPage(const QString& fileName, const QString& notFoundText,
+                      const QString& anchor = {}, QWidget* owner = nullptr);
     void LockLinkParameters(bool locked);
     template <typename Session, typename R> int RunSession(Session& session, R& record);
 

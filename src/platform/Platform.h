@@ -41,6 +41,10 @@ public:
     // Opens a file with the desktop's program for it. 0 on success, 2 when the file is not
     // there, otherwise the system's error number.
     virtual int ShellOpen(const QString& path) = 0;
+    // Opens a help page at `anchor` (empty: at its top) with the desktop's program for
+    // HTML or, where the desktop has none, in a viewer inside the utility owned by `owner`.
+    // 0 on success, 2 when the file is not there, otherwise the system's error number.
+    virtual int OpenHelp(QWidget* owner, const QString& path, const QString& anchor) = 0;
 
     virtual QPoint CursorPos() = 0;
     // Shows a pop-up menu at a global position; the chosen item's id, or 0.

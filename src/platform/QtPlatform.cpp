@@ -1,5 +1,7 @@
 #include "platform/Platform.h"
 
+#include "platform/HelpViewer.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
@@ -8,7 +10,9 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <cerrno>
@@ -19,6 +23,23 @@ const QStringList& StgFilters() {
     static const QStringList filters{QStringLiteral("Settings Files (*.stg)"),
                                      QStringLiteral("All Files (*.*)")};
     return filters;
+}
+
+// Whether the desktop names a program for HTML pages. Asking the opener alone is not
+// enough: it starts and reports success even when nothing will show the page.
+bool DesktopShowsHtml() {
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) return false;
+    const QString mime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (mime.isEmpty()) return false;
+    QProcess query;
+    query.start(mime,
+                {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("text/html")});
+    if (!query.waitForFinished(3000)) {
+        query.kill();
+        query.waitForFinished(1000);
+        return false;
+    }
+    return query.exitCode() == 0 && !query.readAllStandardOutput().trimmed().isEmpty();
 }
 
 std::optional<FileChoice> RunFileDialog(QWidget* owner, bool save) {
@@ -94,6 +115,16 @@ public:
         if (!info.exists()) return ENOENT; // 2, as the message for a missing page expects
         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath())))
             return ENOEXEC; // no program on this desktop opens it
+        return 0;
+    }
+
+    int OpenHelp(QWidget* owner, const QString& path, const QString& anchor) override {
+        const QFileInfo info(path);
+        if (!info.exists()) return ENOENT;
+        QUrl page = QUrl::fromLocalFile(info.absoluteFilePath());
+        if (!anchor.isEmpty()) page.setFragment(anchor);
+        if (DesktopShowsHtml() && QDesktopServices::openUrl(page)) return 0;
+        HelpViewer::For(owner)->Show(page);
         return 0;
     }
 

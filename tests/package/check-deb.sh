@@ -17,6 +17,7 @@ root="$scratch/root"
 dpkg -x "$deb" "$root"
 for f in usr/bin/torvik7-setup usr/bin/torvik7ctl \
          usr/share/torvik7-setup/ContactIDEventCodes.html \
+         usr/share/torvik7-setup/help.html \
          usr/share/applications/torvik7-setup.desktop \
          usr/share/man/man1/torvik7ctl.1 \
          usr/share/icons/hicolor/scalable/apps/torvik7-setup.svg \

@@ -28,7 +28,8 @@ public:
     std::deque<int> menuChoices; // when empty: 0 (menu dismissed)
     std::deque<std::optional<FileChoice>> saveChoices, openChoices; // when empty: cancel
     int saveDialogs = 0, openDialogs = 0;
-    std::vector<QString> shellOpened;
+    std::vector<QString> shellOpened; // ShellOpen and OpenHelp alike
+    std::vector<QString> helpAnchors; // the anchor of each OpenHelp
     int shellResult = 0;
     QPoint cursor{100, 100};
     int pumps = 0;
@@ -60,6 +61,11 @@ public:
     }
     int ShellOpen(const QString& path) override {
         shellOpened.push_back(path);
+        return shellResult;
+    }
+    int OpenHelp(QWidget*, const QString& path, const QString& anchor) override {
+        shellOpened.push_back(path);
+        helpAnchors.push_back(anchor);
         return shellResult;
     }
     QPoint CursorPos() override { return cursor; }
