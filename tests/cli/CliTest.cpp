@@ -170,7 +170,8 @@ TEST_F(Cli, NoCommandIsAUsageError) {
 }
 
 TEST_F(Cli, HelpOnEveryCommand) {
-    for (const std::string cmd : {"defaults", "encode", "decode", "show", "diff"}) {
+    for (const std::string cmd :
+         {"defaults", "encode", "decode", "show", "diff", "read", "write", "sim"}) {
         for (const std::vector<std::string>& args :
              {std::vector<std::string>{cmd, "--help"}, {cmd, "-h"}, {cmd, "x", "--bogus", "-h"}}) {
             const CtlRun run = Ctl(args);
@@ -210,6 +211,17 @@ TEST_F(Cli, UsageErrorsExit64WithOneLine) {
         {{"diff", stg, stg, stg}, "лишний параметр"},
         {{"diff", "-x", stg, stg}, "неизвестный параметр '-x'"},
         {{"frobnicate"}, "неизвестная команда 'frobnicate'"},
+        // The device commands read their options the same way.
+        {{"read", "--port", "COM1", "--bogus", "-o", out}, "неизвестный параметр '--bogus'"},
+        {{"read", "-o", out, "--port"}, "после --port нужно значение"},
+        {{"read", "--port=COM1", "-o" + out, "-o", out}, "параметр -o указан дважды"},
+        {{"read", "--port=COM1", "--line=64", "-o", out}, "--line: нужно число 0..63"},
+        {{"write", "--port", "COM1", stg, stg}, "лишний параметр"},
+        {{"write", "--port", "COM1", "--unit", "x", stg}, "--unit: нужно число 0..7"},
+        {{"write", "--port", "COM1"}, "не указан файл настроек"},
+        {{"sim", "--rate=4800"}, "--rate: нужно 9600, 19200, 38400 или 57600"},
+        {{"sim", "--seed"}, "после --seed нужно значение"},
+        {{"sim", "extra"}, "лишний параметр 'extra'"},
     };
     for (const auto& c : cases) {
         const CtlRun run = Ctl(c.args);
@@ -225,6 +237,10 @@ TEST_F(Cli, OptionFormsAndTheEndOfOptions) {
     EXPECT_EQ(Ctl({"defaults", "--output=" + Path("a.stg")}).status, 0);
     EXPECT_EQ(Ctl({"defaults", "-o" + Path("b.stg")}).status, 0);
     EXPECT_EQ(Ctl({"defaults", "--output", Path("c.stg")}).status, 0);
+    EXPECT_EQ(Ctl({"encode", "--output=" + Path("a.bin"), Path("a.stg")}).status, 0);
+    EXPECT_EQ(
+        Ctl({"decode", "--base=" + Path("a.stg"), "-o" + Path("d.stg"), Path("a.bin")}).status, 0);
+    EXPECT_EQ(Ctl({"show", "--json", "--", Path("d.stg")}).status, 0);
     // A file whose name starts with a dash, after "--".
     const CtlRun run = Ctl({"encode", "-o", Path("x.bin"), "--", "-a.stg"});
     ExpectOneLineError(run, 74, "-a.stg", "нет такого файла или каталога");
