@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,6 +28,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextDocument>
 
 int SettingsShown = 0;
 
@@ -70,6 +72,8 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     m_saveButton = m_ui->saveButton;
     m_writeButton = m_ui->writeButton;
     m_readButton = m_ui->readButton;
+    m_printButton = m_ui->printButton;
+    m_pdfButton = m_ui->pdfButton;
     m_hIcon = QIcon(QStringLiteral(":/icons/app.svg"));
 
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -97,6 +101,8 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     connect(m_helpButton, &QPushButton::clicked, this, &CSetupDlg::OnHelpFile);
     connect(m_codesHelpButton, &QPushButton::clicked, this, &CSetupDlg::OnCodesHelpFile);
     connect(m_stopButton, &QPushButton::clicked, this, &CSetupDlg::OnStop);
+    connect(m_printButton, &QPushButton::clicked, this, &CSetupDlg::OnPrintCard);
+    connect(m_pdfButton, &QPushButton::clicked, this, &CSetupDlg::OnCardPdf);
     connect(m_ui->lineAddress, &QLineEdit::textChanged, this, [this] {
         if (!IsExchanging()) OnChangeLineAddress();
     });
@@ -307,6 +313,8 @@ void CSetupDlg::OnNew() {
     m_writeButton->setEnabled(true);
     m_saveButton->setEnabled(true);
     m_editButton->setEnabled(true);
+    EnableCardButtons();
+    SetRecordSource(CardSource::Kind::Defaults);
     SetFileTitle(QStringLiteral("New.stg"));
 }
 
@@ -320,10 +328,62 @@ void CSetupDlg::OnOpen() {
     m_writeButton->setEnabled(true);
     m_editButton->setEnabled(true);
     m_saveButton->setEnabled(true);
+    EnableCardButtons();
 }
 
 void CSetupDlg::OnSave() {
     SaveForm(*m_record);
+}
+
+void CSetupDlg::EnableCardButtons() {
+    m_printButton->setEnabled(true);
+    m_pdfButton->setEnabled(true);
+}
+
+void CSetupDlg::SetRecordSource(CardSource::Kind kind, const QString& fileName) {
+    m_recordSource = CardSource{};
+    m_recordSource.kind = kind;
+    m_recordSource.fileName = fileName.toStdString();
+    if (kind == CardSource::Kind::Device) {
+        if (m_portIndex >= 0 && m_portIndex < static_cast<int>(m_ports.size()))
+            m_recordSource.port =
+                m_ports[static_cast<std::size_t>(m_portIndex)].label.toStdString();
+        m_recordSource.lineAddress = LineAddress;
+        m_recordSource.unitAddress = UnitAddress;
+        m_recordSource.readAt = Now().toStdString();
+    }
+}
+
+QString CSetupDlg::Now() {
+    return QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm"));
+}
+
+CardInfo CSetupDlg::CurrentCardInfo() const {
+    CardInfo info;
+    info.source = m_recordSource;
+    info.printedAt = Now().toStdString();
+    return info;
+}
+
+void CSetupDlg::OnPrintCard() {
+    const auto card = CardDocument(*m_record, CurrentCardInfo());
+    ThePlatform().PrintPreview(this, *card);
+}
+
+void CSetupDlg::OnCardPdf() {
+    QString suggested = QStringLiteral("Карточка");
+    const std::size_t account = FieldLength(m_record->accountNumber);
+    if (account > 0) suggested += " " + QString::fromLatin1(m_record->accountNumber, account);
+    const auto choice = ThePlatform().SaveCardDialog(this, suggested + ".pdf");
+    if (!choice) return;
+    std::string error;
+    if (WriteCardPdf(*m_record, CurrentCardInfo(), choice->path, error)) return;
+    Message message;
+    message.owner = MessageOwner::Window;
+    message.caption = kCaptionOshibka;
+    message.icon = MessageIcon::Error;
+    message.text = "Не удаётся сохранить карточку настроек: " + error;
+    ThePlatform().ShowMessage(this, message);
 }
 
 namespace {
@@ -349,6 +409,7 @@ bool CSetupDlg::LoadObject(SettingsRecord& record) {
         ThePlatform().ShowMessage(this, FileMessage(result.message));
         return false;
     }
+    SetRecordSource(CardSource::Kind::File, choice->name);
     SetFileTitle(choice->name);
     return true;
 }
@@ -361,6 +422,7 @@ void CSetupDlg::SaveForm(const SettingsRecord& record) {
         ThePlatform().ShowMessage(this, FileMessage(result.message));
         return;
     }
+    SetRecordSource(CardSource::Kind::File, choice->name);
     SetFileTitle(choice->name);
 }
 
@@ -368,10 +430,12 @@ void CSetupDlg::OnReadDevice() {
     m_writeButton->setEnabled(false);
     m_readButton->setEnabled(false);
     if (ReadDevice(*m_record) == kSessionOk) {
+        SetRecordSource(CardSource::Kind::Device);
         EditSettings(*m_record);
         m_editButton->setEnabled(true);
         m_writeButton->setEnabled(true);
         m_saveButton->setEnabled(true);
+        EnableCardButtons();
         SetFileTitle(QStringLiteral("Current.stg"));
     }
     m_readButton->setEnabled(true);

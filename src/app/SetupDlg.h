@@ -9,6 +9,7 @@
 #include "settings/SettingsRecord.h"
 
 #include "app/PortList.h"
+#include "card/SettingsCard.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -79,6 +80,9 @@ public:
     QIcon m_hIcon;
     QString m_unitAddressText;
     QPushButton* m_readButton;
+    // The settings card: enabled with "Сохранить", when a record is in memory.
+    QPushButton* m_printButton;
+    QPushButton* m_pdfButton;
 
     static constexpr int kAboutCommand = 0x0010;
     static constexpr int kLineAddressLimit = 2;
@@ -93,6 +97,8 @@ public:
     void OnWriteDevice();
 
     void OnStop();
+    void OnPrintCard();
+    void OnCardPdf();
     void OnCodesHelpFile();
     void OnHelpFile();
     void OnChangeLineAddress();
@@ -143,6 +149,9 @@ public:
     void SetPorts(std::vector<PortEntry> ports);
     bool SessionRunning() const { return m_sessionRunning; }
     SettingsRecord& Record() { return *m_record; }
+    // Where the record in memory came from, for the card's header.
+    const CardSource& RecordSource() const { return m_recordSource; }
+    CardInfo CurrentCardInfo() const;
 
     QComboBox* PortList() const;
     QLineEdit* LineAddressEdit() const;
@@ -160,6 +169,9 @@ protected:
 private:
     void OnInitDialog();
     void SetFileTitle(const QString& name);
+    void EnableCardButtons();
+    static QString Now(); // "07.12.2026 12:30"
+    void SetRecordSource(CardSource::Kind kind, const QString& fileName = {});
     // Opens a help page at `anchor`; a page that cannot be opened is reported over `owner`
     // (the main window when null).
     void OpenHelpPage(const QString& fileName, const QString& notFoundText,
@@ -172,4 +184,5 @@ private:
     std::vector<PortEntry> m_ports;
     std::unique_ptr<VirtualDevice> m_virtualDevice;
     bool m_sessionRunning = false;
+    CardSource m_recordSource;
 };

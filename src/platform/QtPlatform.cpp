@@ -10,9 +10,14 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTextDocument>
 #include <QUrl>
 
 #include <cerrno>
@@ -108,6 +113,36 @@ public:
     }
     std::optional<FileChoice> OpenFileDialog(QWidget* owner) override {
         return RunFileDialog(owner, false);
+    }
+
+    std::optional<FileChoice> SaveCardDialog(QWidget* owner,
+                                             const QString& suggestedName) override {
+        QFileDialog dialog(owner);
+        dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilters({QStringLiteral("PDF (*.pdf)")});
+        dialog.setDefaultSuffix(QStringLiteral("pdf"));
+        dialog.selectFile(suggestedName);
+        if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+        const QStringList files = dialog.selectedFiles();
+        if (files.isEmpty()) return std::nullopt;
+        FileChoice choice;
+        choice.path = files.front();
+        choice.name = QFileInfo(choice.path).fileName();
+        return choice;
+    }
+
+    void PrintPreview(QWidget* owner, const QTextDocument& document) override {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setPageLayout(
+            QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+        printer.setDocName(document.metaInformation(QTextDocument::DocumentTitle));
+        QPrintPreviewDialog preview(&printer, owner);
+        preview.setWindowTitle(QStringLiteral("Предварительный просмотр"));
+        QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
+                         [&document](QPrinter* p) { document.print(p); });
+        preview.resize(900, 1000);
+        preview.exec();
     }
 
     int ShellOpen(const QString& path) override {
