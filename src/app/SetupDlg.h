@@ -151,6 +151,8 @@ public:
     SettingsRecord& Record() { return *m_record; }
     // Where the record in memory came from, for the card's header.
     const CardSource& RecordSource() const { return m_recordSource; }
+    // Names that origin; a device read takes the port and addresses of this window.
+    void SetRecordSource(CardSource::Kind kind, const QString& fileName = {});
     CardInfo CurrentCardInfo() const;
 
     QComboBox* PortList() const;
@@ -171,7 +173,6 @@ private:
     void SetFileTitle(const QString& name);
     void EnableCardButtons();
     static QString Now(); // "07.12.2026 12:30"
-    void SetRecordSource(CardSource::Kind kind, const QString& fileName = {});
     // Opens a help page at `anchor`; a page that cannot be opened is reported over `owner`
     // (the main window when null).
     void OpenHelpPage(const QString& fileName, const QString& notFoundText,

@@ -57,6 +57,17 @@ std::string Item(const std::string& label, const std::string& valueHtml) {
     return Escape(label) + ": " + valueHtml;
 }
 
+// A label as a list of settings needs it, shortened where its value says the rest:
+// "Реле ПЦН 1, тип" with "тип 1 (…)" prints as "Реле ПЦН 1: тип 1 (…)", and "Тип 2, код
+// события" with "код 131 — …" as "Тип 2: код 131 — …".
+std::string ShortLabel(const std::string& label, const std::string& value) {
+    const std::size_t comma = label.rfind(", ");
+    if (comma == std::string::npos) return label;
+    const std::string tail = label.substr(comma + 2);
+    const std::string word = tail.substr(0, tail.find(' '));
+    return value.rfind(word + " ", 0) == 0 ? label.substr(0, comma) : label;
+}
+
 const Field* FieldOf(Section section) {
     for (const auto& f : RecordFields())
         if (f.section == section) return &f;
@@ -84,8 +95,10 @@ std::string SettingsTable(const SettingsRecord& r, Section section, int columns)
     std::vector<std::string> cells;
     for (const auto& f : RecordFields()) {
         if (f.section != section) continue;
-        for (int i = 0; i < f.count; ++i)
-            cells.push_back(Item(Label(f, i), Value(Detail(f, r, i))));
+        for (int i = 0; i < f.count; ++i) {
+            const Shown value = Detail(f, r, i);
+            cells.push_back(Item(ShortLabel(Label(f, i), value.text), Value(value)));
+        }
     }
     return Columns(cells, columns);
 }

@@ -3,6 +3,7 @@
 #include "card/SettingsCard.h"
 #include "fields/RecordFields.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextDocument>
@@ -143,7 +144,9 @@ TEST(Card, HoldsEverySettingOfARecordAndShowsOutOfRangeValues) {
             f.section == Section::Groups)
             continue;
         for (int i = 0; i < f.count; ++i, ++checked) {
-            const std::string label = Label(f, i), value = Detail(f, r, i).text;
+            const std::string value = Detail(f, r, i).text;
+            std::string label = Label(f, i); // the part the value does not repeat
+            label = label.substr(0, label.find(", "));
             EXPECT_NE(pdf.text.find(label), std::string::npos) << label;
             EXPECT_NE(pdf.text.find(value), std::string::npos) << label << ": " << value;
             EXPECT_NE(html.find(value), std::string::npos) << label << ": " << value;
@@ -153,7 +156,8 @@ TEST(Card, HoldsEverySettingOfARecordAndShowsOutOfRangeValues) {
     for (const char* part :
          {"Расширитель 1, шлейф 3: тип 13",
           "Расширитель 37, шлейф 5: тип 0 — недопустимое значение",
-          "Группа 5: Расширитель 7, шлейфы 1–2", "недопустимое значение (4..8)",
+          "Группа 5: Расширитель 7, шлейфы 1–2", "Реле ПЦН 3: тип 14 (",
+          "Тип 2: код 631 — не зарегистрирован", "недопустимое значение (4..8)",
           "считаны из прибора: порт /dev/ttyUSB0, адрес ТОРВИК-7 в СЛ 5, адрес ГРЕМУС 2, "
           "07.12.2026 11:02",
           "0123"})
@@ -168,4 +172,41 @@ TEST(Card, HtmlIsWrittenWholeOrReportsWhy) {
     EXPECT_FALSE(WriteCardHtml(r, {}, dir.filePath(QStringLiteral("no/such/c.html")), error));
     EXPECT_NE(error.find("no/such/c.html"), std::string::npos);
     EXPECT_FALSE(WriteCardPdf(r, {}, dir.filePath(QStringLiteral("no/such/c.pdf")), error));
+}
+
+TEST(CardCommand, DefaultsGiveOnePageTheWorstAtMostFourAndTheFormatComesFromTheName) {
+    QTemporaryDir dir;
+    const auto run = [](const QStringList& args) {
+        QProcess ctl;
+        ctl.start(QStringLiteral(TORVIK7_CTL), args);
+        ctl.waitForFinished(60000);
+        return ctl.exitCode();
+    };
+    const QString defaults = dir.filePath(QStringLiteral("d.stg"));
+    ASSERT_EQ(run({"defaults", "-o", defaults}), 0);
+    SettingsRecord worst = Defaults();
+    for (int n = 0; n < kLoopCount; ++n)
+        worst.loopTypes[n] = static_cast<std::int8_t>(n % kTypeCount + 1);
+    std::memset(worst.loopGroups, 0xFF, sizeof worst.loopGroups);
+    const QString worstPath = dir.filePath(QStringLiteral("w.stg"));
+    QFile file(worstPath);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(&worst), sizeof worst);
+    file.close();
+
+    ASSERT_EQ(run({"card", defaults, "-o", dir.filePath(QStringLiteral("d.pdf"))}), 0);
+    EXPECT_EQ(ReadPdf(dir.filePath(QStringLiteral("d.pdf"))).pages, 1);
+    ASSERT_EQ(run({"card", worstPath, "-o", dir.filePath(QStringLiteral("w.pdf"))}), 0);
+    EXPECT_LE(ReadPdf(dir.filePath(QStringLiteral("w.pdf"))).pages, 4);
+
+    ASSERT_EQ(run({"card", defaults, "-o", dir.filePath(QStringLiteral("d.html"))}), 0);
+    QFile html(dir.filePath(QStringLiteral("d.html")));
+    ASSERT_TRUE(html.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(html.readAll().contains("файл d.stg"));
+
+    EXPECT_EQ(run({"card", defaults, "-o", dir.filePath(QStringLiteral("d.txt"))}), 64);
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("d.txt"))));
+    EXPECT_EQ(run({"card", dir.filePath(QStringLiteral("none.stg")), "-o",
+                   dir.filePath(QStringLiteral("n.pdf"))}),
+              74);
 }

@@ -21,6 +21,9 @@ int Card(const Invocation& in) {
     if (const int status = ReadSettingsFile(path, record)) return status;
 
     // Fonts and the PDF writer need a Gui application; no display is needed for either.
+    // Its notes on the session (no runtime folder and the like) are no business of a batch;
+    // the card reports its own failures.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     static char name[] = "torvik7ctl", platform[] = "-platform", offscreen[] = "offscreen";
     static char* argv[] = {name, platform, offscreen, nullptr};
     static int argc = 3;
