@@ -2,6 +2,8 @@
 
 #include "fields/RecordFields.h"
 
+#include <algorithm>
+
 #include <QAbstractTextDocumentLayout>
 #include <QFile>
 #include <QFont>
@@ -21,6 +23,8 @@ constexpr double kPageHeight = 841.89;
 constexpr double kMargin = 42.5; // 15 mm
 // Up to this many loop type ranges are told one a line with their descriptions.
 constexpr int kFullRanges = 40;
+// A group of more ranges than this is given in the field table's short form.
+constexpr int kFullGroupRanges = 16;
 
 const char kTable[] = "<table width=\"100%\" cellspacing=\"0\" cellpadding=\"1\">\n";
 
@@ -117,35 +121,52 @@ std::string TypeRanges(const SettingsRecord& r) {
             lines.push_back(Item(LoopRange(run.first, run.last), Value(Detail(*f, r, run.first))));
         return Columns(lines, 1);
     }
+    bool anyInvalid = false;
     for (int e = 0; e < kExpanderCount; ++e) {
         const int base = e * kLoopsPerExpander;
         std::string line = "Расширитель " + std::to_string(e) + ": ";
         bool first = true;
         for (const Run run : Runs(kLoopsPerExpander, [&](int l) { return type(base + l); })) {
+            // An out-of-range type keeps its number and a mark, explained once below.
+            const Shown shown = f->shown(r, base + run.first);
+            const std::string number = shown.text.substr(0, shown.text.find(' '));
             line += (first ? "" : "; ") + std::to_string(run.first + 1) +
                     (run.last > run.first ? "–" + std::to_string(run.last + 1) : "") + " → " +
-                    Value(f->shown(r, base + run.first));
+                    (shown.valid ? Escape(number) : "<b>" + Escape(number) + "!</b>");
+            anyInvalid = anyInvalid || !shown.valid;
             first = false;
         }
         lines.push_back(line);
     }
     return "<p>Расширитель: шлейфы → тип; описания типов — в разделе «" +
-           std::string(SectionTitle(Section::EventCodes)) + "».</p>\n" + Columns(lines, 2);
+           std::string(SectionTitle(Section::EventCodes)) + "»." +
+           (anyInvalid ? " <b>!</b> — недопустимое значение типа (допустимы 1..16)." : "") +
+           "</p>\n" + Columns(lines, 2);
 }
 
-// The groups, consecutive groups of the same members merged: "Группы 1–16: нет шлейфов".
+// The groups, consecutive groups of the same members merged: "Группы 1–16: нет шлейфов". A
+// group of scattered members is given in the short form of the field table, "расширитель/
+// шлейфы" ("0/1,3,5,7; 1/2-4"), so even the most scattered groups take a few lines each.
 std::string GroupsTable(const SettingsRecord& r) {
     const Field* f = FieldOf(Section::Groups);
     if (!f) return {};
     std::vector<std::string> lines;
-    for (const Run run : Runs(f->count, [&](int g) { return GroupRanges(r, g); })) {
+    bool shortForm = false;
+    for (const Run run : Runs(f->count, [&](int g) { return f->shown(r, g).text; })) {
         const std::string label =
             run.first == run.last
                 ? Label(*f, run.first)
                 : "Группы " + std::to_string(run.first + 1) + "–" + std::to_string(run.last + 1);
-        lines.push_back(Item(label, Escape(GroupRanges(r, run.first))));
+        std::string members = GroupRanges(r, run.first);
+        if (std::count(members.begin(), members.end(), ';') >= kFullGroupRanges) {
+            members = f->shown(r, run.first).text;
+            shortForm = true;
+        }
+        lines.push_back(Item(label, Escape(members)));
     }
-    return Columns(lines, 1);
+    return (shortForm ? "<p>Запись «4/1-3,5» — расширитель 4, шлейфы 1–3 и 5.</p>\n"
+                      : std::string()) +
+           Columns(lines, 1);
 }
 
 std::string Heading(const std::string& text) {

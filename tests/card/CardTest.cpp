@@ -101,18 +101,30 @@ TEST(Card, FactoryDefaultsMergeIntoOneLineOfTypesAndFitOnOnePage) {
         EXPECT_NE(pdf.text.find(part), std::string::npos) << part << "\n" << pdf.text;
 }
 
-TEST(Card, WorstRecordFitsInFourPages) {
+TEST(Card, WorstRecordsFitInFourPages) {
+    // Every loop of another type than its neighbours, every loop in every group.
     SettingsRecord r = Defaults();
     for (int n = 0; n < kLoopCount; ++n)
         r.loopTypes[n] = static_cast<std::int8_t>(n % kTypeCount + 1);
     std::memset(r.loopGroups, 0xFF, sizeof r.loopGroups);
     for (int k = 0; k < kPhoneCount; ++k)
         std::memcpy(r.phoneNumbers[k], "123456789012345", 16);
-    const PdfText pdf = CardPdf(r);
+    PdfText pdf = CardPdf(r);
     EXPECT_GE(pdf.pages, 2);
     EXPECT_LE(pdf.pages, 4);
     EXPECT_NE(pdf.text.find("Расширитель 63: 1 → 9; 2 → 10;"), std::string::npos) << pdf.text;
     EXPECT_NE(pdf.text.find("Группы 1–16: Расширители 0–63, шлейфы 1–8"), std::string::npos);
+
+    // Worse still: out-of-range types alternating, every other loop in every group, the
+    // neighbouring groups told apart.
+    for (int n = 0; n < kLoopCount; ++n)
+        r.loopTypes[n] = static_cast<std::int8_t>(n % 2 ? 0 : 17);
+    for (int g = 0; g < kGroupCount; ++g)
+        std::memset(r.loopGroups[g], g % 2 ? 0xAA : 0x55, kExpanderCount);
+    pdf = CardPdf(r);
+    EXPECT_LE(pdf.pages, 4);
+    EXPECT_NE(pdf.text.find("Расширитель 0: 1 → 17!; 2 → 0!;"), std::string::npos);
+    EXPECT_NE(pdf.text.find("Группа 2: 0/2,4,6,8; 1/2,4,6,8;"), std::string::npos);
 }
 
 TEST(Card, HoldsEverySettingOfARecordAndShowsOutOfRangeValues) {
