@@ -24,6 +24,11 @@ std::string Format(const char* format, ...) {
 
 // ---------------------------------------------------------------- fields in words
 
+// A one-byte field as the byte it is in the file, 0..255, whatever its declared sign.
+int Byte(std::int8_t value) {
+    return static_cast<std::uint8_t>(value);
+}
+
 const char kInvalid[] = "недопустимое значение";
 
 Shown Invalid(const std::string& value, const std::string& range) {
@@ -112,15 +117,15 @@ Shown DialingShown(const SettingsRecord& r) {
     return Flag(r.pulseDialing, "тональный", "импульсный");
 }
 Shown PulseRatioShown(const SettingsRecord& r) {
-    if (r.pulseRatio == 0) return {"1,5", true};
-    if (r.pulseRatio == 1) return {"2", true};
-    return Invalid(std::to_string(r.pulseRatio), "0 — \"1,5\", 1 — \"2\"");
+    if (Byte(r.pulseRatio) == 0) return {"1,5", true};
+    if (Byte(r.pulseRatio) == 1) return {"2", true};
+    return Invalid(std::to_string(Byte(r.pulseRatio)), "0 — \"1,5\", 1 — \"2\"");
 }
 Shown DialCyclesShown(const SettingsRecord& r) {
-    return Number(r.dialCycles, 4, 8);
+    return Number(Byte(r.dialCycles), 4, 8);
 }
 Shown DialPauseShown(const SettingsRecord& r) {
-    return Number(r.dialPause, 1, 59, " с");
+    return Number(Byte(r.dialPause), 1, 59, " с");
 }
 Shown DialToneShown(const SettingsRecord& r) {
     return Flag(r.blindDialing, "определяется (набор после сигнала станции)",
@@ -133,9 +138,9 @@ Shown LineFaultShown(const SettingsRecord& r) {
     return Flag(r.showLineFault, "не отображается", "отображается");
 }
 Shown ProtocolShown(const SettingsRecord& r) {
-    if (r.protocol == 1) return {"DTMF (Contact ID)", true};
-    if (r.protocol == 2) return {"ЧМ (Сальвет - Ф)", true};
-    return Invalid(std::to_string(r.protocol), "1 — DTMF, 2 — ЧМ");
+    if (Byte(r.protocol) == 1) return {"DTMF (Contact ID)", true};
+    if (Byte(r.protocol) == 2) return {"ЧМ (Сальвет - Ф)", true};
+    return Invalid(std::to_string(Byte(r.protocol)), "1 — DTMF, 2 — ЧМ");
 }
 Shown AccountShown(const SettingsRecord& r) {
     return DigitString(r.accountNumber, 4, "нет");
@@ -153,9 +158,9 @@ const char* const kLineCheckTexts[] = {"10 мин", "30 мин",  "1 час",
                                        "2 часа", "5 часов", "не проверять"};
 
 Shown LineCheckShown(const SettingsRecord& r) {
-    if (r.lineCheckPeriod < 1 || r.lineCheckPeriod > 6)
-        return Invalid(std::to_string(r.lineCheckPeriod), "1..6");
-    return {kLineCheckTexts[r.lineCheckPeriod - 1], true};
+    if (Byte(r.lineCheckPeriod) < 1 || Byte(r.lineCheckPeriod) > 6)
+        return Invalid(std::to_string(Byte(r.lineCheckPeriod)), "1..6");
+    return {kLineCheckTexts[Byte(r.lineCheckPeriod) - 1], true};
 }
 
 bool ValidType(int type) {
@@ -393,12 +398,12 @@ std::vector<Field> MakeFields() {
          .key = "pulseRatio",
          .name = "Импульсный коэффициент",
          .shown = [](R r, int) { return PulseRatioShown(r); },
-         .json = [](R r, int) { return Json(r.pulseRatio); }},
+         .json = [](R r, int) { return Json(Byte(r.pulseRatio)); }},
         {.section = Section::Phones,
          .key = "dialCycles",
          .name = "Кол-во циклов дозвона",
          .shown = [](R r, int) { return DialCyclesShown(r); },
-         .json = [](R r, int) { return Json(r.dialCycles); }},
+         .json = [](R r, int) { return Json(Byte(r.dialCycles)); }},
         {.section = Section::Phones,
          .key = "blindDialing",
          .name = "Сигнал \"ОТВЕТ СТАНЦИИ\"",
@@ -408,7 +413,7 @@ std::vector<Field> MakeFields() {
          .key = "dialPause",
          .name = "Пауза перед набором номера",
          .shown = [](R r, int) { return DialPauseShown(r); },
-         .json = [](R r, int) { return Json(r.dialPause); }},
+         .json = [](R r, int) { return Json(Byte(r.dialPause)); }},
         {.section = Section::Phones,
          .key = "detectBusy",
          .name = "Сигнал \"ЗАНЯТО\"",
@@ -418,7 +423,7 @@ std::vector<Field> MakeFields() {
          .key = "protocol",
          .name = "Протокол",
          .shown = [](R r, int) { return ProtocolShown(r); },
-         .json = [](R r, int) { return Json(r.protocol); }},
+         .json = [](R r, int) { return Json(Byte(r.protocol)); }},
         {.section = Section::General,
          .key = "accountNumber",
          .name = "Адрес ПЕНКО-РС",
@@ -433,7 +438,7 @@ std::vector<Field> MakeFields() {
          .key = "lineCheckPeriod",
          .name = "Интервал проверки тел. линии",
          .shown = [](R r, int) { return LineCheckShown(r); },
-         .json = [](R r, int) { return Json(r.lineCheckPeriod); }},
+         .json = [](R r, int) { return Json(Byte(r.lineCheckPeriod)); }},
         {.section = Section::General,
          .key = "showLineFault",
          .name = "Неисправность тел. линии в СЛ \"ЛЕМАРА\"",
@@ -450,15 +455,15 @@ std::vector<Field> MakeFields() {
          .name = "Типы шлейфов",
          .count = kLoopCount,
          .label = LoopLabel,
-         .shown = [](R r, int n) { return LoopTypeShown(r.loopTypes[n]); },
-         .detail = [](R r, int n) { return TypeShown(r, r.loopTypes[n]); }},
+         .shown = [](R r, int n) { return LoopTypeShown(Byte(r.loopTypes[n])); },
+         .detail = [](R r, int n) { return TypeShown(r, Byte(r.loopTypes[n])); }},
         {.section = Section::Relays,
          .key = "relayTypes",
          .name = "Реле ПЦН",
          .count = kRelayCount,
          .label = RelayLabel,
-         .shown = [](R r, int n) { return LoopTypeShown(r.relayTypes[n]); },
-         .detail = [](R r, int n) { return TypeShown(r, r.relayTypes[n]); }},
+         .shown = [](R r, int n) { return LoopTypeShown(Byte(r.relayTypes[n])); },
+         .detail = [](R r, int n) { return TypeShown(r, Byte(r.relayTypes[n])); }},
         {.section = Section::Groups,
          .key = "loopGroups",
          .name = "Группы шлейфов",
@@ -541,6 +546,15 @@ std::vector<NamedValue> OutOfRange(const SettingsRecord& r) {
     return out;
 }
 
+std::string OutOfRangeList(const SettingsRecord& r, std::size_t maxLines) {
+    const std::vector<NamedValue> values = OutOfRange(r);
+    std::string out;
+    for (std::size_t i = 0; i < values.size() && i < maxLines; ++i)
+        out += (i ? "\n" : "") + values[i].label + ": " + values[i].shown.text;
+    if (values.size() > maxLines) out += "\nи ещё " + std::to_string(values.size() - maxLines);
+    return out;
+}
+
 std::vector<std::string> Differences(const SettingsRecord& a, const SettingsRecord& b) {
     std::vector<std::string> lines;
     for (const auto& f : RecordFields()) {
@@ -620,7 +634,7 @@ std::string ShowText(const std::string& path, const SettingsRecord& r) {
                 for (int l = 0; l < kLoopsPerExpander; ++l) {
                     const int n = kLoopsPerExpander * e + l;
                     const Shown s = f.shown(r, n);
-                    line += Format(" %2d%s", r.loopTypes[n], s.valid ? "" : "!");
+                    line += Format(" %2d%s", Byte(r.loopTypes[n]), s.valid ? "" : "!");
                     if (!s.valid)
                         wrong.push_back("  Расширитель " + std::to_string(e) + ", шлейф " +
                                         std::to_string(l + 1) + ": " + s.text);
@@ -705,11 +719,11 @@ std::string ShowJson(const std::string& path, const SettingsRecord& r) {
                 std::vector<std::string> types;
                 for (int l = 0; l < kLoopsPerExpander; ++l) {
                     const int n = kLoopsPerExpander * e + l;
-                    types.push_back(Json(r.loopTypes[n]));
+                    types.push_back(Json(Byte(r.loopTypes[n])));
                     if (!f.shown(r, n).valid)
                         wrong.push_back(Object({{"expander", Json(e)},
                                                 {"loop", Json(l + 1)},
-                                                {"value", Json(r.loopTypes[n])}}));
+                                                {"value", Json(Byte(r.loopTypes[n]))}}));
                 }
                 expanders.push_back(Array(types));
             }
@@ -720,7 +734,7 @@ std::string ShowJson(const std::string& path, const SettingsRecord& r) {
         case Section::Relays: {
             std::vector<std::string> relays;
             for (int n = 0; n < f.count; ++n) {
-                const int type = r.relayTypes[n];
+                const int type = Byte(r.relayTypes[n]);
                 const bool valid = f.shown(r, n).valid;
                 relays.push_back(
                     Object({{"relay", Json(n + 1)},

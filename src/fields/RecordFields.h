@@ -66,6 +66,10 @@ struct NamedValue {
 // The settings whose values are outside their ranges, in table order.
 std::vector<NamedValue> OutOfRange(const SettingsRecord& r);
 
+// The out-of-range settings as lines "<label>: <text>", at most `maxLines` of them and then
+// "и ещё N"; empty when every value is within its range.
+std::string OutOfRangeList(const SettingsRecord& r, std::size_t maxLines = 10);
+
 // "What differs" from `a` to `b`, one line each: "<label>: <in a> → <in b>", then per group
 // "Группа N: добавлены ...; удалены ...". Bytes behind a string's terminator are no
 // difference.

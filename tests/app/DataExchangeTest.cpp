@@ -9,10 +9,12 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -354,7 +356,9 @@ TEST(QtFileDialogs, SaveOffersStgFilesAsksBeforeOverwritingAndAddsTheSuffix) {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
         seen.found = true;
-        seen.filters = dialog->nameFilters();
+        if (auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+            for (int i = 0; i < types->count(); ++i)
+                seen.filters << types->itemText(i);
         seen.selectedFilter = dialog->selectedNameFilter();
         seen.suffix = dialog->defaultSuffix();
         seen.mode = dialog->acceptMode();
@@ -364,7 +368,8 @@ TEST(QtFileDialogs, SaveOffersStgFilesAsksBeforeOverwritingAndAddsTheSuffix) {
     });
     const auto choice = ThePlatform().SaveFileDialog(nullptr);
     ASSERT_TRUE(seen.found);
-    EXPECT_EQ(seen.filters, (QStringList{"Settings Files (*.stg)", "All Files (*.*)"}));
+    EXPECT_EQ(seen.filters, (QStringList{"Settings Files (*.stg)", "All Files (*.*)"}))
+        << "as the file-type list shows them";
     EXPECT_EQ(seen.selectedFilter, QStringLiteral("Settings Files (*.stg)"));
     EXPECT_EQ(seen.suffix, QStringLiteral("stg"));
     EXPECT_EQ(seen.mode, QFileDialog::AcceptSave);
@@ -396,6 +401,40 @@ TEST(QtFileDialogs, OpenTakesANameThatDoesNotExistAndCancelGivesNothing) {
             dialog->reject();
     });
     EXPECT_FALSE(ThePlatform().OpenFileDialog(nullptr).has_value());
+}
+
+// Each filter of the open dialog lists what its label promises; "All Files (*.*)" lists
+// names without an extension too.
+TEST(QtFileDialogs, EachFilterListsTheFilesItNames) {
+    SetPlatform(nullptr);
+    QTemporaryDir dir;
+    for (const char* name : {"a.stg", "b.txt", "noext"})
+        QFile(dir.filePath(QString::fromUtf8(name))).open(QIODevice::WriteOnly);
+    const std::vector<std::string> expected = {"a.stg", "a.stg b.txt noext"};
+    std::vector<std::string> listed;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->setDirectory(dir.path());
+        auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
+        ASSERT_NE(view, nullptr);
+        const auto names = [view] {
+            QStringList shown;
+            const QModelIndex root = view->rootIndex();
+            for (int row = 0; row < view->model()->rowCount(root); ++row)
+                shown << view->model()->index(row, 0, root).data().toString();
+            shown.sort();
+            return shown.join(' ').toStdString();
+        };
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            dialog->selectNameFilter(dialog->nameFilters().at(static_cast<int>(i)));
+            (void)QTest::qWaitFor([&] { return names() == expected[i]; }, 3000);
+            listed.push_back(names());
+        }
+        dialog->reject();
+    });
+    EXPECT_FALSE(ThePlatform().OpenFileDialog(nullptr).has_value());
+    EXPECT_EQ(listed, expected);
 }
 
 TEST(QtMenus, ShowsTheItemsAndGivesTheChosenId) {

@@ -1,9 +1,10 @@
 // The General and Phones pages as the operator sees them.
 #include "AppFixture.h"
 
-#include "pages/Devices.h"
 #include "app/PageCopies.h"
+#include "pages/Devices.h"
 #include "pages/PhoneNums.h"
+#include "support/Records.h"
 #include "ui_Devices.h"
 #include "ui_PhoneNums.h"
 
@@ -34,12 +35,6 @@ struct ShownPhones {
     PhoneNums page;
     Ui::PhoneNums* ui() { return page.Form(); }
 };
-
-SettingsRecord Defaults() {
-    SettingsRecord r{};
-    FillDefaults(r);
-    return r;
-}
 
 TEST(GeneralPage, ProtocolButtons) {
     for (int protocol : {1, 2, 0, 3, -1}) {

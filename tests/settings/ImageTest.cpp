@@ -1,4 +1,5 @@
 #include "settings/DeviceImage.h"
+#include "support/Records.h"
 
 #include <gtest/gtest.h>
 
@@ -7,12 +8,6 @@
 #include <string>
 
 namespace {
-
-SettingsRecord Defaults() {
-    SettingsRecord r{};
-    FillDefaults(r);
-    return r;
-}
 
 DeviceImage Encode(const SettingsRecord& r) {
     DeviceImage image{};

@@ -26,7 +26,7 @@ std::string LongName(const OptionSpec& option) {
 }
 
 // The option as the help and the messages write it: "-o" when it has a letter, else "--base".
-std::string Shown(const OptionSpec& option) {
+std::string Spelled(const OptionSpec& option) {
     const std::string first = Names(option).front();
     return (first.size() == 1 ? "-" : "--") + first;
 }
@@ -103,7 +103,7 @@ std::string UsageLine(const CommandSpec& spec) {
     for (const auto& a : spec.arguments)
         words.push_back(a.ifMissing ? a.name : "[" + std::string(a.name) + "]");
     for (const auto& o : spec.options) {
-        std::string word = Shown(o) + (o.value ? " " + std::string(o.value) : "");
+        std::string word = Spelled(o) + (o.value ? " " + std::string(o.value) : "");
         words.push_back(o.ifMissing ? word : "[" + word + "]");
     }
     const std::string head = "Использование: torvik7ctl " + std::string(spec.name);
@@ -169,9 +169,9 @@ int Run(const CommandSpec& spec, const std::vector<std::string>& args) {
             continue;
         }
         const QStringList given = parser.values(name);
-        if (given.size() > 1) return Usage(spec, "параметр " + Shown(o) + " указан дважды");
+        if (given.size() > 1) return Usage(spec, "параметр " + Spelled(o) + " указан дважды");
         if (given.front().isEmpty())
-            return Usage(spec, std::string("пустое ") + o.valueWord + " после " + Shown(o));
+            return Usage(spec, std::string("пустое ") + o.valueWord + " после " + Spelled(o));
         values.push_back({LongName(o), FromQt(given.front())});
     }
     std::vector<std::string> arguments;

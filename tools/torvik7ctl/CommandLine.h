@@ -2,6 +2,21 @@
 // its arguments, its help and its exit codes live in one CommandSpec, and every command takes
 // options the same way ("--opt value", "--opt=value", "-o FILE", "-oFILE", "--", -h/--help).
 // A bad command line ends in one "torvik7ctl: ..." line on stderr and exit status 64.
+//
+// A command, beside the code that runs it (and listed in kCommands of Commands.h):
+//
+//     int Export(const Invocation& in) { ... in.Argument(0) ... *in.Value("output") ... }
+//     const CommandSpec kJournalExportCommand = {
+//         .name = "journal export",
+//         .summary = "...",
+//         .about = "...",
+//         .arguments = {{"ID", "не указана запись журнала"}},
+//         .options = {{.names = "o,output", .value = "ФАЙЛ.stg", .help = "...",
+//                      .ifMissing = "не указан выходной файл (-o ФАЙЛ)",
+//                      .valueWord = "имя файла"}},
+//         .exitCodes = "  0   успешно\n  64  ошибка в командной строке\n",
+//         .run = Export,
+//     };
 #pragma once
 
 #include <optional>

@@ -2,6 +2,7 @@
 // window runs; only their view differs: a progress bar on stderr, messages as lines.
 #include "Commands.h"
 
+#include "fields/RecordFields.h"
 #include "link/LinkGlobals.h"
 #include "link/SerialPort.h"
 #include "link/TracingPort.h"
@@ -11,6 +12,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -229,6 +231,20 @@ int Write(const Invocation& in) {
     std::memset(&record, 0, sizeof record);
     const FileResult loaded = LoadSettingsFile(input, record);
     if (!loaded.ok()) return FileError(loaded, input);
+    // A foreign or garbage file is not written into a live alarm device unless asked for.
+    if (const std::string list = OutOfRangeList(record); !list.empty() && !in.Has("force")) {
+        std::string lines;
+        for (std::size_t start = 0; start < list.size();) {
+            const std::size_t end = std::min(list.find('\n', start), list.size());
+            lines += "\n  " + list.substr(start, end - start);
+            start = end + 1;
+        }
+        PrintError(input +
+                   ": настройки содержат недопустимые значения, в прибор не загружены"
+                   " (--force — загрузить всё равно):" +
+                   lines);
+        return kExitData;
+    }
     return RunSession(a, [&](TransferView& view, const SessionOptions& options) {
         return WriteDevice(view, record, options);
     });
@@ -268,7 +284,8 @@ const CommandSpec kWriteCommand = {
     .summary = "загрузить настройки из файла в прибор",
     .about = "Загружает настройки из файла в прибор; байты 0 и 4 прибора сохраняются.",
     .arguments = {{"ФАЙЛ.stg", "не указан файл настроек"}},
-    .options = LinkOptionSpecs({}),
+    .options = LinkOptionSpecs(
+        {{.names = "force", .help = "загрузить и настройки с недопустимыми значениями"}}),
     .exitCodes = "  0   успешно\n"
                  "  1   порт не открылся\n"
                  "  2, 3  ошибка настройки порта\n"
@@ -276,7 +293,8 @@ const CommandSpec kWriteCommand = {
                  "  5   остановлено (Ctrl-C)\n"
                  "  10  пультовый блок\n"
                  "  64  ошибка в командной строке\n"
-                 "  65  файл не является файлом настроек\n"
+                 "  65  файл не является файлом настроек или содержит недопустимые значения\n"
+                 "      (без --force)\n"
                  "  74  ошибка чтения файла\n",
     .run = Write,
 };
