@@ -13,6 +13,7 @@ grep -q 'libqt6core6' "$scratch/depends"
 grep -q 'libqt6widgets6' "$scratch/depends"
 grep -q "libqt6serialport6" "$scratch/depends"
 grep -q "libqt6svg6" "$scratch/depends"
+grep -q "libqt6printsupport6" "$scratch/depends"
 root="$scratch/root"
 dpkg -x "$deb" "$root"
 for f in usr/bin/torvik7-setup usr/bin/torvik7ctl \
