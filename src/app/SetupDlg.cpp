@@ -341,10 +341,11 @@ void CSetupDlg::EnableCardButtons() {
     m_pdfButton->setEnabled(true);
 }
 
-void CSetupDlg::SetRecordSource(CardSource::Kind kind, const QString& fileName) {
+void CSetupDlg::SetRecordSource(CardSource::Kind kind, const QString& name) {
     m_recordSource = CardSource{};
     m_recordSource.kind = kind;
-    m_recordSource.fileName = fileName.toStdString();
+    if (kind == CardSource::Kind::File) m_recordSource.fileName = name.toStdString();
+    if (kind == CardSource::Kind::Journal) m_recordSource.journalEntry = name.toStdString();
     if (kind == CardSource::Kind::Device) {
         if (m_portIndex >= 0 && m_portIndex < static_cast<int>(m_ports.size()))
             m_recordSource.port =

@@ -151,8 +151,9 @@ public:
     SettingsRecord& Record() { return *m_record; }
     // Where the record in memory came from, for the card's header.
     const CardSource& RecordSource() const { return m_recordSource; }
-    // Names that origin; a device read takes the port and addresses of this window.
-    void SetRecordSource(CardSource::Kind kind, const QString& fileName = {});
+    // Names that origin: `name` is the file's name or how a journal entry names itself; a
+    // device read takes the port and addresses of this window.
+    void SetRecordSource(CardSource::Kind kind, const QString& name = {});
     CardInfo CurrentCardInfo() const;
 
     QComboBox* PortList() const;

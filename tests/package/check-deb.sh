@@ -28,6 +28,9 @@ done
 "$root/usr/bin/torvik7ctl" --help | grep -q 'defaults'
 "$root/usr/bin/torvik7ctl" defaults -o "$scratch/d.stg"
 [ "$(stat -c %s "$scratch/d.stg")" = 1800 ]
+# The card needs Qt Gui and the offscreen platform plugin, but no display.
+env -u DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/torvik7ctl" card "$scratch/d.stg" -o "$scratch/d.pdf"
+[ "$(head -c 5 "$scratch/d.pdf")" = "%PDF-" ]
 # The utility starts from the unpacked files and keeps running until it is closed.
 set +e
 QT_QPA_PLATFORM=offscreen HOME="$scratch/home" timeout 3 "$root/usr/bin/torvik7-setup"
