@@ -28,9 +28,16 @@ constexpr int kFullGroupRanges = 16;
 
 const char kTable[] = "<table width=\"100%\" cellspacing=\"0\" cellpadding=\"1\">\n";
 
+// Text for the page; a run of blanks (a foreign byte string may hold one) keeps its width.
 std::string Escape(const std::string& text) {
     std::string out;
+    char previous = 0;
     for (const char c : text) {
+        if (c == ' ' && previous == ' ') {
+            out += "&nbsp;";
+            continue;
+        }
+        previous = c;
         switch (c) {
         case '&':
             out += "&amp;";

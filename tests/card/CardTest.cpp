@@ -2,6 +2,7 @@
 // the page, one A4 page for the factory defaults and at most four for the worst record.
 #include "card/SettingsCard.h"
 #include "fields/RecordFields.h"
+#include "support/Records.h"
 
 #include <QFile>
 #include <QProcess>
@@ -41,12 +42,6 @@ PdfText CardPdf(const SettingsRecord& r, const CardInfo& info = {}) {
     PdfText pdf = ReadPdf(path);
     EXPECT_EQ(pdf.pages, pages) << "the layout and the file disagree";
     return pdf;
-}
-
-SettingsRecord Defaults() {
-    SettingsRecord r{};
-    FillDefaults(r);
-    return r;
 }
 
 } // namespace
@@ -221,4 +216,22 @@ TEST(CardCommand, DefaultsGiveOnePageTheWorstAtMostFourAndTheFormatComesFromTheN
     EXPECT_EQ(run({"card", dir.filePath(QStringLiteral("none.stg")), "-o",
                    dir.filePath(QStringLiteral("n.pdf"))}),
               74);
+}
+
+TEST(Card, ForeignBytesReachThePageAsTheFieldTableWordsThem) {
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        SettingsRecord r = RandomRecord(seed);
+        std::memcpy(r.phoneNumbers[3], "1  <b>2", 8); // blanks and markup stay as they are
+        const QString text = CardDocument(r, {})->toPlainText();
+        for (const auto& f : RecordFields()) {
+            if (f.section == Section::Reserved || f.section == Section::LoopTypes ||
+                f.section == Section::Groups)
+                continue;
+            for (int i = 0; i < f.count; ++i) {
+                const std::string value = Detail(f, r, i).text;
+                EXPECT_TRUE(text.contains(QString::fromStdString(value)))
+                    << seed << " " << Label(f, i) << ": " << value;
+            }
+        }
+    }
 }
