@@ -52,6 +52,9 @@ void HelpViewer::Show(const QUrl& page) {
     show();
     raise();
     activateWindow();
+    // Once shown the page is laid out at the window's own width; go to the anchor again so
+    // its heading stands at the top.
+    if (page.hasFragment()) m_browser->scrollToAnchor(page.fragment());
 }
 
 HelpViewer* HelpViewer::For(QWidget* owner) {

@@ -88,7 +88,6 @@ int main(int argc, char** argv) {
             sheet.HelpButton()->click();
             QApplication::processEvents();
             if (auto* viewer = sheet.findChild<HelpViewer*>()) {
-                viewer->resize(760, 560);
                 ok = Save(*viewer, dir, QStringLiteral("help-tab-%1.png").arg(i + 1)) && ok;
             }
         }
