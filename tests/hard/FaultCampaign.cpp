@@ -394,8 +394,9 @@ protected:
             e.result = kSessionPortOpenFailed;
             e.messages = {"Не удаётся обнаружить " + view.portName +
                           " !\n Возможно, ресурс используется другой программой."};
-            if (c.kind == Kind::PortHeld)
-                e.messages[0] += "\nПричина: порт уже занят (заблокирован другой программой).";
+            e.messages[0] += c.kind == Kind::PortHeld
+                                 ? "\nПричина: порт уже занят (заблокирован другой программой)."
+                                 : "\nПричина: порт не найден в системе.";
             e.blocks = 0;
             return e;
         }

@@ -299,7 +299,8 @@ TEST_F(EndToEnd, MissingPort) {
     EXPECT_EQ(ReadDevice(view, record, options), kSessionPortOpenFailed);
     ASSERT_EQ(view.messages.size(), 1u);
     EXPECT_EQ(view.messages[0].text, "Не удаётся обнаружить /dev/torvik7-no-such-port !\n "
-                                     "Возможно, ресурс используется другой программой.");
+                                     "Возможно, ресурс используется другой программой.\n"
+                                     "Причина: порт не найден в системе.");
     EXPECT_EQ(view.messages[0].caption, "Ошибка");
     EXPECT_TRUE(fs::exists(dump));
 }
