@@ -228,6 +228,18 @@ TEST_F(MainWindow, SheetHelpOpensTheGuideAtTheSectionOfEachTab) {
     }
 }
 
+TEST_F(MainWindow, F1InTheSheetOpensTheGuideAtItsTab) {
+    DriveSheets([](CPropertySheet& sheet) {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+        ASSERT_TRUE(sheet.SetActivePage(3));
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : &sheet, Qt::Key_F1);
+    });
+    Window().OnNew();
+    ASSERT_EQ(platform.helpAnchors.size(), 1u);
+    EXPECT_EQ(platform.helpAnchors[0], QStringLiteral("page-groups"));
+}
+
 TEST_F(MainWindow, F1OpensTheGuideAtItsStartAndAMissingGuideIsReportedOverTheSheet) {
     CSetupDlg& w = Window();
     QTest::keyClick(&w, Qt::Key_F1);
