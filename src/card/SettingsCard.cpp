@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include <QAbstractTextDocumentLayout>
-#include <QFile>
 #include <QFont>
 #include <QImage>
 #include <QPageLayout>
@@ -296,18 +295,25 @@ std::unique_ptr<QTextDocument> CardDocument(const SettingsRecord& r, const CardI
 bool WriteCardPdf(const SettingsRecord& r, const CardInfo& info, const QString& path,
                   std::string& error, int* pages) {
     const auto doc = CardDocument(r, info);
+    // Written beside and put in place whole, so a failure never leaves half a card where a
+    // good one was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        error = "не удаётся записать файл " + path.toStdString() + ": " +
+                file.errorString().toStdString();
+        return false;
+    }
     {
-        QPdfWriter pdf(path);
+        QPdfWriter pdf(&file);
         pdf.setPageLayout(
             QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
         pdf.setTitle(QStringLiteral("Карточка настроек ТОРВИК-7"));
         pdf.setCreator(QStringLiteral("Утилита настройки ТОРВИК-7 " TORVIK7_VERSION));
         doc->print(&pdf);
     }
-    // The writer reports no failure of its own; a file that is not there or is empty is one.
-    QFile written(path);
-    if (!written.exists() || written.size() == 0) {
-        error = "не удаётся записать файл " + path.toStdString();
+    if (file.size() == 0 || !file.commit()) {
+        error = "не удаётся записать файл " + path.toStdString() + ": " +
+                file.errorString().toStdString();
         return false;
     }
     if (pages) *pages = doc->pageCount();
