@@ -92,7 +92,7 @@ std::string Columns(const std::vector<std::string>& cells, int columns) {
         out += "<tr>";
         for (int c = 0; c < columns; ++c) {
             const int i = c * rows + row;
-            out += "<td width=\"" + std::to_string(100 / columns) + "%\">" +
+            out += "<td valign=\"top\" width=\"" + std::to_string(100 / columns) + "%\">" +
                    (i < static_cast<int>(cells.size()) ? cells[i] : std::string()) + "</td>";
         }
         out += "</tr>\n";
