@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -287,7 +288,7 @@ QString MoveAside(const QString& path) {
     return target;
 }
 
-enum class Prepared { Ok, Failed, Corrupt };
+enum class Prepared { Ok, Failed, Corrupt, Busy };
 
 } // namespace
 
@@ -326,44 +327,47 @@ Journal::Db* Journal::Open() {
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
     }
 
+    // One attempt at opening and migrating. A database another program is busy with (it
+    // may be creating the very same tables) is tried again until the busy time-out.
+    QSqlError busy;
     auto prepare = [&]() -> Prepared {
         QSqlDatabase db = d->db();
-        if (!db.open()) {
-            Failed(*d, {}, db.lastError());
-            return Prepared::Failed;
-        }
-        QSqlQuery q(db);
-        // WAL lets the window and torvik7ctl read while the other writes.
-        if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
-            const QSqlError error = q.lastError();
-            db.close();
+        auto fail = [&](const QSqlError& error) {
+            if (db.isOpen()) {
+                db.rollback();
+                db.close();
+            }
             if (IsCorrupt(error)) return Prepared::Corrupt;
+            const int code = NativeCode(error);
+            if (code == kSqliteBusy || code == kSqliteLocked) {
+                busy = error;
+                return Prepared::Busy;
+            }
             Failed(*d, {}, error);
             return Prepared::Failed;
-        }
+        };
+        if (!db.open()) return fail(db.lastError());
+        QSqlQuery q(db);
+        // WAL lets the window and torvik7ctl read while the other writes.
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) return fail(q.lastError());
         q.finish();
         // Every entry reaches the disk before the session's end is reported.
         q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
         q.finish();
         if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version "
-                                   "(version INTEGER NOT NULL)"))) {
-            const QSqlError error = q.lastError();
-            db.close();
-            if (IsCorrupt(error)) return Prepared::Corrupt;
-            Failed(*d, {}, error);
-            return Prepared::Failed;
-        }
+                                   "(version INTEGER NOT NULL)")))
+            return fail(q.lastError());
+        QSqlError versionError;
         auto version = [&]() {
             QSqlQuery v(db);
-            if (!v.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !v.next())
+            if (!v.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !v.next()) {
+                versionError = v.lastError();
                 return -1;
+            }
             return v.value(0).isNull() ? 0 : v.value(0).toInt();
         };
         int current = version();
-        if (current < 0) {
-            db.close();
-            return Prepared::Failed;
-        }
+        if (current < 0) return fail(versionError);
         if (current > JournalSchemaVersion()) {
             db.close();
             Report(QStringLiteral("журнал создан более новой версией программы (схема %1)")
@@ -372,52 +376,45 @@ Journal::Db* Journal::Open() {
         }
         while (current < JournalSchemaVersion()) {
             QSqlQuery t(db);
-            if (!t.exec(d->dialect.beginWrite)) {
-                const QSqlError error = t.lastError();
-                db.close();
-                Failed(*d, {}, error);
-                return Prepared::Failed;
-            }
+            if (!t.exec(d->dialect.beginWrite)) return fail(t.lastError());
             // Another program may have migrated while this one waited for the lock.
             current = version();
+            if (current < 0) return fail(versionError);
             if (current >= JournalSchemaVersion()) {
                 db.commit();
                 break;
             }
             const int to = current + 1;
-            bool ok = true;
-            QSqlError error;
             for (const QString& statement : JournalMigration(to, d->dialect)) {
                 QSqlQuery m(db);
-                if (!m.exec(statement)) {
-                    ok = false;
-                    error = m.lastError();
-                    break;
-                }
+                if (!m.exec(statement)) return fail(m.lastError());
             }
-            if (ok) {
-                QSqlQuery m(db);
-                m.prepare(QStringLiteral("INSERT INTO schema_version (version) VALUES (?)"));
-                m.addBindValue(to);
-                if (!m.exec()) {
-                    ok = false;
-                    error = m.lastError();
-                }
-            }
-            if (!ok || !db.commit()) {
-                if (ok) error = db.lastError();
-                db.rollback();
-                db.close();
-                if (IsCorrupt(error)) return Prepared::Corrupt;
-                Failed(*d, {}, error);
-                return Prepared::Failed;
-            }
+            QSqlQuery m(db);
+            m.prepare(QStringLiteral("INSERT INTO schema_version (version) VALUES (?)"));
+            m.addBindValue(to);
+            if (!m.exec()) return fail(m.lastError());
+            m.finish();
+            if (!db.commit()) return fail(db.lastError());
             current = to;
         }
         return Prepared::Ok;
     };
+    auto prepareWaiting = [&]() {
+        QElapsedTimer waited;
+        waited.start();
+        Prepared state = prepare();
+        while (state == Prepared::Busy && waited.elapsed() < m_busyTimeoutMs) {
+            QThread::msleep(20);
+            state = prepare();
+        }
+        if (state == Prepared::Busy) {
+            Failed(*d, {}, busy);
+            state = Prepared::Failed;
+        }
+        return state;
+    };
 
-    Prepared state = prepare();
+    Prepared state = prepareWaiting();
     if (state == Prepared::Corrupt) {
         const QString moved = MoveAside(m_location);
         if (moved.isEmpty()) {
@@ -426,7 +423,7 @@ Journal::Db* Journal::Open() {
         }
         m_movedAside = moved;
         ReportMovedAside(moved);
-        state = prepare();
+        state = prepareWaiting();
     }
     return state == Prepared::Ok ? d : nullptr;
 }

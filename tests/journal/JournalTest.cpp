@@ -323,7 +323,10 @@ TEST_F(JournalFiles, TwoProcessesWritingAtOnceBothSucceed) {
             for (int i = 0; i < kEach; ++i) {
                 JournalEntry e;
                 e.SetRecord(EditedRecord(account));
-                if (!journal.Add(e)) return 1;
+                if (!journal.Add(e)) {
+                    std::fprintf(stderr, "%s\n", journal.Problem().toUtf8().constData());
+                    return 1;
+                }
             }
             return 0;
         };

@@ -229,6 +229,10 @@ int Diff(const Invocation& in) {
 
 } // namespace
 
+int ReadSettingsFile(const std::string& path, SettingsRecord& record) {
+    return ReadSettings(path, record);
+}
+
 const CommandSpec kDefaultsCommand = {
     .name = "defaults",
     .summary = "записать файл настроек по умолчанию",
@@ -295,10 +299,6 @@ const CommandSpec kDiffCommand = {
                  "  74  ошибка чтения файла\n",
     .run = Diff,
 };
-
-int ReadSettingsFile(const std::string& path, SettingsRecord& record) {
-    return ReadSettings(path, record);
-}
 
 int WriteSettingsFile(const std::string& path, const SettingsRecord& record) {
     return WriteSettings(path, record);

@@ -6,6 +6,7 @@
 #include "settings/SettingsRecord.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class Journal;
@@ -22,6 +23,9 @@ extern const CommandSpec kReadCommand;
 extern const CommandSpec kWriteCommand;
 extern const CommandSpec kSimCommand;
 
+// The printable settings card; only in a build with Qt Gui.
+extern const CommandSpec kCardCommand;
+
 // The exchange journal.
 extern const CommandSpec kJournalListCommand;
 extern const CommandSpec kJournalShowCommand;
@@ -32,15 +36,19 @@ extern const CommandSpec kJournalPruneCommand;
 // The journal the window keeps too, in the same data folder; TORVIK7_JOURNAL names another.
 std::unique_ptr<Journal> OpenCtlJournal();
 
-// A settings file of exactly 1800 bytes in, a whole settings file out; 0, or the exit
-// status after one error line.
+// Loads a settings file that must be exactly 1800 bytes: 0, or the exit status after
+// reporting the failure.
 int ReadSettingsFile(const std::string& path, SettingsRecord& record);
+// Writes a whole settings file: 0, or the exit status after reporting the failure.
 int WriteSettingsFile(const std::string& path, const SettingsRecord& record);
 
 // In the order "torvik7ctl --help" lists them.
 inline const std::vector<const CommandSpec*> kCommands = {
-    &kDefaultsCommand,     &kEncodeCommand,      &kDecodeCommand,        &kShowCommand,
-    &kDiffCommand,         &kReadCommand,        &kWriteCommand,         &kSimCommand,
-    &kJournalListCommand,  &kJournalShowCommand, &kJournalExportCommand, &kJournalDiffCommand,
-    &kJournalPruneCommand,
+    &kDefaultsCommand,    &kEncodeCommand,        &kDecodeCommand,      &kShowCommand,
+    &kDiffCommand,
+#ifdef TORVIK7_CARD
+    &kCardCommand,
+#endif
+    &kReadCommand,        &kWriteCommand,         &kSimCommand,         &kJournalListCommand,
+    &kJournalShowCommand, &kJournalExportCommand, &kJournalDiffCommand, &kJournalPruneCommand,
 };
