@@ -7,7 +7,6 @@
 #include "app/SetupDlg.h"
 #include "journal/Journal.h"
 #include "journal/SessionJournal.h"
-#include "platform/Platform.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,17 +30,6 @@ namespace {
 
 constexpr int kEntries = 10000;
 constexpr int kAccounts = 200; // 50 entries per account
-
-class NoPlatform : public Platform {
-public:
-    MessageAnswer ShowMessage(QWidget*, const Message&) override { return MessageAnswer::Ok; }
-    std::optional<FileChoice> SaveFileDialog(QWidget*) override { return std::nullopt; }
-    std::optional<FileChoice> OpenFileDialog(QWidget*) override { return std::nullopt; }
-    int ShellOpen(const QString&) override { return 0; }
-    QPoint CursorPos() override { return {}; }
-    int TrackPopupMenu(QWidget*, const std::vector<MenuItem>&, const QPoint&) override { return 0; }
-    void PumpMessages() override {}
-};
 
 void Report(const char* what, std::vector<double> ms) {
     std::sort(ms.begin(), ms.end());
@@ -143,8 +131,6 @@ void Fill(const QString& path) {
 int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
-    NoPlatform platform;
-    SetPlatform(&platform);
 
     QTemporaryDir temp;
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : temp.path();

@@ -14,6 +14,7 @@ grep -q 'libqt6widgets6' "$scratch/depends"
 grep -q "libqt6serialport6" "$scratch/depends"
 grep -q "libqt6svg6" "$scratch/depends"
 grep -q "libqt6printsupport6" "$scratch/depends"
+grep -q "libqt6sql6-sqlite" "$scratch/depends"
 root="$scratch/root"
 dpkg -x "$deb" "$root"
 for f in usr/bin/torvik7-setup usr/bin/torvik7ctl \
@@ -31,6 +32,11 @@ done
 # The card needs Qt Gui and the offscreen platform plugin, but no display.
 env -u DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/torvik7ctl" card "$scratch/d.stg" -o "$scratch/d.pdf"
 [ "$(head -c 5 "$scratch/d.pdf")" = "%PDF-" ]
+# The exchange journal: an entry kept through the SQLite driver the package depends on.
+TORVIK7_JOURNAL="$scratch/journal.sqlite" "$root/usr/bin/torvik7ctl" read --port /nonexistent \
+  -o "$scratch/r.stg" 2>/dev/null && exit 1
+TORVIK7_JOURNAL="$scratch/journal.sqlite" "$root/usr/bin/torvik7ctl" journal list --json |
+  grep -q '"action": "read"'
 # The utility starts from the unpacked files and keeps running until it is closed.
 set +e
 QT_QPA_PLATFORM=offscreen HOME="$scratch/home" timeout 3 "$root/usr/bin/torvik7-setup"
