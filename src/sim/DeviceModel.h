@@ -52,7 +52,7 @@ struct SimStats {
     long readCommands = 0;  // accepted
     long writeCommands = 0; // accepted (each stores its block)
     long fetches = 0;
-    long refusedCommands = 0; // for another line address
+    long refusedCommands = 0; // for another line address, or with a malformed byte 2
     long faultsInjected = 0;
 };
 

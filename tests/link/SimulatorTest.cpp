@@ -1,7 +1,7 @@
-#include "sim/DeviceModel.h"
-#include "sim/DeviceSimulator.h"
 #include "LinkFakes.h"
 #include "link/TracingPort.h"
+#include "sim/DeviceModel.h"
+#include "sim/DeviceSimulator.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +79,53 @@ TEST(DeviceModelTest, OtherLineAddressIsDeclined) {
     EXPECT_EQ(Hex(Feed(model, WithXor({0x06, 0x2E, 0xF8, 0x00}), 19200)), "06 00 06");
     EXPECT_TRUE(Feed(model, {0x06, 0x80, 0x86}, 19200).empty());
     EXPECT_EQ(model.stats().refusedCommands, 1);
+}
+
+// Byte 2 of a command: the read bit against the frame's length, the 0x78 marker, the
+// address's top bits. A malformed one is declined like a command for another line address,
+// and nothing is stored.
+TEST(DeviceModelTest, CommandByteTwoIsChecked) {
+    struct Case {
+        Bytes command;
+        const char* answer;
+    };
+    const Bytes data = {0x11, 0x22, 0x33, 0x44};
+    auto write = [&](std::uint8_t b2) {
+        Bytes f = {0x05, 0x6E, b2, 0x23};
+        f.insert(f.end(), data.begin(), data.end());
+        return WithXor(f);
+    };
+    auto read = [](std::uint8_t b2) { return WithXor({0x05, 0x2E, b2, 0x23}); };
+    const Case cases[] = {
+        {write(0x79), "05 80 85"}, // well formed
+        {read(0xF9), "05 80 85"},  //
+        {write(0xF9), "05 00 05"}, // read bit in a write
+        {read(0x79), "05 00 05"},  // no read bit in a read
+        {write(0x39), "05 00 05"}, // marker bit 6 missing
+        {write(0x71), "05 00 05"}, // marker bit 3 missing
+        {read(0xB9), "05 00 05"},  // marker bit 6 missing
+        {read(0xE9), "05 00 05"},  // marker bit 4 missing
+    };
+    for (const Case& c : cases) {
+        DeviceModel model(Config());
+        const DeviceImage before = model.memory();
+        EXPECT_EQ(Hex(Feed(model, c.command, 19200)), c.answer) << Hex(c.command);
+        const bool declined = std::string(c.answer) == "05 00 05";
+        EXPECT_EQ(model.stats().refusedCommands, declined ? 1 : 0) << Hex(c.command);
+        if (declined) {
+            EXPECT_EQ(model.memory(), before) << Hex(c.command);
+            // Nothing to fetch either.
+            EXPECT_EQ(Hex(Feed(model, {0x05, 0x80, 0x85}, 19200)), "05 00 05");
+        }
+    }
+    // The address's top bits come back in the result frame: 0x79 names 0x123, 0x7E 0x623.
+    DeviceModel model(Config());
+    Feed(model, write(0x7E), 19200);
+    const Bytes r = Feed(model, {0x05, 0x80, 0x85}, 19200);
+    ASSERT_EQ(r.size(), 10u);
+    EXPECT_EQ(r[3] & 7, 6);
+    EXPECT_EQ(r[4], 0x23);
+    EXPECT_EQ(model.memory()[0x623], 0x11);
 }
 
 TEST(DeviceModelTest, FetchBeforeAnyCommandIsNotReady) {
