@@ -179,6 +179,57 @@ TEST(DeviceModelTest, DropsTheLineAfterItsFrames) {
     EXPECT_TRUE(model.LineDropped());
 }
 
+// What the computer can read when, for a 10-byte and a 3-byte answer at 9600 baud (a
+// character is 1.0417 ms): "count@ms" per hand-over.
+TEST(WireTest, HandsAnswersOverAsTheHardwareDoes) {
+    struct Case {
+        SimWire mode;
+        double phase;
+        int count;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {SimWire::Whole, 0, 10, "10@2.0"},
+        {SimWire::Bytes, 0, 3, "1@3.0 1@4.1 1@5.1"},
+        {SimWire::Fifo8, 0, 10, "8@10.3 2@16.6"}, // the tail 4 characters after the last
+        {SimWire::Fifo8, 0, 3, "3@9.3"},
+        {SimWire::Usb16, 5, 10, "2@5.0 8@21.0"}, // ticks at 5, 21, 37 ...
+        {SimWire::Usb16, 15, 3, "3@15.0"},
+        {SimWire::Usb16, 2.5, 3, "3@18.5"}, // the first byte is in at 3.04, after the tick
+    };
+    for (const Case& c : cases) {
+        Wire wire(c.mode, 9600, c.phase);
+        const Bytes answer(c.count, 0x5A);
+        wire.Send(2.0, answer.data(), c.count); // the first character starts at 2 ms
+        std::string got;
+        for (int guard = 0; guard < 20 && !wire.Empty(); ++guard) {
+            const double at = wire.NextDue();
+            Bytes out;
+            wire.Deliver(at - 0.001, out);
+            EXPECT_TRUE(out.empty()) << "nothing before its time";
+            wire.Deliver(at, out);
+            char item[32];
+            std::snprintf(item, sizeof item, "%s%zu@%.1f", got.empty() ? "" : " ", out.size(), at);
+            got += item;
+        }
+        EXPECT_EQ(got, c.expected) << static_cast<int>(c.mode) << " " << c.count;
+    }
+}
+
+TEST(WireTest, AnswersQueueBehindEachOther) {
+    Wire wire(SimWire::Bytes, 9600, 0);
+    const Bytes a = {1, 2, 3};
+    wire.Send(0, a.data(), 3);
+    wire.Send(1, a.data(), 3); // the line is busy until 3.125 ms
+    Bytes out;
+    wire.Deliver(6.25, out);
+    EXPECT_EQ(out.size(), 6u);
+    wire.Deliver(100, out);
+    EXPECT_EQ(out.size(), 6u);
+    EXPECT_TRUE(wire.Empty());
+    EXPECT_EQ(wire.NextDue(), Wire::kNever);
+}
+
 TEST(DeviceSimulatorTest, MemoryFiles) {
     const fs::path dir = fs::temp_directory_path() / ("torvik7-sim-" + std::to_string(::getpid()));
     fs::create_directories(dir);
