@@ -1,30 +1,25 @@
-// The commands of torvik7ctl. Each takes its own arguments (without the command name),
-// prints its help for "--help", and returns the process exit status.
+// The commands of torvik7ctl. Each is declared by its CommandSpec beside the code that runs
+// it; a new command is one more spec here and in kCommands.
 #pragma once
 
-#include <string>
+#include "CommandLine.h"
+
 #include <vector>
 
-using Args = std::vector<std::string>;
-
-// Exit statuses shared by every command.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitDiffers = 1; // diff: the files differ
-inline constexpr int kExitUsage = 64;  // bad command line
-inline constexpr int kExitData = 65;   // not a settings file or image (wrong size)
-inline constexpr int kExitIo = 74;     // a file could not be read or written
-
 // Settings files and images (no device).
-int CmdDefaults(const Args& args);
-int CmdEncode(const Args& args);
-int CmdDecode(const Args& args);
-int CmdShow(const Args& args);
-int CmdDiff(const Args& args);
+extern const CommandSpec kDefaultsCommand;
+extern const CommandSpec kEncodeCommand;
+extern const CommandSpec kDecodeCommand;
+extern const CommandSpec kShowCommand;
+extern const CommandSpec kDiffCommand;
 
-// The device link. read and write return the session result code.
-int CmdRead(const Args& args);
-int CmdWrite(const Args& args);
-int CmdSim(const Args& args);
+// The device link. read and write end with the session result code.
+extern const CommandSpec kReadCommand;
+extern const CommandSpec kWriteCommand;
+extern const CommandSpec kSimCommand;
 
-// One line "torvik7ctl: <text>" on stderr.
-void PrintError(const std::string& text);
+// In the order "torvik7ctl --help" lists them.
+inline const std::vector<const CommandSpec*> kCommands = {
+    &kDefaultsCommand, &kEncodeCommand, &kDecodeCommand, &kShowCommand,
+    &kDiffCommand,     &kReadCommand,   &kWriteCommand,  &kSimCommand,
+};
