@@ -66,6 +66,9 @@ struct SimStats {
     long fetches = 0;
     long refusedCommands = 0; // for another line address, or with a malformed byte 2
     long faultsInjected = 0;
+    // Hand-overs the simulator made more than 5 ms after they fell due, its thread having
+    // run late (a loaded machine): answers late through no fault of the wire.
+    long lateDeliveries = 0;
 };
 
 // The memory of a device fresh from the factory: the image of the default settings, with
@@ -89,6 +92,7 @@ public:
     DeviceImage& memory() { return memory_; }
     const DeviceImage& memory() const { return memory_; }
     const SimStats& stats() const { return stats_; }
+    SimStats& stats() { return stats_; }
     const SimConfig& config() const { return config_; }
     // Changes the configuration from now on; fault counters start again.
     void SetConfig(const SimConfig& config);

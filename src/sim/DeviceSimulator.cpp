@@ -169,7 +169,9 @@ double DeviceSimulator::NowMs() const {
 
 void DeviceSimulator::DeliverDue() {
     std::vector<std::uint8_t> due;
-    wire_.Deliver(NowMs(), due);
+    const double now = NowMs();
+    if (wire_.NextDue() < now - 5.0) ++model_.stats().lateDeliveries;
+    wire_.Deliver(now, due);
     std::size_t off = 0;
     while (master_ >= 0 && off < due.size()) {
         const ssize_t w = ::write(master_, due.data() + off, due.size() - off);
