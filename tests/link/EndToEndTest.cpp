@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
@@ -648,6 +649,30 @@ TEST_F(PortRead, HangUpIsNoStorm) {
         port->Write(frame, 3);
         EXPECT_EQ(port->Read(buffer, 10), 0);
     }
+}
+
+// On a real serial port the driver is asked for low latency while the port is open, and the
+// flag is as it was after the close. Skipped where there is no such port to use.
+TEST(PortKinds, LowLatencyWhileOpenGivenBackOnClose) {
+    const char* tty = "/dev/ttyS0";
+    const int probe = ::open(tty, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (probe < 0) GTEST_SKIP() << tty << " cannot be opened here";
+    serial_struct serial{};
+    const bool serialInfo = ::ioctl(probe, TIOCGSERIAL, &serial) == 0;
+    const int before = serial.flags;
+    PortOpening opening;
+    if (serialInfo && !(before & ASYNC_LOW_LATENCY))
+        opening = SystemPortOpener().Open(tty, PortOpenMode::Write);
+    if (opening.outcome != PortOpenOutcome::Opened) {
+        ::close(probe);
+        GTEST_SKIP() << tty << ": no serial information, low latency already set, or busy";
+    }
+    ASSERT_EQ(::ioctl(probe, TIOCGSERIAL, &serial), 0);
+    EXPECT_TRUE(serial.flags & ASYNC_LOW_LATENCY);
+    opening.port->Close();
+    ASSERT_EQ(::ioctl(probe, TIOCGSERIAL, &serial), 0);
+    EXPECT_EQ(serial.flags, before);
+    ::close(probe);
 }
 
 TEST(PortNames, ListNamesMapToSystemNames) {
