@@ -13,6 +13,7 @@
 #include "link/TransferSession.h"
 #include "platform/Pacer.h"
 #include "sim/DeviceSimulator.h"
+#include "support/QuietView.h"
 
 #include <QCoreApplication>
 
@@ -130,21 +131,6 @@ public:
 TimingPacer g_pacer;
 TimingOpener g_opener;
 
-class QuietView final : public TransferView {
-public:
-    std::string port;
-    std::string PortName() override { return port; }
-    void SetStatus(const std::string&) override {}
-    void SetProgress(int) override {}
-    void ShowProgress(bool) override {}
-    void ShowStop(bool) override {}
-    void Refresh() override {}
-    void PumpMessages() override {}
-    void ShowMessage(const Message& m) override {
-        std::fprintf(stderr, "  [%s] %s\n", m.caption.c_str(), m.text.c_str());
-    }
-};
-
 double CpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -220,6 +206,7 @@ int RunCase(int rate, SimWire wire, int latency, const std::string& only, bool l
     config.seed = static_cast<unsigned>(::getpid());
     DeviceSimulator sim(config);
     QuietView view;
+    view.echo = true;
     view.port = sim.Start();
     if (view.port.empty()) {
         std::fprintf(stderr, "bench_link: %s\n", sim.LastError().c_str());
