@@ -1,5 +1,6 @@
 #include "app/SetupDlg.h"
 
+#include "app/HelpAnchors.h"
 #include "app/PageCopies.h"
 #include "app/VirtualDevice.h"
 #include "fields/RecordFields.h"
@@ -20,6 +21,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,6 +29,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextDocument>
 
 int SettingsShown = 0;
 
@@ -70,6 +73,8 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     m_saveButton = m_ui->saveButton;
     m_writeButton = m_ui->writeButton;
     m_readButton = m_ui->readButton;
+    m_printButton = m_ui->printButton;
+    m_pdfButton = m_ui->pdfButton;
     m_hIcon = QIcon(QStringLiteral(":/icons/app.svg"));
 
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -97,6 +102,8 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     connect(m_helpButton, &QPushButton::clicked, this, &CSetupDlg::OnHelpFile);
     connect(m_codesHelpButton, &QPushButton::clicked, this, &CSetupDlg::OnCodesHelpFile);
     connect(m_stopButton, &QPushButton::clicked, this, &CSetupDlg::OnStop);
+    connect(m_printButton, &QPushButton::clicked, this, &CSetupDlg::OnPrintCard);
+    connect(m_pdfButton, &QPushButton::clicked, this, &CSetupDlg::OnCardPdf);
     connect(m_ui->lineAddress, &QLineEdit::textChanged, this, [this] {
         if (!IsExchanging()) OnChangeLineAddress();
     });
@@ -142,6 +149,8 @@ void CSetupDlg::OnInitDialog() {
     setWindowIcon(m_hIcon);
     m_helpButton->setIcon(QIcon(QStringLiteral(":/icons/help.svg")));
     m_codesHelpButton->setIcon(QIcon(QStringLiteral(":/icons/codes-help.svg")));
+    m_codesHelpButton->setToolTip(kCodesHelpTip);
+    m_helpButton->setToolTip(kHelpTip);
     UpdateData(true);
     m_portIndex = 0;
     m_lineAddressText = QStringLiteral("00");
@@ -180,6 +189,11 @@ void CSetupDlg::OnSysCommand(int id) {
 }
 
 void CSetupDlg::keyPressEvent(QKeyEvent* event) {
+    // F1 opens the installer's guide, the page the hidden help button names.
+    if (event->key() == Qt::Key_F1) {
+        OnHelpFile();
+        return;
+    }
     // Enter presses the focused push button; with none focused it ends the window like a
     // dialog's OK.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
@@ -217,10 +231,12 @@ void CSetupDlg::OnCodesHelpFile() {
 }
 
 void CSetupDlg::OnHelpFile() {
-    OpenHelpPage(kHelpFile, QStringLiteral("Системе не удаётся найти указанный файл: 'help.html'"));
+    OpenHelpPage(kHelpFile, kHelpNotFound);
 }
 
-void CSetupDlg::OpenHelpPage(const QString& fileName, const QString& notFoundText) {
+void CSetupDlg::OpenHelpPage(const QString& fileName, const QString& notFoundText,
+                             const QString& anchor, QWidget* owner) {
+    if (!owner) owner = this;
     QString path = QDir::current().absoluteFilePath(fileName);
     for (const QString& folder : m_helpFolders) {
         const QString candidate = folder.isEmpty() ? QDir::current().absoluteFilePath(fileName)
@@ -230,7 +246,7 @@ void CSetupDlg::OpenHelpPage(const QString& fileName, const QString& notFoundTex
             break;
         }
     }
-    const int error = ThePlatform().ShellOpen(path);
+    const int error = ThePlatform().OpenHelp(owner, path, anchor);
     if (error == 0) return;
     Message message;
     message.owner = MessageOwner::Window;
@@ -238,7 +254,7 @@ void CSetupDlg::OpenHelpPage(const QString& fileName, const QString& notFoundTex
     message.icon = MessageIcon::Error;
     message.text =
         (error == 2 ? notFoundText : QStringLiteral("Ошибка: %1").arg(error)).toStdString();
-    ThePlatform().ShowMessage(this, message);
+    ThePlatform().ShowMessage(owner, message);
 }
 
 // ---- the settings sheet ----
@@ -264,6 +280,14 @@ bool CSetupDlg::EditSettings(SettingsRecord& record) {
     loops.m_record = &record;
     events.m_record = &record;
     codes.m_record = &record;
+    // "Справка" opens the guide at the section of the page in front.
+    connect(&sheet, &CPropertySheet::helpRequested, this, [this, &sheet] {
+        const int page = sheet.ActiveIndex();
+        const QString anchor = page >= 0 && page < static_cast<int>(kPageHelpAnchors.size())
+                                   ? QString::fromLatin1(kPageHelpAnchors[page])
+                                   : QString();
+        OpenHelpPage(kHelpFile, kHelpNotFound, anchor, &sheet);
+    });
 
     if (m_onSheetShown) {
         auto hook = m_onSheetShown;
@@ -290,6 +314,8 @@ void CSetupDlg::OnNew() {
     m_writeButton->setEnabled(true);
     m_saveButton->setEnabled(true);
     m_editButton->setEnabled(true);
+    EnableCardButtons();
+    SetRecordSource(CardSource::Kind::Defaults);
     SetFileTitle(QStringLiteral("New.stg"));
 }
 
@@ -303,10 +329,63 @@ void CSetupDlg::OnOpen() {
     m_writeButton->setEnabled(true);
     m_editButton->setEnabled(true);
     m_saveButton->setEnabled(true);
+    EnableCardButtons();
 }
 
 void CSetupDlg::OnSave() {
     SaveForm(*m_record);
+}
+
+void CSetupDlg::EnableCardButtons() {
+    m_printButton->setEnabled(true);
+    m_pdfButton->setEnabled(true);
+}
+
+void CSetupDlg::SetRecordSource(CardSource::Kind kind, const QString& name) {
+    m_recordSource = CardSource{};
+    m_recordSource.kind = kind;
+    if (kind == CardSource::Kind::File) m_recordSource.fileName = name.toStdString();
+    if (kind == CardSource::Kind::Journal) m_recordSource.journalEntry = name.toStdString();
+    if (kind == CardSource::Kind::Device) {
+        if (m_portIndex >= 0 && m_portIndex < static_cast<int>(m_ports.size()))
+            m_recordSource.port =
+                m_ports[static_cast<std::size_t>(m_portIndex)].label.toStdString();
+        m_recordSource.lineAddress = LineAddress;
+        m_recordSource.unitAddress = UnitAddress;
+        m_recordSource.readAt = Now().toStdString();
+    }
+}
+
+QString CSetupDlg::Now() {
+    return QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm"));
+}
+
+CardInfo CSetupDlg::CurrentCardInfo() const {
+    CardInfo info;
+    info.source = m_recordSource;
+    info.printedAt = Now().toStdString();
+    return info;
+}
+
+void CSetupDlg::OnPrintCard() {
+    const auto card = CardDocument(*m_record, CurrentCardInfo());
+    ThePlatform().PrintPreview(this, *card);
+}
+
+void CSetupDlg::OnCardPdf() {
+    QString suggested = QStringLiteral("Карточка");
+    const std::size_t account = FieldLength(m_record->accountNumber);
+    if (account > 0) suggested += " " + QString::fromLatin1(m_record->accountNumber, account);
+    const auto choice = ThePlatform().SaveCardDialog(this, suggested + ".pdf");
+    if (!choice) return;
+    std::string error;
+    if (WriteCardPdf(*m_record, CurrentCardInfo(), choice->path, error)) return;
+    Message message;
+    message.owner = MessageOwner::Window;
+    message.caption = kCaptionOshibka;
+    message.icon = MessageIcon::Error;
+    message.text = "Не удаётся сохранить карточку настроек: " + error;
+    ThePlatform().ShowMessage(this, message);
 }
 
 namespace {
@@ -332,6 +411,7 @@ bool CSetupDlg::LoadObject(SettingsRecord& record) {
         ThePlatform().ShowMessage(this, FileMessage(result.message));
         return false;
     }
+    SetRecordSource(CardSource::Kind::File, choice->name);
     SetFileTitle(choice->name);
     return true;
 }
@@ -344,6 +424,7 @@ void CSetupDlg::SaveForm(const SettingsRecord& record) {
         ThePlatform().ShowMessage(this, FileMessage(result.message));
         return;
     }
+    SetRecordSource(CardSource::Kind::File, choice->name);
     SetFileTitle(choice->name);
 }
 
@@ -351,10 +432,12 @@ void CSetupDlg::OnReadDevice() {
     m_writeButton->setEnabled(false);
     m_readButton->setEnabled(false);
     if (ReadDevice(*m_record) == kSessionOk) {
+        SetRecordSource(CardSource::Kind::Device);
         EditSettings(*m_record);
         m_editButton->setEnabled(true);
         m_writeButton->setEnabled(true);
         m_saveButton->setEnabled(true);
+        EnableCardButtons();
         SetFileTitle(QStringLiteral("Current.stg"));
     }
     m_readButton->setEnabled(true);

@@ -9,6 +9,7 @@
 #include "settings/SettingsRecord.h"
 
 #include "app/PortList.h"
+#include "card/SettingsCard.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -42,7 +43,12 @@ inline const QString kAboutItem = QStringLiteral("О программе 'Ути�
 inline const QString kAboutText =
     QStringLiteral("Утилита настройки ТОРВИК-7 (ПЕНКО-РС исп.3), вер.1.1 ");
 inline const QString kCodesHelpFile = QStringLiteral("ContactIDEventCodes.html");
+// The installer's guide: opened by F1, by the sheet's "Справка" and by the hidden button.
 inline const QString kHelpFile = QStringLiteral("help.html");
+inline const QString kHelpNotFound =
+    QStringLiteral("Системе не удаётся найти указанный файл: 'help.html'");
+inline const QString kCodesHelpTip = QStringLiteral("Справка: коды событий Contact ID");
+inline const QString kHelpTip = QStringLiteral("Руководство монтажника (F1)");
 
 class CAboutDlg : public QDialog {
     Q_OBJECT
@@ -74,6 +80,9 @@ public:
     QIcon m_hIcon;
     QString m_unitAddressText;
     QPushButton* m_readButton;
+    // The settings card: enabled with "Сохранить", when a record is in memory.
+    QPushButton* m_printButton;
+    QPushButton* m_pdfButton;
 
     static constexpr int kAboutCommand = 0x0010;
     static constexpr int kLineAddressLimit = 2;
@@ -88,6 +97,8 @@ public:
     void OnWriteDevice();
 
     void OnStop();
+    void OnPrintCard();
+    void OnCardPdf();
     void OnCodesHelpFile();
     void OnHelpFile();
     void OnChangeLineAddress();
@@ -138,6 +149,12 @@ public:
     void SetPorts(std::vector<PortEntry> ports);
     bool SessionRunning() const { return m_sessionRunning; }
     SettingsRecord& Record() { return *m_record; }
+    // Where the record in memory came from, for the card's header.
+    const CardSource& RecordSource() const { return m_recordSource; }
+    // Names that origin: `name` is the file's name or how a journal entry names itself; a
+    // device read takes the port and addresses of this window.
+    void SetRecordSource(CardSource::Kind kind, const QString& name = {});
+    CardInfo CurrentCardInfo() const;
 
     QComboBox* PortList() const;
     QLineEdit* LineAddressEdit() const;
@@ -155,7 +172,12 @@ protected:
 private:
     void OnInitDialog();
     void SetFileTitle(const QString& name);
-    void OpenHelpPage(const QString& fileName, const QString& notFoundText);
+    void EnableCardButtons();
+    static QString Now(); // "07.12.2026 12:30"
+    // Opens a help page at `anchor`; a page that cannot be opened is reported over `owner`
+    // (the main window when null).
+    void OpenHelpPage(const QString& fileName, const QString& notFoundText,
+                      const QString& anchor = {}, QWidget* owner = nullptr);
     void LockLinkParameters(bool locked);
     template <typename Session, typename R> int RunSession(Session& session, R& record);
 
@@ -164,4 +186,5 @@ private:
     std::vector<PortEntry> m_ports;
     std::unique_ptr<VirtualDevice> m_virtualDevice;
     bool m_sessionRunning = false;
+    CardSource m_recordSource;
 };

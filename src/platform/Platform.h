@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+class QTextDocument;
 class QWidget;
 
 struct FileChoice {
@@ -40,7 +41,18 @@ public:
 
     // Opens a file with the desktop's program for it. 0 on success, 2 when the file is not
     // there, otherwise the system's error number.
+    // Where to write a settings card: "PDF (*.pdf)", default suffix "pdf", `suggestedName`
+    // proposed, overwrite asked. Nothing on cancel.
+    virtual std::optional<FileChoice> SaveCardDialog(QWidget* owner,
+                                                     const QString& suggestedName) = 0;
+    // The print preview of a paged document, with its print button; returns when closed.
+    virtual void PrintPreview(QWidget* owner, const QTextDocument& document) = 0;
+
     virtual int ShellOpen(const QString& path) = 0;
+    // Opens a help page at `anchor` (empty: at its top) with the desktop's program for
+    // HTML or, where the desktop has none, in a viewer inside the utility owned by `owner`.
+    // 0 on success, 2 when the file is not there, otherwise the system's error number.
+    virtual int OpenHelp(QWidget* owner, const QString& path, const QString& anchor) = 0;
 
     virtual QPoint CursorPos() = 0;
     // Shows a pop-up menu at a global position; the chosen item's id, or 0.

@@ -57,6 +57,11 @@ CPropertySheet::CPropertySheet(const QString& caption, QWidget* owner, int start
     addAction(previous);
     connect(next, &QAction::triggered, this, [this] { Step(1); });
     connect(previous, &QAction::triggered, this, [this] { Step(-1); });
+    // F1 asks for help as "Справка" does.
+    auto* help = new QAction(this);
+    help->setShortcut(QKeySequence(Qt::Key_F1));
+    addAction(help);
+    connect(help, &QAction::triggered, this, &CPropertySheet::helpRequested);
 
     connect(m_tabs, &QTabBar::currentChanged, this, &CPropertySheet::OnTabChanged);
     connect(m_ok, &QPushButton::clicked, this, &CPropertySheet::PressOk);

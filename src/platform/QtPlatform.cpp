@@ -1,5 +1,7 @@
 #include "platform/Platform.h"
 
+#include "platform/HelpViewer.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
@@ -8,7 +10,14 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QTextDocument>
 #include <QUrl>
 
 #include <cerrno>
@@ -22,6 +31,23 @@ const QStringList& StgFilters() {
     static const QStringList filters{QStringLiteral("Settings Files (*.stg) (*.stg)"),
                                      QStringLiteral("All Files (*.*) (*)")};
     return filters;
+}
+
+// Whether the desktop names a program for HTML pages. Asking the opener alone is not
+// enough: it starts and reports success even when nothing will show the page.
+bool DesktopShowsHtml() {
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) return false;
+    const QString mime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (mime.isEmpty()) return false;
+    QProcess query;
+    query.start(mime,
+                {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("text/html")});
+    if (!query.waitForFinished(3000)) {
+        query.kill();
+        query.waitForFinished(1000);
+        return false;
+    }
+    return query.exitCode() == 0 && !query.readAllStandardOutput().trimmed().isEmpty();
 }
 
 std::optional<FileChoice> RunFileDialog(QWidget* owner, bool save) {
@@ -93,11 +119,51 @@ public:
         return RunFileDialog(owner, false);
     }
 
+    std::optional<FileChoice> SaveCardDialog(QWidget* owner,
+                                             const QString& suggestedName) override {
+        QFileDialog dialog(owner);
+        dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilters({QStringLiteral("PDF (*.pdf)")});
+        dialog.setDefaultSuffix(QStringLiteral("pdf"));
+        dialog.selectFile(suggestedName);
+        if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+        const QStringList files = dialog.selectedFiles();
+        if (files.isEmpty()) return std::nullopt;
+        FileChoice choice;
+        choice.path = files.front();
+        choice.name = QFileInfo(choice.path).fileName();
+        return choice;
+    }
+
+    void PrintPreview(QWidget* owner, const QTextDocument& document) override {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setPageLayout(
+            QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+        printer.setDocName(document.metaInformation(QTextDocument::DocumentTitle));
+        QPrintPreviewDialog preview(&printer, owner);
+        preview.setWindowTitle(QStringLiteral("Предварительный просмотр"));
+        QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
+                         [&document](QPrinter* p) { document.print(p); });
+        preview.resize(900, 1000);
+        preview.exec();
+    }
+
     int ShellOpen(const QString& path) override {
         const QFileInfo info(path);
         if (!info.exists()) return ENOENT; // 2, as the message for a missing page expects
         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath())))
             return ENOEXEC; // no program on this desktop opens it
+        return 0;
+    }
+
+    int OpenHelp(QWidget* owner, const QString& path, const QString& anchor) override {
+        const QFileInfo info(path);
+        if (!info.exists()) return ENOENT;
+        QUrl page = QUrl::fromLocalFile(info.absoluteFilePath());
+        if (!anchor.isEmpty()) page.setFragment(anchor);
+        if (DesktopShowsHtml() && QDesktopServices::openUrl(page)) return 0;
+        HelpViewer::For(owner)->Show(page);
         return 0;
     }
 

@@ -35,6 +35,11 @@ public:
         platform.saveChoices.clear();
         platform.openDialogs = platform.saveDialogs = platform.pumps = 0;
         platform.shellOpened.clear();
+        platform.helpAnchors.clear();
+        platform.cardChoices.clear();
+        platform.cardSuggestions.clear();
+        platform.previews.clear();
+        platform.shellResult = 0;
         platform.onPump = nullptr;
         platform.onMessage = nullptr;
     }

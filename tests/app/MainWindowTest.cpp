@@ -2,6 +2,7 @@
 // the About box, the help buttons and "Стоп".
 #include "AppFixture.h"
 
+#include "app/HelpAnchors.h"
 #include "app/PortList.h"
 
 #include <QClipboard>
@@ -210,6 +211,61 @@ TEST_F(MainWindow, CodesHelpLooksBesideTheProgramFirstThenInTheCurrentFolder) {
               QFileInfo(current.filePath(name)).canonicalFilePath());
     EXPECT_EQ(platform.shellOpened[1], QDir(beside.path()).absoluteFilePath(name));
     EXPECT_TRUE(platform.messages.empty());
+}
+
+TEST_F(MainWindow, SheetHelpOpensTheGuideAtTheSectionOfEachTab) {
+    DriveSheets([](CPropertySheet& sheet) {
+        for (int page = 0; page < sheet.PageCount(); ++page) {
+            ASSERT_TRUE(sheet.SetActivePage(page));
+            sheet.HelpButton()->click();
+        }
+    });
+    Window().OnNew();
+    ASSERT_EQ(platform.helpAnchors.size(), kPageHelpAnchors.size());
+    for (std::size_t page = 0; page < kPageHelpAnchors.size(); ++page) {
+        EXPECT_EQ(platform.helpAnchors[page], QString::fromLatin1(kPageHelpAnchors[page]));
+        EXPECT_EQ(QFileInfo(platform.shellOpened[page]).fileName(), "help.html");
+    }
+}
+
+TEST_F(MainWindow, F1InTheSheetOpensTheGuideAtItsTab) {
+    DriveSheets([](CPropertySheet& sheet) {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+        ASSERT_TRUE(sheet.SetActivePage(3));
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : &sheet, Qt::Key_F1);
+    });
+    Window().OnNew();
+    ASSERT_EQ(platform.helpAnchors.size(), 1u);
+    EXPECT_EQ(platform.helpAnchors[0], QStringLiteral("page-groups"));
+}
+
+TEST_F(MainWindow, F1OpensTheGuideAtItsStartAndAMissingGuideIsReportedOverTheSheet) {
+    CSetupDlg& w = Window();
+    QTest::keyClick(&w, Qt::Key_F1);
+    ASSERT_EQ(platform.helpAnchors.size(), 1u);
+    EXPECT_EQ(platform.helpAnchors[0], QString());
+    EXPECT_EQ(QFileInfo(platform.shellOpened[0]).fileName(), "help.html");
+
+    platform.shellResult = 2;
+    CPropertySheet* shown = nullptr;
+    DriveSheets([&](CPropertySheet& sheet) {
+        shown = &sheet;
+        sheet.HelpButton()->click();
+    });
+    w.OnNew();
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_EQ(platform.messages[0].owner, shown);
+    EXPECT_EQ(platform.messages[0].message.text,
+              "Системе не удаётся найти указанный файл: 'help.html'");
+    EXPECT_EQ(platform.messages[0].message.caption, "Ошибка");
+    EXPECT_EQ(platform.messages[0].message.icon, MessageIcon::Error);
+}
+
+TEST_F(MainWindow, IconButtonsNameWhatTheyOpen) {
+    CSetupDlg& w = Window();
+    EXPECT_EQ(w.m_codesHelpButton->toolTip(), "Справка: коды событий Contact ID");
+    EXPECT_EQ(w.m_helpButton->toolTip(), "Руководство монтажника (F1)");
 }
 
 TEST_F(MainWindow, HiddenHelpButtonHasItsOwnMessage) {

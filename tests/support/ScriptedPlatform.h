@@ -5,6 +5,7 @@
 #include "platform/Platform.h"
 
 #include <QCoreApplication>
+#include <QTextDocument>
 
 #include <deque>
 #include <functional>
@@ -28,7 +29,11 @@ public:
     std::deque<int> menuChoices; // when empty: 0 (menu dismissed)
     std::deque<std::optional<FileChoice>> saveChoices, openChoices; // when empty: cancel
     int saveDialogs = 0, openDialogs = 0;
-    std::vector<QString> shellOpened;
+    std::deque<std::optional<FileChoice>> cardChoices; // when empty: cancel
+    std::vector<QString> cardSuggestions;              // the name each card dialog proposed
+    std::vector<QString> previews;                     // the text of each print preview
+    std::vector<QString> shellOpened;                  // ShellOpen and OpenHelp alike
+    std::vector<QString> helpAnchors;                  // the anchor of each OpenHelp
     int shellResult = 0;
     QPoint cursor{100, 100};
     int pumps = 0;
@@ -58,8 +63,20 @@ public:
         ++openDialogs;
         return take(openChoices);
     }
+    std::optional<FileChoice> SaveCardDialog(QWidget*, const QString& suggestedName) override {
+        cardSuggestions.push_back(suggestedName);
+        return take(cardChoices);
+    }
+    void PrintPreview(QWidget*, const QTextDocument& document) override {
+        previews.push_back(document.toPlainText());
+    }
     int ShellOpen(const QString& path) override {
         shellOpened.push_back(path);
+        return shellResult;
+    }
+    int OpenHelp(QWidget*, const QString& path, const QString& anchor) override {
+        shellOpened.push_back(path);
+        helpAnchors.push_back(anchor);
         return shellResult;
     }
     QPoint CursorPos() override { return cursor; }
@@ -87,8 +104,11 @@ public:
 
 private:
     static std::optional<FileChoice> take(std::deque<std::optional<FileChoice>>& q) {
-        if (q.empty()) return std::nullopt;
-        auto c = q.front();
+        if (q.empty() || !q.front()) {
+            if (!q.empty()) q.pop_front();
+            return std::nullopt;
+        }
+        FileChoice c = std::move(*q.front());
         q.pop_front();
         return c;
     }

@@ -1,12 +1,14 @@
 // Builds the utility's window as an operator would see it and saves pictures of it: the
 // main window at start, during a transfer, each tab of the settings sheet and the add-loop
-// dialog.
+// dialog, the print preview of the settings card and the guide opened by "Справка" on each
+// tab.
 // Usage: torvik7-screenshots <folder>
 #include "app/SetupApp.h"
 #include "app/SetupDlg.h"
 #include "pages/AddLoopDlg.h"
 #include "pages/Events.h"
 #include "pages/Loops.h"
+#include "platform/HelpViewer.h"
 #include "platform/Platform.h"
 #include "platform/PropertySheet.h"
 
@@ -15,6 +17,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTabBar>
 #include <QTimer>
 #include <QTreeWidget>
@@ -56,6 +59,8 @@ int main(int argc, char** argv) {
     record.loopGroups[1][5] = 0x30;
 
     CSetupDlg dlg(nullptr, &record);
+    dlg.m_helpFolders = {QStringLiteral(TORVIK7_GUIDE_DIR)};
+    dlg.SetRecordSource(CardSource::Kind::File, QStringLiteral("Объект 0123.stg"));
     dlg.show();
     bool ok = Save(dlg, dir, QStringLiteral("main-window.png"));
 
@@ -76,6 +81,17 @@ int main(int argc, char** argv) {
             }
             ok = Save(sheet, dir, QString::fromLatin1(kTabs[i])) && ok;
         }
+        // "Справка" on each tab: the guide at that page's section, in the utility's own
+        // viewer when the desktop has no program for HTML.
+        for (int i = 0; i < sheet.PageCount() && i < 5; ++i) {
+            sheet.SetActivePage(i);
+            sheet.HelpButton()->click();
+            QApplication::processEvents();
+            if (auto* viewer = sheet.findChild<HelpViewer*>()) {
+                ok = Save(*viewer, dir, QStringLiteral("help-tab-%1.png").arg(i + 1)) && ok;
+            }
+        }
+        if (auto* viewer = sheet.findChild<HelpViewer*>()) viewer->close();
         sheet.reject();
     };
     dlg.EditSettings(record);
@@ -117,6 +133,8 @@ int main(int argc, char** argv) {
             modal->close();
         });
     };
+    grabModal(QStringLiteral("card-preview.png"));
+    dlg.OnPrintCard();
     grabModal(QStringLiteral("open-dialog.png"));
     ThePlatform().OpenFileDialog(&dlg);
     grabModal(QStringLiteral("help-not-found.png"));

@@ -229,6 +229,10 @@ int Diff(const Invocation& in) {
 
 } // namespace
 
+int ReadSettingsFile(const std::string& path, SettingsRecord& record) {
+    return ReadSettings(path, record);
+}
+
 const CommandSpec kDefaultsCommand = {
     .name = "defaults",
     .summary = "записать файл настроек по умолчанию",

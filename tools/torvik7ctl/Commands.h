@@ -4,6 +4,10 @@
 
 #include "CommandLine.h"
 
+#include "settings/SettingsRecord.h"
+
+#include <string>
+
 #include <vector>
 
 // Settings files and images (no device).
@@ -18,8 +22,18 @@ extern const CommandSpec kReadCommand;
 extern const CommandSpec kWriteCommand;
 extern const CommandSpec kSimCommand;
 
+// The printable settings card; only in a build with Qt Gui.
+extern const CommandSpec kCardCommand;
+
+// Loads a settings file that must be exactly 1800 bytes: 0, or the exit status after
+// reporting the failure.
+int ReadSettingsFile(const std::string& path, SettingsRecord& record);
+
 // In the order "torvik7ctl --help" lists them.
 inline const std::vector<const CommandSpec*> kCommands = {
-    &kDefaultsCommand, &kEncodeCommand, &kDecodeCommand, &kShowCommand,
-    &kDiffCommand,     &kReadCommand,   &kWriteCommand,  &kSimCommand,
+    &kDefaultsCommand, &kEncodeCommand, &kDecodeCommand, &kShowCommand, &kDiffCommand,
+#ifdef TORVIK7_CARD
+    &kCardCommand,
+#endif
+    &kReadCommand,     &kWriteCommand,  &kSimCommand,
 };

@@ -1,0 +1,70 @@
+// The settings card: a record on paper for the object's documents and the acceptance act.
+// It walks the one table of fields, merges consecutive loops of one type (and the members
+// of a group) into ranges, and lays the result out for A4 as PDF or HTML. No widgets.
+#pragma once
+
+#include "settings/SettingsRecord.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QString;
+class QTextDocument;
+
+// Where the record came from, for the card's header.
+struct CardSource {
+    enum class Kind { Unknown, Defaults, File, Device, Journal };
+    Kind kind = Kind::Unknown;
+    std::string fileName;     // File: the name as the title shows it
+    std::string port;         // Device: the port it was read on
+    int lineAddress = 0;      // Device
+    int unitAddress = 0;      // Device
+    std::string readAt;       // Device: when, "07.12.2026 12:30"
+    std::string journalEntry; // Journal: how the entry names itself
+};
+
+struct CardInfo {
+    CardSource source;
+    std::string printedAt; // "07.12.2026 12:31"
+};
+
+// The header's line on the record's origin: "Файл: object.stg", "Считаны из прибора: ...".
+std::string SourceText(const CardSource& source);
+
+// A run of loops 0..511 as the operator reads it: "Расширитель 0, шлейфы 1–8",
+// "Расширители 0–63, шлейфы 1–8", "Расширитель 2, шлейф 3",
+// "Расширитель 0, шлейф 4 – расширитель 2, шлейф 5".
+std::string LoopRange(int first, int last);
+
+// Consecutive indices 0..count-1 whose keys are equal, as [first, last] pairs.
+struct Run {
+    int first;
+    int last;
+};
+template <typename Key> std::vector<Run> Runs(int count, Key key) {
+    std::vector<Run> runs;
+    for (int i = 0; i < count; ++i) {
+        if (!runs.empty() && key(runs.back().last) == key(i))
+            runs.back().last = i;
+        else
+            runs.push_back({i, i});
+    }
+    return runs;
+}
+
+// The members of group g (0..15) as ranges joined by "; ", or "нет шлейфов".
+std::string GroupRanges(const SettingsRecord& r, int group);
+
+// The card as one HTML page (UTF-8), the same markup the PDF is laid out from.
+std::string CardHtml(const SettingsRecord& r, const CardInfo& info);
+
+// The card laid out on A4 pages (needs a QGuiApplication for its fonts).
+std::unique_ptr<QTextDocument> CardDocument(const SettingsRecord& r, const CardInfo& info);
+
+// Writes the card; false with `error` set when the file cannot be written. `pages` gets
+// the number of pages written.
+bool WriteCardPdf(const SettingsRecord& r, const CardInfo& info, const QString& path,
+                  std::string& error, int* pages = nullptr);
+bool WriteCardHtml(const SettingsRecord& r, const CardInfo& info, const QString& path,
+                   std::string& error);
