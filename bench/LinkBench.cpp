@@ -3,6 +3,7 @@
 // processor time it spends getting there.
 //
 //   bench_link [--rate 9600|19200|38400|57600] [--only read|write]
+#include "ProtocolFloor.h"
 #include "sim/DeviceSimulator.h"
 #include "link/LinkGlobals.h"
 #include "link/Protocol.h"
@@ -113,14 +114,6 @@ double CpuSeconds() {
            usage.ru_stime.tv_usec / 1e6;
 }
 
-// The time the fixed waits alone take: each rate tried before the right one costs its
-// 20 ms wait and a read that runs its whole 15 ms time-out; the right one its 20 ms wait;
-// every block transaction 2 x (70 + 20) ms.
-double FloorMs(int rateIndex, int transactions) {
-    return rateIndex * (kWaitBeforeRead + 10 + 5) + kWaitBeforeRead +
-           transactions * 2.0 * (kWaitBeforeRequest + kWaitBeforeRead);
-}
-
 bool Run(const char* name, int rateIndex, int transactions, QuietView& view,
          int (*session)(QuietView&)) {
     g_breakdown = {};
@@ -130,7 +123,7 @@ bool Run(const char* name, int rateIndex, int transactions, QuietView& view,
     const double wall =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     const double cpu = (CpuSeconds() - cpu0) * 1000.0;
-    const double floor = FloorMs(rateIndex, transactions);
+    const double floor = ProtocolFloorMs(rateIndex, transactions);
     std::printf("%-5s result %d  wall %9.1f ms  floor %9.1f ms  ratio %.4f  cpu %7.1f ms "
                 "(%.2f %% of wall)\n",
                 name, result, wall, floor, wall / floor, cpu, 100.0 * cpu / wall);
