@@ -175,10 +175,10 @@ int main(int argc, char** argv) {
     int sheets = 0;
 
     CSetupDlg dlg(nullptr, &record);
-    dlg.m_virtualMemoryPath = (dir.path() + "/memory.bin").toStdString();
-    dlg.m_sessionOptions.opener = &opener;
-    dlg.m_sessionOptions.dumpPath = (dir.path() + "/data.txt").toStdString();
-    dlg.m_onSheetShown = [&sheets](CPropertySheet& sheet) {
+    dlg.Testing().virtualMemoryPath = (dir.path() + "/memory.bin").toStdString();
+    dlg.Testing().sessionOptions.opener = &opener;
+    dlg.Testing().sessionOptions.dumpPath = (dir.path() + "/data.txt").toStdString();
+    dlg.Testing().onSheetShown = [&sheets](CPropertySheet& sheet) {
         ++sheets;
         sheet.reject();
     };
@@ -205,14 +205,16 @@ int main(int argc, char** argv) {
         return sheets - sheetsBefore;
     };
     transfer("write", 514, [&] { dlg.OnWriteDevice(); });
-    if (platform.Texts() != std::vector<std::string>{"Настройки загружены успешно!"}) {
-        std::fprintf(stderr, "bench_window: the write did not complete\n");
+    auto failed = [&](const char* what) {
+        std::fprintf(stderr, "bench_window: %s\n", what);
+        for (const auto& text : platform.Texts())
+            std::fprintf(stderr, "  message: %s\n", text.c_str());
         ok = false;
-    }
-    if (transfer("read", 512, [&] { dlg.OnReadDevice(); }) != 1 || !platform.messages.empty()) {
-        std::fprintf(stderr, "bench_window: the read did not complete\n");
-        ok = false;
-    }
+    };
+    if (platform.Texts() != std::vector<std::string>{"Настройки загружены успешно!"})
+        failed("the write did not complete");
+    if (transfer("read", 512, [&] { dlg.OnReadDevice(); }) != 1 || !platform.messages.empty())
+        failed("the read did not complete");
 
     // "Стоп" at a random moment within the first 3 s of a read's block loop.
     std::mt19937 random(seed);
@@ -221,6 +223,7 @@ int main(int argc, char** argv) {
     double longestLatency = 0, latencySum = 0;
     for (int trial = 0; trial < stops; ++trial) {
         g_frames.Clear();
+        platform.messages.clear();
         const int sheetsBefore = sheets;
         const int wait = delay(random);
         Clock::time_point pressed{};
@@ -243,7 +246,7 @@ int main(int argc, char** argv) {
         watch.stop();
         if (pressed == Clock::time_point{}) {
             std::fprintf(stderr, "trial %d: the read ended before the press\n", trial);
-            ok = false;
+            failed("a read ended on its own");
             continue;
         }
         Clock::time_point lastFrame = pressed;
@@ -257,7 +260,8 @@ int main(int argc, char** argv) {
         longestLatency = std::max(longestLatency, latency);
         latencySum += latency;
         if (stray || !endedByStop) {
-            std::fprintf(stderr, "trial %d: press after %d ms at block %d; frames after it of %zu "
+            std::fprintf(stderr,
+                         "trial %d: press after %d ms at block %d; frames after it of %zu "
                          "block(s); %s\n",
                          trial, wait, lastBlockAtPress, after.size(),
                          endedByStop ? "stopped" : "not stopped");
