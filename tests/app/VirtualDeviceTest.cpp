@@ -7,13 +7,12 @@
 
 #include "AppFixture.h"
 
-
-#include "sim/DeviceSimulator.h"
 #include "app/VirtualDevice.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
 #include "platform/Pacer.h"
 #include "settings/SettingsFile.h"
+#include "sim/DeviceSimulator.h"
 #include "support/CountingPort.h"
 
 #include <QComboBox>
@@ -23,6 +22,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <set>
@@ -31,17 +31,20 @@
 namespace {
 
 // Lets the simulator answer instead of sleeping, and runs `onFrame` on the session's worker
-// once each frame has been answered, with the count of frames so far.
+// once each frame has been answered, with the count of frames so far. `answered` is that
+// count for the window's thread to look at while the session runs.
 class SyncPacer final : public Pacer {
 public:
     SyncPacer(VirtualDevice*& device, const long& frames) : m_device(device), m_frames(frames) {}
     void Sleep(int milliseconds) override {
         if (milliseconds == kWaitBeforeRead && m_device && m_device->Simulator()) {
             m_device->Simulator()->WaitFrames(m_frames, 10000);
+            answered = m_frames;
             if (onFrame) onFrame(m_frames);
         }
     }
     std::function<void(long)> onFrame;
+    std::atomic<long> answered{0};
 
 private:
     VirtualDevice*& m_device;
@@ -250,10 +253,10 @@ TEST_F(VirtualDeviceWindow, LinkErrorMessageIsAnsweredWhileTheWorkerWaits) {
     long framesAtMessage = -1, framesAfterWait = -1;
     bool barShown = false, turned = false;
     platform.onMessage = [&](const Message&) {
-        framesAtMessage = opener.frames;
+        framesAtMessage = pacer.answered;
         QTimer::singleShot(10, [&] { turned = true; }); // the window's loop goes on
         QTest::qWait(150);                              // the operator reads the message
-        framesAfterWait = opener.frames;
+        framesAfterWait = pacer.answered;
         barShown = w.m_progress->isVisible() && w.m_stopButton->isVisible();
     };
     w.OnReadDevice();
@@ -328,7 +331,7 @@ TEST_F(VirtualDeviceWindow, SheetOpenDuringATransferDoesNotHoldIt) {
     AtFrame(FramesThrough(false, 10), [&] {
         DriveSheets([&](CPropertySheet& sheet) {
             completedWhileOpen =
-                QTest::qWaitFor([&] { return opener.frames == FramesThrough(false, 511); }, 20000);
+                QTest::qWaitFor([&] { return pacer.answered == FramesThrough(false, 511); }, 20000);
             PressCancel(sheet);
         });
         // Queued: the sheet opens after this frame's hook has let the session go on.
