@@ -8,19 +8,13 @@
 SessionBridge::SessionBridge(QObject* context, TransferView& shown, std::string portName)
     : m_context(context), m_shown(shown), m_portName(std::move(portName)) {}
 
-bool SessionBridge::Detached() {
-    const std::lock_guard lock(m_mutex);
-    return m_detached;
-}
-
 void SessionBridge::Send(std::function<void(TransferView&)> call) {
     const std::lock_guard lock(m_mutex);
-    // The context outlives every call queued before Detach(), which takes this lock.
     if (m_detached) return;
     QMetaObject::invokeMethod(
         m_context,
         [self = shared_from_this(), call = std::move(call)] {
-            if (!self->Detached()) call(self->m_shown);
+            if (!self->m_detached) call(self->m_shown);
         },
         Qt::QueuedConnection);
 }
@@ -56,7 +50,7 @@ void SessionBridge::ShowMessage(const Message& message) {
     QMetaObject::invokeMethod(
         m_context,
         [self = shared_from_this(), message, answered] {
-            if (!self->Detached()) self->m_shown.ShowMessage(message);
+            if (!self->m_detached) self->m_shown.ShowMessage(message);
             {
                 const std::lock_guard done(self->m_mutex);
                 *answered = true;

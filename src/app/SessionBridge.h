@@ -48,14 +48,16 @@ public:
 private:
     // Queues `call` for `shown` on the window's thread, unless detached.
     void Send(std::function<void(TransferView&)> call);
-    bool Detached();
 
     QObject* m_context;
     TransferView& m_shown;
     const std::string m_portName;
     std::atomic<bool> m_stop{false};
 
+    // Held by the worker while it queues a call, and by Detach(): the context outlives
+    // every call queued before Detach(). The window's thread reads m_detached without it,
+    // so it never waits on a worker that holds it.
     std::mutex m_mutex;
     std::condition_variable m_answered;
-    bool m_detached = false;
+    std::atomic<bool> m_detached{false};
 };
