@@ -12,7 +12,9 @@
 
 // GCC 12 takes the scripted platform's queued optional<FileChoice> for uninitialized once
 // inlined here; it is not.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include "ProtocolFloor.h"
 #include "app/SetupDlg.h"

@@ -3,7 +3,9 @@
 // product waits for an answer, it waits until the simulator has answered).
 // GCC 12 takes the scripted platform's queued optional<FileChoice> for uninitialized once
 // this file's inlining reaches it; it is not.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include "AppFixture.h"
 
