@@ -434,13 +434,23 @@ SessionResult CSetupDlg::RunSession(
     const SessionOptions options = m_testing.sessionOptions;
     SessionResult result = kSessionOk;
     QEventLoop loop;
-    m_worker.reset(QThread::create([&session, &options, &result, &loop, bridge] {
+    bool ended = false;
+    m_worker.reset(QThread::create([&session, &options, &result, &loop, &ended, bridge] {
         result = session(*bridge, options);
         // Reaches the window after every call the session made.
-        bridge->Post([&loop] { loop.quit(); });
+        bridge->Post([&loop, &ended] {
+            ended = true;
+            loop.quit();
+        });
     }));
     m_worker->start();
     loop.exec();
+    if (!ended) {
+        // The application is quitting under the transfer: no more event loop to show it
+        // in. Let the worker end its block on its own, its messages taken as answered.
+        bridge->Detach();
+        bridge->Stop();
+    }
     m_worker->wait();
     m_worker.reset();
     m_bridge.reset();
