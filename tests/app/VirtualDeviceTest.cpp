@@ -218,9 +218,13 @@ TEST_P(StopInEachPhase, EndsBeforeTheNextBlock) {
     EXPECT_TRUE(w.PortList()->isEnabled());
     const bool completed = c.result == kSessionOk;
     EXPECT_EQ(platform.messages.size(), c.write && completed ? 1u : 0u);
+    EXPECT_EQ(w.m_writeButton->isEnabled(), c.write || completed);
     if (!c.write) {
         EXPECT_EQ(Lines(), c.lines);
         EXPECT_EQ(sheetsShown, completed ? 1 : 0);
+        EXPECT_EQ(w.windowTitle(),
+                  completed ? QStringLiteral("Утилита настройки ТОРВИК-7 - [Current.stg]")
+                            : kStartTitle);
         if (!completed) {
             EXPECT_EQ(std::memcmp(&record, &before, sizeof record), 0);
         }
