@@ -7,6 +7,7 @@
 //              [--wire whole|bytes|fifo8|usb16] [--latency MS]
 //   bench_link --table [--jobs N]   every wire × rate 9600/19200/38400 × latency 0/10 ms,
 //                                   the cases side by side, each its own process
+#include "ProtocolFloor.h"
 #include "link/LinkGlobals.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
@@ -138,14 +139,6 @@ double CpuSeconds() {
            usage.ru_stime.tv_usec / 1e6;
 }
 
-// The time the fixed waits alone take: each rate tried before the right one costs its
-// 20 ms wait and a read that runs its whole 15 ms time-out; the right one its 20 ms wait;
-// every block transaction 2 x (70 + 20) ms.
-double FloorMs(int rateIndex, int transactions) {
-    return rateIndex * (kWaitBeforeRead + 10 + 5) + kWaitBeforeRead +
-           transactions * 2.0 * (kWaitBeforeRequest + kWaitBeforeRead);
-}
-
 const std::pair<const char*, SimWire> kWires[] = {{"whole", SimWire::Whole},
                                                   {"bytes", SimWire::Bytes},
                                                   {"fifo8", SimWire::Fifo8},
@@ -163,7 +156,7 @@ bool Run(const char* name, const std::string& caseName, int rateIndex, int trans
     const int result = session();
     const double wall = Ms(Clock::now() - t0);
     const double cpu = (CpuSeconds() - cpu0) * 1000.0;
-    const double floor = FloorMs(rateIndex, transactions);
+    const double floor = ProtocolFloorMs(rateIndex, transactions);
     const bool isExact = result == 0 && exact();
     // One frame per rate tried, then a command frame and a fetch request per transaction.
     const long extra = g_breakdown.frames - (rateIndex + 1) - 2L * transactions;

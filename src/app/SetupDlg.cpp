@@ -2,6 +2,7 @@
 
 #include "app/HelpAnchors.h"
 #include "app/PageCopies.h"
+#include "app/SessionBridge.h"
 #include "app/VirtualDevice.h"
 #include "fields/RecordFields.h"
 #include "link/LinkGlobals.h"
@@ -23,6 +24,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -30,6 +32,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextDocument>
+#include <QThread>
 
 int SettingsShown = 0;
 
@@ -48,15 +51,28 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent)
 
 CAboutDlg::~CAboutDlg() = default;
 
+// The window as a session's calls reach it, on the window's thread.
+class CSetupDlg::Panel final : public TransferView {
+public:
+    explicit Panel(CSetupDlg& window) : w(window) {}
+    std::string PortName() override { return w.PortName(); }
+    void SetStatus(const std::string& text) override { w.m_status = QString::fromStdString(text); }
+    void SetProgress(int percent) override { w.m_progress->setValue(percent); }
+    void ShowProgress(bool visible) override { w.m_progress->setVisible(visible); }
+    void ShowStop(bool visible) override { w.m_stopButton->setVisible(visible); }
+    void Refresh() override { w.UpdateData(false); }
+    void PumpMessages() override {}
+    void ShowMessage(const Message& message) override {
+        ThePlatform().ShowMessage(message.owner == MessageOwner::Window ? &w : nullptr, message);
+    }
+
+private:
+    CSetupDlg& w;
+};
+
 CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     : QDialog(parent), m_ui(std::make_unique<Ui::SetupDlg>()),
-      m_record(record ? record : &TheSettings()) {
-    m_readSession = [](TransferView& view, SettingsRecord& r, const SessionOptions& o) {
-        return ::ReadDevice(view, r, o);
-    };
-    m_writeSession = [](TransferView& view, const SettingsRecord& r, const SessionOptions& o) {
-        return ::WriteDevice(view, r, o);
-    };
+      m_record(record ? record : &TheSettings()), m_panel(std::make_unique<Panel>(*this)) {
     // Beside the program, then where an install keeps its data, then the current folder.
     const QString programDir = QCoreApplication::applicationDirPath();
     m_helpFolders = {programDir,
@@ -117,7 +133,15 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     OnInitDialog();
 }
 
-CSetupDlg::~CSetupDlg() = default;
+CSetupDlg::~CSetupDlg() {
+    // Only reached mid-transfer when the window is torn down from inside the transfer's
+    // own event loop: let the worker finish its block without the window.
+    if (m_bridge) {
+        m_bridge->Detach();
+        m_bridge->Stop();
+    }
+    if (m_worker) m_worker->wait();
+}
 
 QComboBox* CSetupDlg::PortList() const {
     return m_ui->portList;
@@ -209,6 +233,26 @@ void CSetupDlg::keyPressEvent(QKeyEvent* event) {
 
 void CSetupDlg::OnStop() {
     TransferRunning = 0;
+    if (m_bridge) m_bridge->Stop();
+}
+
+void CSetupDlg::done(int result) {
+    if (!m_sessionRunning) {
+        QDialog::done(result);
+        return;
+    }
+    if (m_closeAfterSession) return; // already stopping to leave
+    Message question;
+    question.owner = MessageOwner::Window;
+    question.text = "Идёт обмен с прибором. Остановить обмен и выйти?";
+    question.icon = MessageIcon::Question;
+    question.buttons = MessageButtons::YesNo;
+    if (ThePlatform().ShowMessage(this, question) == MessageAnswer::No) return;
+    // The session is still running: whatever ended it meanwhile is handled below this
+    // call, when the transfer's own event loop returns.
+    m_closeAfterSession = true;
+    m_closeResult = result;
+    OnStop();
 }
 
 void CSetupDlg::OnChangeLineAddress() {
@@ -289,8 +333,8 @@ bool CSetupDlg::EditSettings(SettingsRecord& record) {
         OpenHelpPage(kHelpFile, kHelpNotFound, anchor, &sheet);
     });
 
-    if (m_onSheetShown) {
-        auto hook = m_onSheetShown;
+    if (m_testing.onSheetShown) {
+        auto hook = m_testing.onSheetShown;
         QMetaObject::invokeMethod(
             &sheet, [hook, &sheet] { hook(sheet); }, Qt::QueuedConnection);
     }
@@ -429,9 +473,10 @@ void CSetupDlg::SaveForm(const SettingsRecord& record) {
 }
 
 void CSetupDlg::OnReadDevice() {
+    if (m_sessionRunning) return; // one transfer at a time
     m_writeButton->setEnabled(false);
     m_readButton->setEnabled(false);
-    if (ReadDevice(*m_record) == kSessionOk) {
+    if (ReadDevice(*m_record) == kSessionOk && !m_closeAfterSession) {
         SetRecordSource(CardSource::Kind::Device);
         EditSettings(*m_record);
         m_editButton->setEnabled(true);
@@ -445,6 +490,7 @@ void CSetupDlg::OnReadDevice() {
 }
 
 void CSetupDlg::OnWriteDevice() {
+    if (m_sessionRunning) return; // one transfer at a time
     // A foreign or garbage file is not written into a live alarm device without a word.
     if (const std::string list = OutOfRangeList(*m_record); !list.empty()) {
         const Message question{MessageOwner::Window, "Запрос подтверждения",
@@ -469,22 +515,61 @@ void CSetupDlg::LockLinkParameters(bool locked) {
     m_ui->unitAddress->setEnabled(!locked);
 }
 
-template <typename Session, typename R> int CSetupDlg::RunSession(Session& session, R& record) {
+SessionResult CSetupDlg::RunSession(
+    const std::function<SessionResult(TransferView&, const SessionOptions&)>& session) {
     m_sessionRunning = true;
+    m_closeAfterSession = false;
     LockLinkParameters(true);
-    const int result = session(*this, record, m_sessionOptions);
+    // Settled here, on the window's thread: the worker never reads a widget.
+    auto bridge = std::make_shared<SessionBridge>(this, *m_panel, PortName());
+    m_bridge = bridge;
+    const SessionOptions options = m_testing.sessionOptions;
+    SessionResult result = kSessionOk;
+    QEventLoop loop;
+    bool ended = false;
+    m_worker.reset(QThread::create([&session, &options, &result, &loop, &ended, bridge] {
+        result = session(*bridge, options);
+        // Reaches the window after every call the session made.
+        bridge->Post([&loop, &ended] {
+            ended = true;
+            loop.quit();
+        });
+    }));
+    m_worker->start();
+    loop.exec();
+    if (!ended) {
+        // The application is quitting under the transfer: no more event loop to show it
+        // in. Let the worker end its block on its own, its messages taken as answered.
+        bridge->Detach();
+        bridge->Stop();
+    }
+    m_worker->wait();
+    m_worker.reset();
+    m_bridge.reset();
     if (m_virtualDevice) m_virtualDevice->Persist();
     LockLinkParameters(false);
     m_sessionRunning = false;
+    if (m_closeAfterSession) QDialog::done(m_closeResult);
     return result;
 }
 
-int CSetupDlg::ReadDevice(SettingsRecord& record) {
-    return RunSession(m_readSession, record);
+SessionResult CSetupDlg::ReadDevice(SettingsRecord& record) {
+    DeviceImage image{};
+    const auto read = m_testing.readSession;
+    const SessionResult result = RunSession([&](TransferView& view, const SessionOptions& options) {
+        return read(view, image, options);
+    });
+    if (result == kSessionOk) DecodeImage(image, record);
+    return result;
 }
 
-int CSetupDlg::WriteDevice(const SettingsRecord& record) {
-    return RunSession(m_writeSession, record);
+SessionResult CSetupDlg::WriteDevice(const SettingsRecord& record) {
+    DeviceImage image{};
+    EncodeImage(record, image);
+    const auto write = m_testing.writeSession;
+    return RunSession([&](TransferView& view, const SessionOptions& options) {
+        return write(view, image, options);
+    });
 }
 
 std::string CSetupDlg::PortName() {
@@ -492,29 +577,7 @@ std::string CSetupDlg::PortName() {
     if (m_portIndex < 0 || m_portIndex >= static_cast<int>(m_ports.size())) return {};
     const PortEntry& entry = m_ports[static_cast<std::size_t>(m_portIndex)];
     if (!entry.virtualDevice) return entry.portName;
-    if (!m_virtualDevice) m_virtualDevice = std::make_unique<VirtualDevice>(m_virtualMemoryPath);
+    if (!m_virtualDevice)
+        m_virtualDevice = std::make_unique<VirtualDevice>(m_testing.virtualMemoryPath);
     return m_virtualDevice->PortPath();
-}
-
-void CSetupDlg::SetStatus(const std::string& text) {
-    m_status = QString::fromStdString(text);
-}
-void CSetupDlg::SetProgress(int percent) {
-    m_progress->setValue(percent);
-}
-void CSetupDlg::ShowProgress(bool visible) {
-    m_progress->setVisible(visible);
-}
-void CSetupDlg::ShowStop(bool visible) {
-    m_stopButton->setVisible(visible);
-}
-void CSetupDlg::Refresh() {
-    UpdateData(false);
-}
-void CSetupDlg::PumpMessages() {
-    ThePlatform().PumpMessages();
-}
-
-void CSetupDlg::ShowMessage(const Message& message) {
-    ThePlatform().ShowMessage(message.owner == MessageOwner::Window ? this : nullptr, message);
 }

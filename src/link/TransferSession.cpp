@@ -74,7 +74,7 @@ public:
 
     // Port, configuration and rate search. Returns 0 to go on, else the session result
     // with the port closed and the progress bar hidden.
-    int Start(PortOpenMode mode) {
+    SessionResult Start(PortOpenMode mode) {
         const std::string name = view_.PortName();
         view_.Refresh();
         PortOpening opening = opener_.Open(name, mode);
@@ -137,14 +137,14 @@ public:
     }
 
     // Leaves the block loop early with `result`.
-    int EndBlockLoop(int result) {
+    SessionResult EndBlockLoop(SessionResult result) {
         view_.SetStatus("");
         view_.ShowStop(false);
         view_.Refresh();
         return End(result);
     }
 
-    int End(int result) {
+    SessionResult End(SessionResult result) {
         ClosePort();
         view_.ShowProgress(false);
         return result;
@@ -166,15 +166,15 @@ private:
 
 } // namespace
 
-int ReadDevice(TransferView& view, SettingsRecord& record, const SessionOptions& options) {
+SessionResult ReadImage(TransferView& view, DeviceImage& image, const SessionOptions& options) {
     // Recreated by every read, even one whose port then fails; a dump that cannot be
     // written is not worth stopping a read for.
     std::unique_ptr<FILE, int (*)(FILE*)> dump(std::fopen(options.dumpPath.c_str(), "w"),
                                                &std::fclose);
     Session session(view, options);
-    if (const int start = session.Start(PortOpenMode::Read); start != kSessionOk) return start;
+    if (const auto start = session.Start(PortOpenMode::Read); start != kSessionOk) return start;
 
-    DeviceImage image{};
+    image.fill(0);
     std::uint8_t block[4] = {};
     session.StartBlockLoop("Выполняется считывание настроек: 0 %");
     int address = 0;
@@ -199,15 +199,24 @@ int ReadDevice(TransferView& view, SettingsRecord& record, const SessionOptions&
     view.ShowStop(false);
     view.ShowProgress(false);
     view.Refresh();
-    const int result = DecodeImage(image, record);
     session.port().Purge(PurgeKind::AbortAndClear);
     session.ClosePort();
-    return result;
+    return kSessionOk;
 }
 
-int WriteDevice(TransferView& view, const SettingsRecord& record, const SessionOptions& options) {
+SessionResult ReadDevice(TransferView& view, SettingsRecord& record,
+                         const SessionOptions& options) {
+    DeviceImage image{};
+    const SessionResult result = ReadImage(view, image, options);
+    if (result != kSessionOk) return result;
+    DecodeImage(image, record); // its only result is 0
+    return kSessionOk;
+}
+
+SessionResult WriteImage(TransferView& view, const DeviceImage& encoded,
+                         const SessionOptions& options) {
     Session session(view, options);
-    if (const int start = session.Start(PortOpenMode::Write); start != kSessionOk) return start;
+    if (const auto start = session.Start(PortOpenMode::Write); start != kSessionOk) return start;
 
     // The device's own bytes 0 and 4 go back unchanged; byte 4 also says what kind of
     // unit answers at this line address.
@@ -229,8 +238,7 @@ int WriteDevice(TransferView& view, const SettingsRecord& record, const SessionO
         return session.End(kSessionConsoleUnit);
     }
 
-    DeviceImage image{};
-    EncodeImage(record, image);
+    DeviceImage image = encoded;
     image[ImageMap::ownByte0] = own0[0];
     image[ImageMap::identifier] = own4[0];
 
@@ -261,4 +269,11 @@ int WriteDevice(TransferView& view, const SettingsRecord& record, const SessionO
     session.port().Purge(PurgeKind::AbortAndClear);
     session.ClosePort();
     return kSessionOk;
+}
+
+SessionResult WriteDevice(TransferView& view, const SettingsRecord& record,
+                          const SessionOptions& options) {
+    DeviceImage image{};
+    EncodeImage(record, image);
+    return WriteImage(view, image, options);
 }
