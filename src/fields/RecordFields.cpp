@@ -4,6 +4,7 @@
 
 #include "pages/ContactIdTable.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdlib>
@@ -114,10 +115,23 @@ Shown Flag(std::int32_t value, const char* off, const char* on) {
             false};
 }
 
+// A hostile record has hundreds of these, each built for show, diff and the out-of-range
+// list alike: written in place.
 Shown Number(int value, int low, int high, const char* unit = "") {
-    if (value < low || value > high)
-        return Invalid(std::to_string(value), std::to_string(low) + ".." + std::to_string(high));
-    return {std::to_string(value) + unit, true};
+    Shown s;
+    AppendInt(s.text, value);
+    if (value >= low && value <= high) {
+        s.text += unit;
+        return s;
+    }
+    s.valid = false;
+    s.text.reserve(s.text.size() + sizeof kInvalid + 32);
+    s.text.append(" — ").append(kInvalid).append(" (");
+    AppendInt(s.text, low);
+    s.text += "..";
+    AppendInt(s.text, high);
+    s.text += ')';
+    return s;
 }
 
 Shown PhoneShown(const SettingsRecord& r, int k) {
@@ -768,6 +782,35 @@ std::string ShowText(const std::string& path, const SettingsRecord& r) {
 
 // ---------------------------------------------------------------- show as JSON
 
+namespace {
+
+// The members of a group on one expander, `loops` bit b for loop b+1, as
+// {"expander": e, "loop": l} objects; a full group has 512 of them, so they are put
+// together in place and appended at once.
+void AppendMembersJson(std::string& out, int expander, unsigned loops, bool& first) {
+    constexpr std::string_view kExpander = "{\"expander\": ", kLoop = ", \"loop\": ";
+    char number[16];
+    const std::size_t numberLength =
+        std::to_chars(number, number + sizeof number, expander).ptr - number;
+    char buf[kLoopsPerExpander * 40];
+    char* p = buf;
+    for (; loops != 0; loops &= loops - 1) {
+        if (!first) {
+            *p++ = ',';
+            *p++ = ' ';
+        }
+        first = false;
+        p = std::copy(kExpander.begin(), kExpander.end(), p);
+        p = std::copy(number, number + numberLength, p);
+        p = std::copy(kLoop.begin(), kLoop.end(), p);
+        *p++ = static_cast<char>('1' + std::countr_zero(loops));
+        *p++ = '}';
+    }
+    out.append(buf, p);
+}
+
+} // namespace
+
 std::string ShowJson(const std::string& path, const SettingsRecord& r) {
     std::string out;
     out.reserve(1 << 16);
@@ -885,19 +928,9 @@ std::string ShowJson(const std::string& path, const SettingsRecord& r) {
                 AppendInt(out, g + 1);
                 out += ", \"members\": [";
                 bool first = true;
-                for (int e = 0; e < kExpanderCount; ++e) {
-                    if (r.loopGroups[g][e] == 0) continue;
-                    for (int l = 0; l < kLoopsPerExpander; ++l) {
-                        if (!Member(r, g, e, l)) continue;
-                        if (!first) out += ", ";
-                        first = false;
-                        out += "{\"expander\": ";
-                        AppendInt(out, e);
-                        out += ", \"loop\": ";
-                        AppendInt(out, l + 1);
-                        out += '}';
-                    }
-                }
+                for (int e = 0; e < kExpanderCount; ++e)
+                    if (r.loopGroups[g][e] != 0)
+                        AppendMembersJson(out, e, r.loopGroups[g][e], first);
                 out += "]}";
             }
             groups.Close();
