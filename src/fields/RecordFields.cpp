@@ -17,9 +17,18 @@ namespace {
 // appends to the one output string: a temporary string per piece cost far more than the
 // text itself, above all under the sanitizers.
 
+// The pieces of a short text put together in a buffer of the caller's, which leaves
+// room for them.
+char* Put(char* p, std::string_view text) {
+    return std::copy(text.begin(), text.end(), p);
+}
+char* PutInt(char* p, int n) {
+    return std::to_chars(p, p + 11, n).ptr; // "-2147483648"
+}
+
 void AppendInt(std::string& out, int n) {
     char buf[16];
-    out.append(buf, std::to_chars(buf, buf + sizeof buf, n).ptr);
+    out.append(buf, static_cast<std::size_t>(PutInt(buf, n) - buf));
 }
 
 // A number at least two characters wide, blank-padded on the left ("%2d").
@@ -116,22 +125,18 @@ Shown Flag(std::int32_t value, const char* off, const char* on) {
 }
 
 // A hostile record has hundreds of these, each built for show, diff and the out-of-range
-// list alike: written in place.
+// list alike: put together in place.
 Shown Number(int value, int low, int high, const char* unit = "") {
-    Shown s;
-    AppendInt(s.text, value);
+    char buf[128];
+    char* p = PutInt(buf, value);
     if (value >= low && value <= high) {
-        s.text += unit;
-        return s;
+        p = Put(p, unit);
+        return {std::string(buf, static_cast<std::size_t>(p - buf)), true};
     }
-    s.valid = false;
-    s.text.reserve(s.text.size() + sizeof kInvalid + 32);
-    s.text.append(" — ").append(kInvalid).append(" (");
-    AppendInt(s.text, low);
-    s.text += "..";
-    AppendInt(s.text, high);
-    s.text += ')';
-    return s;
+    p = Put(Put(Put(p, " — "), kInvalid), " (");
+    p = PutInt(Put(PutInt(p, low), ".."), high);
+    *p++ = ')';
+    return {std::string(buf, static_cast<std::size_t>(p - buf)), false};
 }
 
 Shown PhoneShown(const SettingsRecord& r, int k) {
@@ -223,10 +228,6 @@ Shown LoopTypeShown(int type) {
 Shown TypeShown(const SettingsRecord& r, int type) {
     if (!ValidType(type)) return Invalid("тип " + std::to_string(type), "1..16");
     return {"тип " + std::to_string(type) + " (" + TypeDescription(r, type) + ")", true};
-}
-
-bool Member(const SettingsRecord& r, int group, int expander, int loop) {
-    return (r.loopGroups[group][expander] >> loop & 1) != 0;
 }
 
 std::string Hex(const std::uint8_t* bytes, std::size_t count) {
@@ -382,32 +383,29 @@ std::string Bytes(const std::uint8_t* bytes, std::size_t count) {
 namespace {
 
 void AppendGroupMembers(std::string& out, const SettingsRecord& r, int group) {
-    bool firstExpander = true;
+    char buf[kExpanderCount * 24]; // "; 63/1-2,4-5,7-8" at the most for each expander
+    char* p = buf;
     for (int e = 0; e < kExpanderCount; ++e) {
-        if (r.loopGroups[group][e] == 0) continue;
-        if (!firstExpander) out += "; ";
-        firstExpander = false;
-        AppendInt(out, e);
-        out += '/';
-        bool first = true;
-        for (int l = 0; l < kLoopsPerExpander;) {
-            if (!Member(r, group, e, l)) {
-                ++l;
-                continue;
-            }
+        unsigned loops = r.loopGroups[group][e]; // bit b: loop b+1
+        if (loops == 0) continue;
+        if (p != buf) p = Put(p, "; ");
+        p = PutInt(p, e);
+        *p++ = '/';
+        for (bool first = true; loops != 0; first = false) {
+            const int l = std::countr_zero(loops);
             int end = l;
-            while (end + 1 < kLoopsPerExpander && Member(r, group, e, end + 1))
+            while (loops >> (end + 1) & 1)
                 ++end;
-            if (!first) out += ',';
-            first = false;
-            AppendInt(out, l + 1);
+            if (!first) *p++ = ',';
+            *p++ = static_cast<char>('1' + l);
             if (end > l) {
-                out += '-';
-                AppendInt(out, end + 1);
+                *p++ = '-';
+                *p++ = static_cast<char>('1' + end);
             }
-            l = end + 1;
+            loops &= ~((2u << end) - 1);
         }
     }
+    out.append(buf, static_cast<std::size_t>(p - buf));
 }
 
 } // namespace
@@ -806,7 +804,7 @@ void AppendMembersJson(std::string& out, int expander, unsigned loops, bool& fir
         *p++ = static_cast<char>('1' + std::countr_zero(loops));
         *p++ = '}';
     }
-    out.append(buf, p);
+    out.append(buf, static_cast<std::size_t>(p - buf));
 }
 
 } // namespace
