@@ -32,9 +32,13 @@ void AppendInt(std::string& out, int n) {
 }
 
 // A number at least two characters wide, blank-padded on the left ("%2d").
+char* PutInt2(char* p, int n) {
+    if (n >= 0 && n < 10) *p++ = ' ';
+    return PutInt(p, n);
+}
 void AppendInt2(std::string& out, int n) {
-    if (n >= 0 && n < 10) out += ' ';
-    AppendInt(out, n);
+    char buf[16];
+    out.append(buf, static_cast<std::size_t>(PutInt2(buf, n) - buf));
 }
 
 const char kHexDigits[] = "0123456789ABCDEF";
@@ -720,23 +724,24 @@ std::string ShowText(const std::string& path, const SettingsRecord& r) {
             out.append("\n").append(f.name).append(" по расширителям (шлейфы 1..8):\n");
             std::string wrong;
             for (int e = 0; e < kExpanderCount; ++e) {
-                out += "  Расширитель ";
-                AppendInt2(out, e);
-                out += ':';
+                char line[96]; // "  Расширитель 63:" (28 bytes) and 8 times " 255!", "\n"
+                char* p = PutInt2(Put(line, "  Расширитель "), e);
+                *p++ = ':';
                 for (int l = 0; l < kLoopsPerExpander; ++l) {
                     const int n = kLoopsPerExpander * e + l;
                     const Shown s = f.shown(r, n);
-                    out += ' ';
-                    AppendInt2(out, Byte(r.loopTypes[n]));
+                    *p++ = ' ';
+                    p = PutInt2(p, Byte(r.loopTypes[n]));
                     if (s.valid) continue;
-                    out += '!';
+                    *p++ = '!';
                     wrong += "  Расширитель ";
                     AppendInt(wrong, e);
                     wrong += ", шлейф ";
                     AppendInt(wrong, l + 1);
                     wrong.append(": ").append(s.text) += '\n';
                 }
-                out += '\n';
+                *p++ = '\n';
+                out.append(line, static_cast<std::size_t>(p - line));
             }
             if (!wrong.empty())
                 out.append("Недопустимые типы шлейфов (отмечены !):\n").append(wrong);
@@ -870,12 +875,14 @@ std::string ShowJson(const std::string& path, const SettingsRecord& r) {
             JsonBlock expanders(out);
             for (int e = 0; e < kExpanderCount; ++e) {
                 expanders.Next();
-                out += '[';
+                char types[64]; // "[255, 255, 255, 255, 255, 255, 255, 255]"
+                char* p = types;
                 for (int l = 0; l < kLoopsPerExpander; ++l) {
-                    if (l) out += ", ";
-                    AppendInt(out, Byte(r.loopTypes[kLoopsPerExpander * e + l]));
+                    p = Put(p, l ? ", " : "[");
+                    p = PutInt(p, Byte(r.loopTypes[kLoopsPerExpander * e + l]));
                 }
-                out += ']';
+                *p++ = ']';
+                out.append(types, static_cast<std::size_t>(p - types));
             }
             expanders.Close();
             top.Key("invalidLoopTypes");
