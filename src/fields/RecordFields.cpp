@@ -23,7 +23,12 @@ char* Put(char* p, std::string_view text) {
     return std::copy(text.begin(), text.end(), p);
 }
 char* PutInt(char* p, int n) {
-    return std::to_chars(p, p + 11, n).ptr; // "-2147483648"
+    // Nearly every number shown is a byte or an index: those without the general case.
+    if (n < 0 || n > 999) return std::to_chars(p, p + 11, n).ptr; // "-2147483648"
+    if (n >= 100) *p++ = static_cast<char>('0' + n / 100);
+    if (n >= 10) *p++ = static_cast<char>('0' + n / 10 % 10);
+    *p++ = static_cast<char>('0' + n % 10);
+    return p;
 }
 
 void AppendInt(std::string& out, int n) {
