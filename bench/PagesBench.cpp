@@ -29,6 +29,11 @@ public:
     int ShellOpen(const QString&) override { return 0; }
     QPoint CursorPos() override { return {}; }
     int TrackPopupMenu(QWidget*, const std::vector<MenuItem>&, const QPoint&) override { return 0; }
+    int OpenHelp(QWidget*, const QString&, const QString&) override { return 0; }
+    std::optional<FileChoice> SaveCardDialog(QWidget*, const QString&) override {
+        return std::nullopt;
+    }
+    void PrintPreview(QWidget*, const QTextDocument&) override {}
     void PumpMessages() override {}
 };
 

@@ -3,6 +3,7 @@
 #include "app/HelpAnchors.h"
 #include "app/JournalDlg.h"
 #include "app/PageCopies.h"
+#include "app/SessionBridge.h"
 #include "app/VirtualDevice.h"
 #include "fields/RecordFields.h"
 #include "journal/SessionJournal.h"
@@ -26,6 +27,7 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -33,6 +35,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextDocument>
+#include <QThread>
 #include <QtDebug>
 
 int SettingsShown = 0;
@@ -52,16 +55,29 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent)
 
 CAboutDlg::~CAboutDlg() = default;
 
+// The window as a session's calls reach it, on the window's thread.
+class CSetupDlg::Panel final : public TransferView {
+public:
+    explicit Panel(CSetupDlg& window) : w(window) {}
+    std::string PortName() override { return w.PortName(); }
+    void SetStatus(const std::string& text) override { w.m_status = QString::fromStdString(text); }
+    void SetProgress(int percent) override { w.m_progress->setValue(percent); }
+    void ShowProgress(bool visible) override { w.m_progress->setVisible(visible); }
+    void ShowStop(bool visible) override { w.m_stopButton->setVisible(visible); }
+    void Refresh() override { w.UpdateData(false); }
+    void PumpMessages() override {}
+    void ShowMessage(const Message& message) override {
+        ThePlatform().ShowMessage(message.owner == MessageOwner::Window ? &w : nullptr, message);
+    }
+
+private:
+    CSetupDlg& w;
+};
+
 CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     : QDialog(parent), m_ui(std::make_unique<Ui::SetupDlg>()),
-      m_record(record ? record : &TheSettings()),
+      m_record(record ? record : &TheSettings()), m_panel(std::make_unique<Panel>(*this)),
       m_sessionJournal(std::make_unique<SessionJournal>(nullptr)) {
-    m_readSession = [](TransferView& view, SettingsRecord& r, const SessionOptions& o) {
-        return ::ReadDevice(view, r, o);
-    };
-    m_writeSession = [](TransferView& view, const SettingsRecord& r, const SessionOptions& o) {
-        return ::WriteDevice(view, r, o);
-    };
     // Beside the program, then where an install keeps its data, then the current folder.
     const QString programDir = QCoreApplication::applicationDirPath();
     m_helpFolders = {programDir,
@@ -124,6 +140,13 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
 }
 
 CSetupDlg::~CSetupDlg() {
+    // Only reached mid-transfer when the window is torn down from inside the transfer's
+    // own event loop: let the worker finish its block without the window.
+    if (m_bridge) {
+        m_bridge->Detach();
+        m_bridge->Stop();
+    }
+    if (m_worker) m_worker->wait();
     if (m_journal) m_journal->SetProblemHandler(nullptr);
 }
 
@@ -220,6 +243,26 @@ void CSetupDlg::keyPressEvent(QKeyEvent* event) {
 
 void CSetupDlg::OnStop() {
     TransferRunning = 0;
+    if (m_bridge) m_bridge->Stop();
+}
+
+void CSetupDlg::done(int result) {
+    if (!m_sessionRunning) {
+        EndWindow(result);
+        return;
+    }
+    if (m_closeAfterSession) return; // already stopping to leave
+    Message question;
+    question.owner = MessageOwner::Window;
+    question.text = "Идёт обмен с прибором. Остановить обмен и выйти?";
+    question.icon = MessageIcon::Question;
+    question.buttons = MessageButtons::YesNo;
+    if (ThePlatform().ShowMessage(this, question) == MessageAnswer::No) return;
+    // The session is still running: whatever ended it meanwhile is handled below this
+    // call, when the transfer's own event loop returns.
+    m_closeAfterSession = true;
+    m_closeResult = result;
+    OnStop();
 }
 
 void CSetupDlg::OnChangeLineAddress() {
@@ -300,8 +343,8 @@ bool CSetupDlg::EditSettings(SettingsRecord& record) {
         OpenHelpPage(kHelpFile, kHelpNotFound, anchor, &sheet);
     });
 
-    if (m_onSheetShown) {
-        auto hook = m_onSheetShown;
+    if (m_testing.onSheetShown) {
+        auto hook = m_testing.onSheetShown;
         QMetaObject::invokeMethod(
             &sheet, [hook, &sheet] { hook(sheet); }, Qt::QueuedConnection);
     }
@@ -449,9 +492,10 @@ void CSetupDlg::SaveForm(const SettingsRecord& record) {
 }
 
 void CSetupDlg::OnReadDevice() {
+    if (m_sessionRunning) return; // one transfer at a time
     m_writeButton->setEnabled(false);
     m_readButton->setEnabled(false);
-    if (ReadDevice(*m_record) == kSessionOk) {
+    if (ReadDevice(*m_record) == kSessionOk && !m_closeAfterSession) {
         SetRecordSource(CardSource::Kind::Device);
         EditSettings(*m_record);
         m_editButton->setEnabled(true);
@@ -465,6 +509,7 @@ void CSetupDlg::OnReadDevice() {
 }
 
 void CSetupDlg::OnWriteDevice() {
+    if (m_sessionRunning) return; // one transfer at a time
     // A foreign or garbage file is not written into a live alarm device without a word.
     if (const std::string list = OutOfRangeList(*m_record); !list.empty()) {
         const Message question{MessageOwner::Window, "Запрос подтверждения",
@@ -475,7 +520,8 @@ void CSetupDlg::OnWriteDevice() {
     }
     m_writeButton->setEnabled(false);
     m_readButton->setEnabled(false);
-    if (WriteDevice(*m_record) == kSessionStopped && m_sessionJournal->Last()) {
+    if (WriteDevice(*m_record) == kSessionStopped && m_sessionJournal->Last() &&
+        !m_closeAfterSession) {
         // The blocks before the stop hold the new settings, the rest the old ones.
         const int written = m_sessionJournal->Last()->blocksDone;
         Message m;
@@ -486,7 +532,7 @@ void CSetupDlg::OnWriteDevice() {
                      : "Загрузка настроек остановлена: записано " + std::to_string(written) +
                            " блоков из 512.\nВ приборе теперь смесь старых и новых настроек, "
                            "пока настройки не будут загружены полностью.";
-        ShowMessage(m);
+        ThePlatform().ShowMessage(this, m);
     }
     m_readButton->setEnabled(true);
     if (SettingsShown == 1) m_writeButton->setEnabled(true);
@@ -501,34 +547,75 @@ void CSetupDlg::LockLinkParameters(bool locked) {
     m_ui->unitAddress->setEnabled(!locked);
 }
 
-template <typename Session, typename R> int CSetupDlg::RunSession(Session& session, R& record) {
+SessionResult CSetupDlg::RunSession(
+    const std::function<SessionResult(TransferView&, const SessionOptions&)>& session) {
     m_sessionRunning = true;
+    m_closeAfterSession = false;
     LockLinkParameters(true);
     // The journal window could put another record into memory under a running read.
     m_ui->journalButton->setEnabled(false);
-    SessionOptions options = m_sessionOptions;
-    m_sessionJournal = std::make_unique<SessionJournal>(m_journal); // nothing of the last one
-    m_sessionJournal->context = JournalContext();
+    // Settled here, on the window's thread: the worker never reads a widget.
+    auto bridge = std::make_shared<SessionBridge>(this, *m_panel, PortName());
+    m_bridge = bridge;
+    SessionOptions options = m_testing.sessionOptions;
+    // Told on the worker thread; the journal takes it from there.
     options.observers.push_back(m_sessionJournal.get());
-    const int result = session(*this, record, options);
+    SessionResult result = kSessionOk;
+    QEventLoop loop;
+    bool ended = false;
+    m_worker.reset(QThread::create([&session, &options, &result, &loop, &ended, bridge] {
+        result = session(*bridge, options);
+        // Reaches the window after every call the session made.
+        bridge->Post([&loop, &ended] {
+            ended = true;
+            loop.quit();
+        });
+    }));
+    m_worker->start();
+    loop.exec();
+    if (!ended) {
+        // The application is quitting under the transfer: no more event loop to show it
+        // in. Let the worker end its block on its own, its messages taken as answered.
+        bridge->Detach();
+        bridge->Stop();
+    }
+    m_worker->wait();
+    m_worker.reset();
+    m_bridge.reset();
     if (m_virtualDevice) m_virtualDevice->Persist();
     LockLinkParameters(false);
     m_ui->journalButton->setEnabled(true);
     m_sessionRunning = false;
     // What the device now holds (or what was just kept with a write) is no longer unsaved.
-    const auto& last = m_sessionJournal->Last();
-    if (last && &record == m_record && (result == kSessionOk || m_sessionJournal->LastKept()) &&
-        (last->action == JournalAction::Write || result == kSessionOk))
-        MarkKept();
+    if (const auto& last = m_sessionJournal->Last();
+        last && (result == kSessionOk || m_sessionJournal->LastKept()) &&
+        (last->action == JournalAction::Write || result == kSessionOk)) {
+        m_keptSha = QByteArray::fromHex(last->sha256.toLatin1());
+        if (m_journal) m_journal->ClearRecovery();
+    }
+    if (m_closeAfterSession) EndWindow(m_closeResult);
     return result;
 }
 
-int CSetupDlg::ReadDevice(SettingsRecord& record) {
-    return RunSession(m_readSession, record);
+SessionResult CSetupDlg::ReadDevice(SettingsRecord& record) {
+    PrepareSessionJournal(record);
+    DeviceImage image{};
+    const auto read = m_testing.readSession;
+    const SessionResult result = RunSession([&](TransferView& view, const SessionOptions& options) {
+        return read(view, image, options);
+    });
+    if (result == kSessionOk) DecodeImage(image, record);
+    return result;
 }
 
-int CSetupDlg::WriteDevice(const SettingsRecord& record) {
-    return RunSession(m_writeSession, record);
+SessionResult CSetupDlg::WriteDevice(const SettingsRecord& record) {
+    PrepareSessionJournal(record);
+    DeviceImage image{};
+    EncodeImage(record, image);
+    const auto write = m_testing.writeSession;
+    return RunSession([&](TransferView& view, const SessionOptions& options) {
+        return write(view, image, options);
+    });
 }
 
 std::string CSetupDlg::PortName() {
@@ -536,31 +623,9 @@ std::string CSetupDlg::PortName() {
     if (m_portIndex < 0 || m_portIndex >= static_cast<int>(m_ports.size())) return {};
     const PortEntry& entry = m_ports[static_cast<std::size_t>(m_portIndex)];
     if (!entry.virtualDevice) return entry.portName;
-    if (!m_virtualDevice) m_virtualDevice = std::make_unique<VirtualDevice>(m_virtualMemoryPath);
+    if (!m_virtualDevice)
+        m_virtualDevice = std::make_unique<VirtualDevice>(m_testing.virtualMemoryPath);
     return m_virtualDevice->PortPath();
-}
-
-void CSetupDlg::SetStatus(const std::string& text) {
-    m_status = QString::fromStdString(text);
-}
-void CSetupDlg::SetProgress(int percent) {
-    m_progress->setValue(percent);
-}
-void CSetupDlg::ShowProgress(bool visible) {
-    m_progress->setVisible(visible);
-}
-void CSetupDlg::ShowStop(bool visible) {
-    m_stopButton->setVisible(visible);
-}
-void CSetupDlg::Refresh() {
-    UpdateData(false);
-}
-void CSetupDlg::PumpMessages() {
-    ThePlatform().PumpMessages();
-}
-
-void CSetupDlg::ShowMessage(const Message& message) {
-    ThePlatform().ShowMessage(message.owner == MessageOwner::Window ? this : nullptr, message);
 }
 
 // ---- the exchange journal ----
@@ -574,8 +639,9 @@ void CSetupDlg::SetJournal(Journal* journal) {
 }
 
 void CSetupDlg::ShowJournalProblem(const QString& text) {
-    // Once per run, and never in the middle of what failed to be journaled: the message
-    // waits for the event loop. At exit there is no loop left; the message goes to stderr.
+    // Once per run, and never in the middle of what failed to be journaled (it may have
+    // been the transfer's worker): the message waits for the window's event loop. At exit
+    // there is no loop left; the message goes to stderr.
     if (m_closing) {
         qWarning("%s", qPrintable(text));
         return;
@@ -606,6 +672,13 @@ JournalEntry CSetupDlg::JournalContext() const {
     return e;
 }
 
+void CSetupDlg::PrepareSessionJournal(const SettingsRecord& record) {
+    // A fresh observer per transfer: nothing of the last one's end is left in it.
+    m_sessionJournal = std::make_unique<SessionJournal>(m_journal);
+    m_sessionJournal->context = JournalContext();
+    m_sessionJournal->base = record;
+}
+
 namespace {
 
 QByteArray ShaOf(const SettingsRecord& r) {
@@ -633,7 +706,7 @@ void CSetupDlg::RecoverUnsaved() {
     if (m_journal) m_journal->RecoverUnsaved();
 }
 
-void CSetupDlg::done(int result) {
+void CSetupDlg::EndWindow(int result) {
     if (m_journal && !m_closing) {
         m_closing = true;
         // Kept without a question: the window closes as it always did.
@@ -659,10 +732,11 @@ void CSetupDlg::OpenJournalEntry(const QDateTime& time, const SettingsRecord& re
     m_writeButton->setEnabled(true);
     m_editButton->setEnabled(true);
     m_saveButton->setEnabled(true);
+    EnableCardButtons();
 }
 
 void CSetupDlg::OnJournal() {
-    if (!m_journal) return;
+    if (!m_journal || m_sessionRunning) return;
     // The sheet opens once the journal window has closed.
     std::optional<std::pair<QDateTime, SettingsRecord>> chosen;
     CJournalDlg::Actions actions;
@@ -675,8 +749,8 @@ void CSetupDlg::OnJournal() {
     };
     CJournalDlg dlg(*m_journal, std::move(actions), this);
     dlg.setWindowIcon(m_hIcon);
-    if (m_onJournalShown) {
-        auto hook = m_onJournalShown;
+    if (m_testing.onJournalShown) {
+        auto hook = m_testing.onJournalShown;
         QMetaObject::invokeMethod(
             &dlg, [hook, &dlg] { hook(dlg); }, Qt::QueuedConnection);
     }

@@ -5,7 +5,6 @@
 
 #include "journal/Journal.h"
 #include "link/TransferSession.h"
-#include "link/TransferView.h"
 #include "platform/DataExchange.h"
 #include "platform/Platform.h"
 #include "settings/SettingsRecord.h"
@@ -27,10 +26,12 @@ class QComboBox;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class CPropertySheet;
 class CJournalDlg;
+class CPropertySheet;
 class Journal;
 class SessionJournal;
+class QThread;
+class SessionBridge;
 class VirtualDevice;
 
 namespace Ui {
@@ -66,7 +67,26 @@ private:
     std::unique_ptr<Ui::AboutDlg> m_ui;
 };
 
-class CSetupDlg : public QDialog, public DataExchanger, public TransferView {
+// What tests and the benchmarks may put into the main window; the product leaves it as
+// built.
+struct SetupDlgTesting {
+    // What a transfer runs on its worker thread: the link's sessions on the image.
+    using ReadSession =
+        std::function<SessionResult(TransferView&, DeviceImage&, const SessionOptions&)>;
+    using WriteSession =
+        std::function<SessionResult(TransferView&, const DeviceImage&, const SessionOptions&)>;
+    ReadSession readSession = &ReadImage;
+    WriteSession writeSession = &WriteImage;
+    SessionOptions sessionOptions;
+    // Where the virtual device keeps its memory; empty for the user's data folder.
+    std::string virtualMemoryPath;
+    // Runs each time the settings sheet is shown, inside its modal run.
+    std::function<void(CPropertySheet&)> onSheetShown;
+    // Runs each time the journal window is shown, inside its modal run.
+    std::function<void(CJournalDlg&)> onJournalShown;
+};
+
+class CSetupDlg : public QDialog, public DataExchanger {
     Q_OBJECT
 public:
     // `record`: the settings the commands work on; the utility's one record by default.
@@ -117,31 +137,22 @@ public:
     // The file operations behind "Открыть" and "Сохранить".
     bool LoadObject(SettingsRecord& record);
     void SaveForm(const SettingsRecord& record);
-    // The transfer sessions, shown in this window.
-    int ReadDevice(SettingsRecord& record);
-    int WriteDevice(const SettingsRecord& record);
+    // The transfer sessions, shown in this window. Each runs on a worker thread while
+    // this window's thread turns its event loop; they return when the session has ended.
+    // The record is encoded before a write starts and decoded after a read has ended
+    // whole, both on this window's thread.
+    SessionResult ReadDevice(SettingsRecord& record);
+    SessionResult WriteDevice(const SettingsRecord& record);
 
-    // TransferView
-    std::string PortName() override;
-    void SetStatus(const std::string& text) override;
-    void SetProgress(int percent) override;
-    void ShowProgress(bool visible) override;
-    void ShowStop(bool visible) override;
-    void Refresh() override;
-    void PumpMessages() override;
-    void ShowMessage(const Message& message) override;
-
-    // What the transfers run; the link's sessions unless a test put in its own.
-    using ReadSession = std::function<int(TransferView&, SettingsRecord&, const SessionOptions&)>;
-    using WriteSession =
-        std::function<int(TransferView&, const SettingsRecord&, const SessionOptions&)>;
-    ReadSession m_readSession;
-    WriteSession m_writeSession;
-    SessionOptions m_sessionOptions;
+    // Reads the controls and returns the selected port's name, making the virtual device
+    // when it is the one selected.
+    std::string PortName();
 
     // Where the help pages are looked for, in order; an empty entry is the current folder.
     // Beside the program first: a file dialog may have moved the current folder.
     QStringList m_helpFolders;
+
+    VirtualDevice* TheVirtualDevice() const { return m_virtualDevice.get(); }
 
     // The exchange journal (not owned); nullptr keeps nothing. Reports its first problem
     // of the run once, in a message.
@@ -152,18 +163,10 @@ public:
     // "Журнал": the journal window.
     void OnJournal();
     QPushButton* JournalButton() const;
-    // Runs each time the journal window is shown, inside its modal run (tests drive it).
-    std::function<void(CJournalDlg&)> m_onJournalShown;
     // Puts a journal entry's record into memory and opens the sheet on it, as "Открыть"
     // of a file does.
     void OpenJournalEntry(const QDateTime& time, const SettingsRecord& record);
-
-    // Where the virtual device keeps its memory; empty for the user's data folder.
-    std::string m_virtualMemoryPath;
-    VirtualDevice* TheVirtualDevice() const { return m_virtualDevice.get(); }
-
-    // Runs each time the settings sheet is shown, inside its modal run (tests drive it).
-    std::function<void(CPropertySheet&)> m_onSheetShown;
+    SetupDlgTesting& Testing() { return m_testing; }
 
     const std::vector<PortEntry>& Ports() const { return m_ports; }
     // Replaces the port list (tests, or a rescan); keeps the selection by index.
@@ -185,7 +188,9 @@ public:
     // The window's context menu at `globalPos`, standing in for a system menu item.
     void ShowContextMenu(const QPoint& globalPos);
 
-    // Ends the window; keeps an unsaved record in the journal first.
+    // Enter, Escape and the close box end the window, except during a transfer: then the
+    // operator is asked whether to stop it, and the window ends once it has stopped. A
+    // record not kept anywhere goes into the journal first.
     void done(int result) override;
 
 protected:
@@ -203,22 +208,38 @@ private:
     void OpenHelpPage(const QString& fileName, const QString& notFoundText,
                       const QString& anchor = {}, QWidget* owner = nullptr);
     void LockLinkParameters(bool locked);
-    template <typename Session, typename R> int RunSession(Session& session, R& record);
+    SessionResult
+    RunSession(const std::function<SessionResult(TransferView&, const SessionOptions&)>& session);
     std::optional<FileChoice> SaveToFile(const SettingsRecord& record);
     // The record in memory is kept somewhere (a file, a device, the journal).
     void MarkKept();
     void KeepRecoverySlot();
     JournalEntry JournalContext() const;
+    // A fresh journal observer for the next transfer, over the record in memory.
+    void PrepareSessionJournal(const SettingsRecord& record);
     void ShowJournalProblem(const QString& text);
+    // Ends the window: an unsaved record into the journal, the recovery slot cleared.
+    void EndWindow(int result);
 
+    class Panel;
     std::unique_ptr<Ui::SetupDlg> m_ui;
     SettingsRecord* m_record;
     std::vector<PortEntry> m_ports;
     std::unique_ptr<VirtualDevice> m_virtualDevice;
+    SetupDlgTesting m_testing;
+    // The running transfer: the window's side of its view calls, the bridge that carries
+    // them over from the worker thread, and the worker.
+    std::unique_ptr<Panel> m_panel;
+    std::shared_ptr<SessionBridge> m_bridge;
+    std::unique_ptr<QThread> m_worker;
     bool m_sessionRunning = false;
+    CardSource m_recordSource;
+    // The operator chose to stop the transfer and leave: the window ends with this result
+    // once the session has ended.
+    bool m_closeAfterSession = false;
+    int m_closeResult = 0;
     Journal* m_journal = nullptr;
     std::unique_ptr<SessionJournal> m_sessionJournal;
     QByteArray m_keptSha; // of the record last saved, loaded, written, read or journaled
     bool m_closing = false;
-    CardSource m_recordSource;
 };

@@ -4,22 +4,53 @@
 
 #include "pages/ContactIdTable.h"
 
+#include <algorithm>
 #include <bit>
-#include <cstdarg>
-#include <cstdio>
+#include <charconv>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
 
 namespace {
 
-std::string Format(const char* format, ...) {
-    char buffer[128];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    return buffer;
+// A hostile record is shown as hundreds of kilobytes of text and JSON. Everything below
+// appends to the one output string: a temporary string per piece cost far more than the
+// text itself, above all under the sanitizers.
+
+// The pieces of a short text put together in a buffer of the caller's, which leaves
+// room for them.
+char* Put(char* p, std::string_view text) {
+    return std::copy(text.begin(), text.end(), p);
+}
+char* PutInt(char* p, int n) {
+    // Nearly every number shown is a byte or an index: those without the general case.
+    if (n < 0 || n > 999) return std::to_chars(p, p + 11, n).ptr; // "-2147483648"
+    if (n >= 100) *p++ = static_cast<char>('0' + n / 100);
+    if (n >= 10) *p++ = static_cast<char>('0' + n / 10 % 10);
+    *p++ = static_cast<char>('0' + n % 10);
+    return p;
+}
+
+void AppendInt(std::string& out, int n) {
+    char buf[16];
+    out.append(buf, static_cast<std::size_t>(PutInt(buf, n) - buf));
+}
+
+// A number at least two characters wide, blank-padded on the left ("%2d").
+char* PutInt2(char* p, int n) {
+    if (n >= 0 && n < 10) *p++ = ' ';
+    return PutInt(p, n);
+}
+void AppendInt2(std::string& out, int n) {
+    char buf[16];
+    out.append(buf, static_cast<std::size_t>(PutInt2(buf, n) - buf));
+}
+
+const char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendHexByte(std::string& out, unsigned char c) {
+    out += kHexDigits[c >> 4];
+    out += kHexDigits[c & 0xF];
 }
 
 // ---------------------------------------------------------------- fields in words
@@ -31,24 +62,30 @@ int Byte(std::int8_t value) {
 
 const char kInvalid[] = "недопустимое значение";
 
-Shown Invalid(const std::string& value, const std::string& range) {
-    return {value + " — " + kInvalid + " (" + range + ")", false};
+Shown Invalid(std::string_view value, std::string_view range) {
+    Shown s{{}, false};
+    s.text.reserve(value.size() + range.size() + sizeof kInvalid + 8);
+    s.text.append(value).append(" — ").append(kInvalid).append(" (").append(range).append(")");
+    return s;
 }
 
 // Printable ASCII as it is, any other byte as \xNN, so a foreign byte is visible and the
 // terminal is safe.
-std::string VisibleBytes(std::string_view text) {
-    std::string out;
+void AppendVisibleBytes(std::string& out, std::string_view text) {
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         if (c >= 0x20 && c < 0x7F && c != '\\') {
             out += ch;
         } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += buf;
+            out += "\\x";
+            AppendHexByte(out, c);
         }
     }
+}
+
+std::string VisibleBytes(std::string_view text) {
+    std::string out;
+    AppendVisibleBytes(out, text);
     return out;
 }
 
@@ -58,16 +95,14 @@ template <std::size_t N> std::string Visible(const char (&field)[N]) {
 }
 
 // A file name for the terminal: UTF-8 names as they are, control characters escaped.
-std::string VisiblePath(const std::string& path) {
-    std::string out;
+void AppendVisiblePath(std::string& out, const std::string& path) {
     for (const char ch : path) {
         const auto c = static_cast<unsigned char>(ch);
         if (c < 0x20 || c == 0x7F)
-            out += VisibleBytes(std::string_view(&ch, 1));
+            AppendVisibleBytes(out, std::string_view(&ch, 1));
         else
             out += ch;
     }
-    return out;
 }
 
 template <std::size_t N> bool DigitsOnly(const char (&field)[N]) {
@@ -98,10 +133,19 @@ Shown Flag(std::int32_t value, const char* off, const char* on) {
             false};
 }
 
+// A hostile record has hundreds of these, each built for show, diff and the out-of-range
+// list alike: put together in place.
 Shown Number(int value, int low, int high, const char* unit = "") {
-    if (value < low || value > high)
-        return Invalid(std::to_string(value), std::to_string(low) + ".." + std::to_string(high));
-    return {std::to_string(value) + unit, true};
+    char buf[128];
+    char* p = PutInt(buf, value);
+    if (value >= low && value <= high) {
+        p = Put(p, unit);
+        return {std::string(buf, static_cast<std::size_t>(p - buf)), true};
+    }
+    p = Put(Put(Put(p, " — "), kInvalid), " (");
+    p = PutInt(Put(PutInt(p, low), ".."), high);
+    *p++ = ')';
+    return {std::string(buf, static_cast<std::size_t>(p - buf)), false};
 }
 
 Shown PhoneShown(const SettingsRecord& r, int k) {
@@ -195,16 +239,11 @@ Shown TypeShown(const SettingsRecord& r, int type) {
     return {"тип " + std::to_string(type) + " (" + TypeDescription(r, type) + ")", true};
 }
 
-bool Member(const SettingsRecord& r, int group, int expander, int loop) {
-    return (r.loopGroups[group][expander] >> loop & 1) != 0;
-}
-
 std::string Hex(const std::uint8_t* bytes, std::size_t count) {
     std::string out;
     for (std::size_t i = 0; i < count; ++i) {
-        char buf[4];
-        std::snprintf(buf, sizeof buf, "%s%02X", i ? " " : "", bytes[i]);
-        out += buf;
+        if (i) out += ' ';
+        AppendHexByte(out, bytes[i]);
     }
     return out;
 }
@@ -237,11 +276,15 @@ bool ValidUtf8(std::string_view s) {
 // A JSON string. With `bytewise`, and for text that is not UTF-8 (a foreign file name),
 // each byte of 0x80 and above is written as \u00NN, so the output always parses and a
 // record string maps byte for byte onto the code points 0..255.
-std::string Json(std::string_view s, bool bytewise = false) {
+void AppendJson(std::string& out, std::string_view s, bool bytewise = false) {
     const bool utf8 = !bytewise && ValidUtf8(s);
-    std::string out = "\"";
-    for (const char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
+    out += '"';
+    std::size_t plain = 0; // the run of bytes that go out as they are starts here
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x20 && c != '"' && c != '\\' && c != 0x7F && (c < 0x80 || utf8)) continue;
+        out.append(s.substr(plain, i - plain));
+        plain = i + 1;
         if (c == '"') {
             out += "\\\"";
         } else if (c == '\\') {
@@ -250,53 +293,85 @@ std::string Json(std::string_view s, bool bytewise = false) {
             out += "\\n";
         } else if (c == '\t') {
             out += "\\t";
-        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && !utf8)) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04X", c);
-            out += buf;
         } else {
-            out += ch;
+            out += "\\u00";
+            AppendHexByte(out, c);
         }
     }
-    return out + "\"";
+    out.append(s.substr(plain));
+    out += '"';
 }
 
-std::string Json(bool b) {
-    return b ? "true" : "false";
+std::string Json(std::string_view s, bool bytewise = false) {
+    std::string out;
+    AppendJson(out, s, bytewise);
+    return out;
 }
+
 std::string Json(int n) {
     return std::to_string(n);
 }
-std::string JsonOptional(const std::optional<std::string_view>& s) {
-    return s ? Json(*s) : "null";
+
+void AppendJson(std::string& out, bool b) {
+    out += b ? "true" : "false";
 }
 
-std::string Object(const std::vector<std::pair<std::string, std::string>>& members) {
-    std::string out = "{";
-    for (std::size_t i = 0; i < members.size(); ++i)
-        out +=
-            (i ? ", " : "") + Json(std::string_view(members[i].first)) + ": " + members[i].second;
-    return out + "}";
+void AppendJsonOptional(std::string& out, const std::optional<std::string_view>& s) {
+    if (s)
+        AppendJson(out, *s);
+    else
+        out += "null";
 }
 
-std::string Array(const std::vector<std::string>& values) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < values.size(); ++i)
-        out += (i ? ", " : "") + values[i];
-    return out + "]";
-}
+// A JSON list written as it goes: `Next` before each element puts the separator before
+// all but the first.
+class JsonList {
+public:
+    JsonList(std::string& out, const char* open, const char* separator)
+        : out_(out), separator_(separator) {
+        out_ += open;
+    }
+    void Next() {
+        if (!first_) out_ += separator_;
+        first_ = false;
+    }
+    // The key of the next member of an object.
+    void Key(std::string_view key) {
+        Next();
+        AppendJson(out_, key);
+        out_ += ": ";
+    }
+    bool Empty() const { return first_; }
 
-// An array with one element a line, for the long lists of the top-level object.
-std::string Block(const std::vector<std::string>& values) {
-    if (values.empty()) return "[]";
-    std::string out = "[\n";
-    for (std::size_t i = 0; i < values.size(); ++i)
-        out += "    " + values[i] + (i + 1 < values.size() ? ",\n" : "\n");
-    return out + "  ]";
-}
+private:
+    std::string& out_;
+    const char* separator_;
+    bool first_ = true;
+};
 
-std::string FieldJson(const std::string& value, const Shown& s) {
-    return Object({{"value", value}, {"valid", Json(s.valid)}, {"text", Json(s.text)}});
+// An array with one element a line, for the long lists of the top-level object: "[]" when
+// empty.
+class JsonBlock : public JsonList {
+public:
+    explicit JsonBlock(std::string& out) : JsonList(out, "[", ","), out_(out) {}
+    void Next() {
+        JsonList::Next();
+        out_ += "\n    ";
+    }
+    void Close() { out_ += Empty() ? "]" : "\n  ]"; }
+
+private:
+    std::string& out_;
+};
+
+void AppendFieldJson(std::string& out, const std::string& value, const Shown& s) {
+    out += "{\"value\": ";
+    out += value;
+    out += ", \"valid\": ";
+    AppendJson(out, s.valid);
+    out += ", \"text\": ";
+    AppendJson(out, s.text);
+    out += '}';
 }
 
 template <std::size_t N> std::string RawString(const char (&field)[N]) {
@@ -304,36 +379,49 @@ template <std::size_t N> std::string RawString(const char (&field)[N]) {
 }
 
 std::string Bytes(const std::uint8_t* bytes, std::size_t count) {
-    std::vector<std::string> values;
-    for (std::size_t i = 0; i < count; ++i)
-        values.push_back(Json(int(bytes[i])));
-    return Array(values);
+    std::string out = "[";
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i) out += ", ";
+        AppendInt(out, bytes[i]);
+    }
+    return out + "]";
+}
+
+} // namespace
+
+namespace {
+
+void AppendGroupMembers(std::string& out, const SettingsRecord& r, int group) {
+    char buf[kExpanderCount * 24]; // "; 63/1-2,4-5,7-8" at the most for each expander
+    char* p = buf;
+    for (int e = 0; e < kExpanderCount; ++e) {
+        unsigned loops = r.loopGroups[group][e]; // bit b: loop b+1
+        if (loops == 0) continue;
+        if (p != buf) p = Put(p, "; ");
+        p = PutInt(p, e);
+        *p++ = '/';
+        for (bool first = true; loops != 0; first = false) {
+            const int l = std::countr_zero(loops);
+            int end = l;
+            while (loops >> (end + 1) & 1)
+                ++end;
+            if (!first) *p++ = ',';
+            *p++ = static_cast<char>('1' + l);
+            if (end > l) {
+                *p++ = '-';
+                *p++ = static_cast<char>('1' + end);
+            }
+            loops &= ~((2u << end) - 1);
+        }
+    }
+    out.append(buf, static_cast<std::size_t>(p - buf));
 }
 
 } // namespace
 
 std::string GroupMembers(const SettingsRecord& r, int group) {
     std::string out;
-    for (int e = 0; e < kExpanderCount; ++e) {
-        if (r.loopGroups[group][e] == 0) continue;
-        if (!out.empty()) out += "; ";
-        out += std::to_string(e) + "/";
-        bool first = true;
-        for (int l = 0; l < kLoopsPerExpander;) {
-            if (!Member(r, group, e, l)) {
-                ++l;
-                continue;
-            }
-            int end = l;
-            while (end + 1 < kLoopsPerExpander && Member(r, group, e, end + 1))
-                ++end;
-            if (!first) out += ",";
-            first = false;
-            out += std::to_string(l + 1);
-            if (end > l) out += "-" + std::to_string(end + 1);
-            l = end + 1;
-        }
-    }
+    AppendGroupMembers(out, r, group);
     return out;
 }
 
@@ -587,32 +675,40 @@ std::vector<std::string> Differences(const SettingsRecord& a, const SettingsReco
 
 namespace {
 
-void Line(std::string& out, const std::string& label, const Shown& s, const char* indent = "") {
-    out += indent + label + ": " + s.text + "\n";
+void Line(std::string& out, std::string_view label, const Shown& s, const char* indent = "") {
+    out.append(indent).append(label).append(": ").append(s.text) += '\n';
 }
 
 // "153..155" of "Резервные байты 153..155".
-std::string LastWord(const char* name) {
-    const std::string text = name;
+std::string_view LastWord(const char* name) {
+    const std::string_view text = name;
     return text.substr(text.rfind(' ') + 1);
 }
 
 } // namespace
 
 std::string ShowText(const std::string& path, const SettingsRecord& r) {
-    std::string out = "Файл настроек: " + VisiblePath(path) + "\n";
+    std::string out;
+    out.reserve(1 << 14);
+    out += "Файл настроек: ";
+    AppendVisiblePath(out, path);
+    out += '\n';
     std::optional<Section> section;
+    std::string label;
     for (const auto& f : RecordFields()) {
         const bool first = section != f.section;
         section = f.section;
         switch (f.section) {
         case Section::Phones:
         case Section::General:
-            if (first) out += "\n";
+            if (first) out += '\n';
             if (f.count > 1) {
-                out += std::string(f.name) + ":\n";
-                for (int i = 0; i < f.count; ++i)
-                    Line(out, std::to_string(i + 1), f.shown(r, i), "  ");
+                out.append(f.name).append(":\n");
+                for (int i = 0; i < f.count; ++i) {
+                    label.clear();
+                    AppendInt(label, i + 1);
+                    Line(out, label, f.shown(r, i), "  ");
+                }
             } else if (std::string_view(f.key) == "prefixEnabled") {
                 // The prefix and whether it is dialed, on one line.
                 const Shown number = FieldByKey("prefixNumber").shown(r, 0);
@@ -622,50 +718,70 @@ std::string ShowText(const std::string& path, const SettingsRecord& r) {
             }
             break;
         case Section::EventCodes:
-            out += "\n" + std::string(f.name) + ":\n";
-            for (int t = 0; t < f.count; ++t)
-                Line(out, Format("Тип %2d", t + 1), f.shown(r, t), "  ");
+            out.append("\n").append(f.name).append(":\n");
+            for (int t = 0; t < f.count; ++t) {
+                label = "Тип ";
+                AppendInt2(label, t + 1);
+                Line(out, label, f.shown(r, t), "  ");
+            }
             break;
         case Section::LoopTypes: {
-            out += "\n" + std::string(f.name) + " по расширителям (шлейфы 1..8):\n";
-            std::vector<std::string> wrong;
+            out.append("\n").append(f.name).append(" по расширителям (шлейфы 1..8):\n");
+            std::string wrong;
             for (int e = 0; e < kExpanderCount; ++e) {
-                std::string line = Format("  Расширитель %2d:", e);
+                char line[96]; // "  Расширитель 63:" (28 bytes) and 8 times " 255!", "\n"
+                char* p = PutInt2(Put(line, "  Расширитель "), e);
+                *p++ = ':';
                 for (int l = 0; l < kLoopsPerExpander; ++l) {
                     const int n = kLoopsPerExpander * e + l;
                     const Shown s = f.shown(r, n);
-                    line += Format(" %2d%s", Byte(r.loopTypes[n]), s.valid ? "" : "!");
-                    if (!s.valid)
-                        wrong.push_back("  Расширитель " + std::to_string(e) + ", шлейф " +
-                                        std::to_string(l + 1) + ": " + s.text);
+                    *p++ = ' ';
+                    p = PutInt2(p, Byte(r.loopTypes[n]));
+                    if (s.valid) continue;
+                    *p++ = '!';
+                    wrong += "  Расширитель ";
+                    AppendInt(wrong, e);
+                    wrong += ", шлейф ";
+                    AppendInt(wrong, l + 1);
+                    wrong.append(": ").append(s.text) += '\n';
                 }
-                out += line + "\n";
+                *p++ = '\n';
+                out.append(line, static_cast<std::size_t>(p - line));
             }
-            if (!wrong.empty()) {
-                out += "Недопустимые типы шлейфов (отмечены !):\n";
-                for (const auto& line : wrong)
-                    out += line + "\n";
-            }
+            if (!wrong.empty())
+                out.append("Недопустимые типы шлейфов (отмечены !):\n").append(wrong);
             break;
         }
         case Section::Relays:
-            out += "\n" + std::string(f.name) + ":\n";
-            for (int n = 0; n < f.count; ++n)
-                Line(out, "Реле ПЦН " + std::to_string(n + 1), Detail(f, r, n), "  ");
+            out.append("\n").append(f.name).append(":\n");
+            for (int n = 0; n < f.count; ++n) {
+                label = "Реле ПЦН ";
+                AppendInt(label, n + 1);
+                Line(out, label, Detail(f, r, n), "  ");
+            }
             break;
         case Section::Groups:
-            out += "\n" + std::string(f.name) + " (расширитель/шлейфы):\n";
+            out.append("\n").append(f.name).append(" (расширитель/шлейфы):\n");
             for (int g = 0; g < f.count; ++g) {
                 const int size = GroupSize(r, g);
-                if (size == 0)
-                    out += Format("  Группа %2d: нет шлейфов\n", g + 1);
-                else
-                    out += Format("  Группа %2d (%d): ", g + 1, size) + GroupMembers(r, g) + "\n";
+                out += "  Группа ";
+                AppendInt2(out, g + 1);
+                if (size == 0) {
+                    out += ": нет шлейфов\n";
+                } else {
+                    out += " (";
+                    AppendInt(out, size);
+                    out += "): ";
+                    AppendGroupMembers(out, r, g);
+                    out += '\n';
+                }
             }
             break;
         case Section::Reserved:
-            out += (first ? "\nРезервные байты: " : "; ") + LastWord(f.name) + ": " +
-                   f.shown(r, 0).text;
+            out.append(first ? "\nРезервные байты: " : "; ")
+                .append(LastWord(f.name))
+                .append(": ")
+                .append(f.shown(r, 0).text);
             break;
         }
     }
@@ -674,104 +790,170 @@ std::string ShowText(const std::string& path, const SettingsRecord& r) {
 
 // ---------------------------------------------------------------- show as JSON
 
+namespace {
+
+// The members of a group on one expander, `loops` bit b for loop b+1, as
+// {"expander": e, "loop": l} objects; a full group has 512 of them, so they are put
+// together in place and appended at once.
+void AppendMembersJson(std::string& out, int expander, unsigned loops, bool& first) {
+    constexpr std::string_view kExpander = "{\"expander\": ", kLoop = ", \"loop\": ";
+    char number[16];
+    const std::size_t numberLength =
+        std::to_chars(number, number + sizeof number, expander).ptr - number;
+    char buf[kLoopsPerExpander * 40];
+    char* p = buf;
+    for (; loops != 0; loops &= loops - 1) {
+        if (!first) {
+            *p++ = ',';
+            *p++ = ' ';
+        }
+        first = false;
+        p = std::copy(kExpander.begin(), kExpander.end(), p);
+        p = std::copy(number, number + numberLength, p);
+        p = std::copy(kLoop.begin(), kLoop.end(), p);
+        *p++ = static_cast<char>('1' + std::countr_zero(loops));
+        *p++ = '}';
+    }
+    out.append(buf, static_cast<std::size_t>(p - buf));
+}
+
+} // namespace
+
 std::string ShowJson(const std::string& path, const SettingsRecord& r) {
-    std::vector<std::pair<std::string, std::string>> top;
-    top.push_back({"file", Json(std::string_view(path))});
-    std::vector<std::pair<std::string, std::string>> reserved;
+    std::string out;
+    out.reserve(1 << 16);
+    JsonList top(out, "{\n  ", ",\n  ");
+    top.Key("file");
+    AppendJson(out, path);
+    std::string reserved;
+    JsonList reservedMembers(reserved, "{", ", ");
     for (const auto& f : RecordFields()) {
+        if (f.section != Section::Reserved) top.Key(f.key);
         switch (f.section) {
         case Section::Phones:
         case Section::General:
             if (f.count > 1) {
-                std::vector<std::string> values;
-                for (int i = 0; i < f.count; ++i)
-                    values.push_back(FieldJson(f.json(r, i), f.shown(r, i)));
-                top.push_back({f.key, Block(values)});
+                JsonBlock values(out);
+                for (int i = 0; i < f.count; ++i) {
+                    values.Next();
+                    AppendFieldJson(out, f.json(r, i), f.shown(r, i));
+                }
+                values.Close();
             } else {
-                top.push_back({f.key, FieldJson(f.json(r, 0), f.shown(r, 0))});
+                AppendFieldJson(out, f.json(r, 0), f.shown(r, 0));
             }
             break;
         case Section::EventCodes: {
-            std::vector<std::string> codes;
+            JsonBlock codes(out);
             for (int t = 1; t <= f.count; ++t) {
                 const int code = TypeEventCode(r, t);
                 const Shown s = f.shown(r, t - 1);
-                codes.push_back(Object({
-                    {"type", Json(t)},
-                    {"digits",
-                     Array({Json(int(r.eventCodes[t - 1][0])), Json(int(r.eventCodes[t - 1][1])),
-                            Json(int(r.eventCodes[t - 1][2]))})},
-                    {"code", code < 0 ? "null" : Json(code)},
-                    {"valid", Json(s.valid)},
-                    {"english", JsonOptional(FindEventText(EventLanguage::English, code))},
-                    {"russian", JsonOptional(FindEventText(EventLanguage::Russian, code))},
-                    {"description", Json(std::string_view(TypeDescription(r, t)))},
-                    {"text", Json(s.text)},
-                }));
+                codes.Next();
+                out += "{\"type\": ";
+                AppendInt(out, t);
+                out += ", \"digits\": [";
+                for (int k = 0; k < kCodeDigits; ++k) {
+                    if (k) out += ", ";
+                    AppendInt(out, r.eventCodes[t - 1][k]);
+                }
+                out += "], \"code\": ";
+                if (code < 0)
+                    out += "null";
+                else
+                    AppendInt(out, code);
+                out += ", \"valid\": ";
+                AppendJson(out, s.valid);
+                out += ", \"english\": ";
+                AppendJsonOptional(out, FindEventText(EventLanguage::English, code));
+                out += ", \"russian\": ";
+                AppendJsonOptional(out, FindEventText(EventLanguage::Russian, code));
+                out += ", \"description\": ";
+                AppendJson(out, TypeDescription(r, t));
+                out += ", \"text\": ";
+                AppendJson(out, s.text);
+                out += '}';
             }
-            top.push_back({f.key, Block(codes)});
+            codes.Close();
             break;
         }
         case Section::LoopTypes: {
-            std::vector<std::string> expanders;
-            std::vector<std::string> wrong;
+            JsonBlock expanders(out);
             for (int e = 0; e < kExpanderCount; ++e) {
-                std::vector<std::string> types;
+                expanders.Next();
+                char types[64]; // "[255, 255, 255, 255, 255, 255, 255, 255]"
+                char* p = types;
                 for (int l = 0; l < kLoopsPerExpander; ++l) {
-                    const int n = kLoopsPerExpander * e + l;
-                    types.push_back(Json(Byte(r.loopTypes[n])));
-                    if (!f.shown(r, n).valid)
-                        wrong.push_back(Object({{"expander", Json(e)},
-                                                {"loop", Json(l + 1)},
-                                                {"value", Json(Byte(r.loopTypes[n]))}}));
+                    p = Put(p, l ? ", " : "[");
+                    p = PutInt(p, Byte(r.loopTypes[kLoopsPerExpander * e + l]));
                 }
-                expanders.push_back(Array(types));
+                *p++ = ']';
+                out.append(types, static_cast<std::size_t>(p - types));
             }
-            top.push_back({f.key, Block(expanders)});
-            top.push_back({"invalidLoopTypes", Block(wrong)});
+            expanders.Close();
+            top.Key("invalidLoopTypes");
+            JsonBlock wrong(out);
+            for (int n = 0; n < f.count; ++n) {
+                if (f.shown(r, n).valid) continue;
+                wrong.Next();
+                out += "{\"expander\": ";
+                AppendInt(out, n / kLoopsPerExpander);
+                out += ", \"loop\": ";
+                AppendInt(out, n % kLoopsPerExpander + 1);
+                out += ", \"value\": ";
+                AppendInt(out, Byte(r.loopTypes[n]));
+                out += '}';
+            }
+            wrong.Close();
             break;
         }
         case Section::Relays: {
-            std::vector<std::string> relays;
+            JsonBlock relays(out);
             for (int n = 0; n < f.count; ++n) {
                 const int type = Byte(r.relayTypes[n]);
                 const bool valid = f.shown(r, n).valid;
-                relays.push_back(
-                    Object({{"relay", Json(n + 1)},
-                            {"value", Json(type)},
-                            {"valid", Json(valid)},
-                            {"description",
-                             valid ? Json(std::string_view(TypeDescription(r, type))) : "null"},
-                            {"text", Json(Detail(f, r, n).text)}}));
+                relays.Next();
+                out += "{\"relay\": ";
+                AppendInt(out, n + 1);
+                out += ", \"value\": ";
+                AppendInt(out, type);
+                out += ", \"valid\": ";
+                AppendJson(out, valid);
+                out += ", \"description\": ";
+                if (valid)
+                    AppendJson(out, TypeDescription(r, type));
+                else
+                    out += "null";
+                out += ", \"text\": ";
+                AppendJson(out, Detail(f, r, n).text);
+                out += '}';
             }
-            top.push_back({f.key, Block(relays)});
+            relays.Close();
             break;
         }
         case Section::Groups: {
-            std::vector<std::string> groups;
+            JsonBlock groups(out);
             for (int g = 0; g < f.count; ++g) {
-                std::vector<std::string> members;
+                groups.Next();
+                out += "{\"group\": ";
+                AppendInt(out, g + 1);
+                out += ", \"members\": [";
+                bool first = true;
                 for (int e = 0; e < kExpanderCount; ++e)
-                    for (int l = 0; l < kLoopsPerExpander; ++l)
-                        if (Member(r, g, e, l))
-                            members.push_back(
-                                Object({{"expander", Json(e)}, {"loop", Json(l + 1)}}));
-                groups.push_back(Object({{"group", Json(g + 1)}, {"members", Array(members)}}));
+                    if (r.loopGroups[g][e] != 0)
+                        AppendMembersJson(out, e, r.loopGroups[g][e], first);
+                out += "]}";
             }
-            top.push_back({f.key, Block(groups)});
+            groups.Close();
             break;
         }
         case Section::Reserved:
             // "reserved153" is "153" of the one "reserved" object.
-            reserved.push_back({std::string(f.key).substr(8), f.json(r, 0)});
+            reservedMembers.Key(std::string_view(f.key).substr(8));
+            reserved += f.json(r, 0);
             break;
         }
     }
-    top.push_back({"reserved", Object(reserved)});
-
-    std::string out = "{\n";
-    for (std::size_t i = 0; i < top.size(); ++i)
-        out += "  " + Json(std::string_view(top[i].first)) + ": " + top[i].second +
-               (i + 1 < top.size() ? "," : "") + "\n";
-    return out + "}\n";
+    top.Key("reserved");
+    out.append(reserved) += '}';
+    return out + "\n}\n";
 }

@@ -1,6 +1,7 @@
 #include "journal/SessionJournal.h"
 
-JournalEntry EntryForSession(const SessionEnd& end, const JournalEntry& context) {
+JournalEntry EntryForSession(const SessionEnd& end, const JournalEntry& context,
+                             const std::optional<SettingsRecord>& base) {
     JournalEntry e = context;
     e.id = 0;
     e.uuid.clear();
@@ -17,11 +18,17 @@ JournalEntry EntryForSession(const SessionEnd& end, const JournalEntry& context)
     // one where it ended (that one too, when it failed rather than stopped).
     e.halfWritten = end.kind == SessionKind::Write && end.result != kSessionOk && end.blockLoop &&
                     (end.blocksDone > 0 || end.result != kSessionStopped);
-    if (end.record) e.SetRecord(*end.record);
+    if (end.record) {
+        e.SetRecord(*end.record);
+    } else if (base && end.image) {
+        SettingsRecord r = *base;
+        if (end.kind == SessionKind::Read) DecodeImage(*end.image, r);
+        e.SetRecord(r);
+    }
     return e;
 }
 
 void SessionJournal::SessionEnded(const SessionEnd& end) {
-    m_last = EntryForSession(end, context);
+    m_last = EntryForSession(end, context, base);
     m_lastKept = m_journal && m_journal->Add(*m_last);
 }

@@ -14,6 +14,10 @@ public:
     // What the session itself does not know: the port as the operator chose it, the
     // addresses, who ran it and the window's title. Set before each session.
     JournalEntry context;
+    // For the image sessions, which know no record: the record in memory as the session
+    // starts. A write keeps it; a read that ended well keeps it with the image read decoded
+    // over it, as the window then does.
+    std::optional<SettingsRecord> base;
 
     void SessionEnded(const SessionEnd& end) override;
 
@@ -27,5 +31,6 @@ private:
     bool m_lastKept = false;
 };
 
-// Builds the entry a session's end gives, from `context`.
-JournalEntry EntryForSession(const SessionEnd& end, const JournalEntry& context);
+// Builds the entry a session's end gives, from `context` (and `base`, as above).
+JournalEntry EntryForSession(const SessionEnd& end, const JournalEntry& context,
+                             const std::optional<SettingsRecord>& base = std::nullopt);

@@ -1,5 +1,5 @@
 #include "link/LinkGlobals.h"
 
-int LineAddress = 0;
-int UnitAddress = 0;
-int TransferRunning = 1;
+std::atomic<int> LineAddress{0};
+std::atomic<int> UnitAddress{0};
+std::atomic<int> TransferRunning{1};

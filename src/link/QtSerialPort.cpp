@@ -7,6 +7,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <regex>
 
 #ifdef Q_OS_UNIX
@@ -14,23 +18,63 @@
 #include <termios.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#endif
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
+// A USB adapter's latency timer as its driver shows it in sysfs; 16 ms, the common
+// adapters' default, when it does not.
+int UsbTimerMs(const std::string& systemName) {
+#ifdef Q_OS_LINUX
+    std::error_code error;
+    const auto real = std::filesystem::canonical(systemName, error);
+    if (!error) {
+        std::ifstream in("/sys/class/tty/" + real.filename().string() + "/device/latency_timer");
+        int ms = 0;
+        if (in >> ms && ms > 0 && ms <= 255) return ms;
+    }
+#else
+    (void)systemName;
+#endif
+    return 16;
+}
+
 class QtSerialPort final : public SerialPort {
 public:
+    explicit QtSerialPort(PortKind kind) : kind_(kind) {}
+    ~QtSerialPort() override { Close(); }
+
     QSerialPort& q() { return port_; }
+
+    // Called once the port is open: asks for low latency, learns the adapter's timer.
+    void Prepare(const std::string& systemName) {
+        AskLowLatency();
+        if (kind_ == PortKind::UsbAdapter) usbTimerMs_ = UsbTimerMs(systemName);
+        hold_ = ReadHoldMs(kind_, baud_, usbTimerMs_);
+    }
 
     bool SetRate(int baud) override {
         if (lost_) return true; // the protocol finds out from the answers that do not come
-        return port_.setBaudRate(baud);
+        if (!port_.setBaudRate(baud)) return false;
+        baud_ = baud;
+        hold_ = ReadHoldMs(kind_, baud_, usbTimerMs_);
+        return true;
     }
 
     void Write(const std::uint8_t* data, int count) override {
         if (lost_ || count <= 0) return;
+        // What is queued now came late for an earlier request; it is no part of the answer
+        // to this one.
+        port_.clear(QSerialPort::Input);
+        if (NoteError()) return;
         port_.write(reinterpret_cast<const char*>(data), count);
         // Without an event loop the bytes only sit in Qt's buffer until pushed out.
         const auto deadline = Clock::now() + milliseconds(kWriteTimeoutMs);
@@ -48,32 +92,36 @@ public:
 
     int Read(std::uint8_t* buffer, int capacity) override {
         if (lost_ || capacity <= 0) return 0;
-        const auto start = Clock::now();
-        const auto total = milliseconds(10 + capacity);
+        const auto deadline = Clock::now() + milliseconds(10 + capacity);
+        const auto hold = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double, std::milli>(hold_));
+        Clock::time_point lastByte;
         int got = 0;
         bool lastLook = false;
         for (;;) {
             if (port_.bytesAvailable() > 0) {
                 const qint64 n = port_.read(reinterpret_cast<char*>(buffer) + got, capacity - got);
-                if (n > 0) got += static_cast<int>(n);
+                if (n > 0) {
+                    got += static_cast<int>(n);
+                    lastByte = Clock::now();
+                }
             }
             if (got >= capacity || lastLook) return got;
-            const auto elapsed = Clock::now() - start;
+            const auto now = Clock::now();
+            // The bytes have stopped when the port's hold has passed since the last one.
+            const bool held = got > 0 && hold_ > 0 && lastByte + hold < deadline;
+            const auto until = held ? lastByte + hold : deadline;
             milliseconds wait(0);
-            if (elapsed >= total) {
+            if (now >= until) {
+                if (held) return got;
                 // A thread held up past the deadline still takes what the system queued in
                 // the meantime, as the platform's own read would: one more look, no wait.
                 lastLook = true;
             } else {
-                wait = std::chrono::ceil<milliseconds>(total - elapsed);
-                // After a byte, a gap of more than 1 ms ends the read: poll() waits at least
-                // the whole millisecond asked for.
-                if (got > 0 && wait > milliseconds(1)) wait = milliseconds(1);
+                // poll() waits at least the whole milliseconds asked for.
+                wait = std::chrono::ceil<milliseconds>(until - now);
             }
-            if (!port_.waitForReadyRead(static_cast<int>(wait.count()))) {
-                if (NoteError()) return got;
-                if (got > 0 && port_.bytesAvailable() == 0) return got;
-            }
+            if (!port_.waitForReadyRead(static_cast<int>(wait.count())) && NoteError()) return got;
         }
     }
 
@@ -86,7 +134,9 @@ public:
     }
 
     void Close() override {
-        if (port_.isOpen()) port_.close();
+        if (!port_.isOpen()) return;
+        GiveLatencyBack();
+        port_.close();
     }
 
 private:
@@ -105,8 +155,38 @@ private:
         return true;
     }
 
+    // Low latency makes the serial driver hand received bytes over at once, and the common
+    // USB adapters' drivers set their latency timer to 1 ms for it. A port or a user that
+    // may not have it works without.
+    void AskLowLatency() {
+#ifdef Q_OS_LINUX
+        const int fd = static_cast<int>(port_.handle());
+        serial_struct serial{};
+        if (::ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY)) return;
+        serial.flags |= ASYNC_LOW_LATENCY;
+        lowLatencySet_ = ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+#endif
+    }
+
+    void GiveLatencyBack() {
+#ifdef Q_OS_LINUX
+        if (!lowLatencySet_) return;
+        lowLatencySet_ = false;
+        const int fd = static_cast<int>(port_.handle());
+        serial_struct serial{};
+        if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+        serial.flags &= ~ASYNC_LOW_LATENCY;
+        ::ioctl(fd, TIOCSSERIAL, &serial);
+#endif
+    }
+
     QSerialPort port_;
     bool lost_ = false;
+    PortKind kind_;
+    int baud_ = 9600;
+    int usbTimerMs_ = 16;
+    double hold_ = 0;
+    bool lowLatencySet_ = false;
 };
 
 std::string ReasonFor(const QSerialPort& port, const std::string& systemName) {
@@ -127,10 +207,12 @@ std::string ReasonFor(const QSerialPort& port, const std::string& systemName) {
 
 class QtPortOpener final : public PortOpener {
 public:
+    explicit QtPortOpener(std::optional<PortKind> kind = std::nullopt) : kind_(kind) {}
+
     PortOpening Open(const std::string& name, PortOpenMode mode) override {
         PortOpening opening;
         const std::string systemName = SystemPortName(name);
-        auto port = std::make_unique<QtSerialPort>();
+        auto port = std::make_unique<QtSerialPort>(kind_ ? *kind_ : PortKindOf(systemName));
         QSerialPort& q = port->q();
         q.setPortName(QString::fromStdString(systemName));
 #ifdef Q_OS_UNIX
@@ -154,6 +236,7 @@ public:
             return opening;
         }
         opening.outcome = PortOpenOutcome::Opened;
+        port->Prepare(systemName);
 #ifdef Q_OS_UNIX
         termios state{};
         if (::tcgetattr(static_cast<int>(q.handle()), &state) != 0 && mode == PortOpenMode::Write) {
@@ -175,13 +258,64 @@ public:
         opening.port = std::move(port);
         return opening;
     }
+
+private:
+    std::optional<PortKind> kind_;
 };
 
 } // namespace
 
+PortKind PortKindOf(const std::string& systemName) {
+#ifdef Q_OS_LINUX
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path real = fs::canonical(systemName, error);
+    if (error) return PortKind::Unknown;
+    struct stat st {};
+    // Pseudo-terminal slaves have majors 136 to 143.
+    if (::stat(real.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
+        major(st.st_rdev) <= 143)
+        return PortKind::PseudoTerminal;
+    const fs::path subsystem =
+        fs::read_symlink("/sys/class/tty" / real.filename() / "device" / "subsystem", error);
+    if (error) return PortKind::Unknown;
+    // ttyUSB adapters sit on usb-serial, ttyACM ones on the USB interface itself; ttyS on
+    // serial-base, platform, pnp or pci.
+    const std::string bus = subsystem.filename().string();
+    return bus == "usb-serial" || bus == "usb" ? PortKind::UsbAdapter : PortKind::Uart;
+#else
+    (void)systemName;
+    return PortKind::Unknown;
+#endif
+}
+
+double ReadHoldMs(PortKind kind, int baud, int usbTimerMs) {
+    const double character = 10000.0 / (baud > 0 ? baud : 9600);
+    switch (kind) {
+    case PortKind::Uart:
+        // At most 8 characters between two FIFO interrupts while the line is busy, at most
+        // 7 + 4 before the tail's; 12 covers both.
+        return 1.0 + 12 * character;
+    case PortKind::UsbAdapter:
+        // The timer, one USB frame to poll the packet, and the line's own millisecond.
+        return usbTimerMs + 1.0 + 1.0 + character;
+    case PortKind::PseudoTerminal:
+    case PortKind::Unknown:
+        return 0;
+    }
+    return 0;
+}
+
 PortOpener& SystemPortOpener() {
     static QtPortOpener opener;
     return opener;
+}
+
+PortOpener& SystemPortOpenerAs(PortKind kind) {
+    static QtPortOpener openers[] = {
+        QtPortOpener(PortKind::Uart), QtPortOpener(PortKind::UsbAdapter),
+        QtPortOpener(PortKind::PseudoTerminal), QtPortOpener(PortKind::Unknown)};
+    return openers[static_cast<int>(kind)];
 }
 
 std::string SystemPortName(const std::string& listName) {

@@ -20,10 +20,15 @@ public:
     virtual bool SetRate(int baud) = 0;
     // Sends `count` bytes. Never blocks longer than the port's write time-out; what was
     // not sent by then is dropped (the protocol notices by the answer that does not come).
+    // Input still queued from before is dropped first: every frame sent asks for a new
+    // answer, so those bytes can only be the late end of an earlier one, and must not be
+    // read as the start of this one.
     virtual void Write(const std::uint8_t* data, int count) = 0;
     // One read of at most `capacity` bytes. Returns when `capacity` bytes have arrived, or
-    // more than 1 ms after a byte without the next, or after 10 ms + 1 ms per byte asked
-    // for in total. Returns the number of bytes stored (0 when none came).
+    // after 10 ms + 1 ms per byte asked for in total, or when the bytes stop: after a byte,
+    // no next one for the port's hold (ReadHoldMs), the longest pause its adapter or driver
+    // can put into bytes that came without pause on the line. A frame still arriving in
+    // pieces is thus collected whole. Returns the number of bytes stored (0 when none came).
     virtual int Read(std::uint8_t* buffer, int capacity) = 0;
     virtual void Purge(PurgeKind kind) = 0;
     // Closes the port; nothing else may be called afterwards. Idempotent.
@@ -59,8 +64,33 @@ public:
     virtual PortOpening Open(const std::string& name, PortOpenMode mode) = 0;
 };
 
-// The system's serial ports (QSerialPort), opened for this process alone.
+// How a port hands the bytes it receives to the program, as far as the system tells.
+enum class PortKind {
+    Uart,           // a serial chip: its 8-byte receive FIFO interrupts when full, or 4
+                    // character times after the last byte
+    UsbAdapter,     // a USB serial adapter: what has arrived goes over in a packet when its
+                    // latency timer fires (16 ms unless the system says otherwise)
+    PseudoTerminal, // a program on the other side, which may hand bytes over in any pieces
+    Unknown,
+};
+
+// What the system says the port at `systemName` is (Linux: the tty's device in sysfs, the
+// pseudo-terminal majors); Unknown elsewhere.
+PortKind PortKindOf(const std::string& systemName);
+
+// How long a read waits after a byte for the next before it ends, in ms: the longest pause
+// this kind of port can put between bytes that followed each other on the line, plus the
+// 1 ms the line itself may leave. 0 where no bound is known (a pseudo-terminal, an unknown
+// port): the read then ends only with its capacity or its total time-out. `usbTimerMs` is
+// a USB adapter's latency timer.
+double ReadHoldMs(PortKind kind, int baud, int usbTimerMs);
+
+// The system's serial ports (QSerialPort), opened for this process alone. On open the
+// serial driver is asked for low latency where it allows it (Linux: ASYNC_LOW_LATENCY),
+// and the flag is given back as it was on close.
 PortOpener& SystemPortOpener();
+// The same, taking every port for one of this kind (tests on pseudo-terminals).
+PortOpener& SystemPortOpenerAs(PortKind kind);
 
 // The system name of a port of the window's list: "COM1".."COM6" become "/dev/ttyS0".."5"
 // on Linux and stay as they are on Windows; any other name or path is returned unchanged.

@@ -74,7 +74,7 @@ public:
 
     // Port, configuration and rate search. Returns 0 to go on, else the session result
     // with the port closed and the progress bar hidden.
-    int Start(PortOpenMode mode) {
+    SessionResult Start(PortOpenMode mode) {
         const std::string name = view_.PortName();
         view_.Refresh();
         PortOpening opening = opener_.Open(name, mode);
@@ -137,14 +137,14 @@ public:
     }
 
     // Leaves the block loop early with `result`.
-    int EndBlockLoop(int result) {
+    SessionResult EndBlockLoop(SessionResult result) {
         view_.SetStatus("");
         view_.ShowStop(false);
         view_.Refresh();
         return End(result);
     }
 
-    int End(int result) {
+    SessionResult End(SessionResult result) {
         ClosePort();
         view_.ShowProgress(false);
         return result;
@@ -202,13 +202,15 @@ public:
         for (SessionObserver* o : list_)
             o->BlockDone(address, data);
     }
-    int End(int result, const SettingsRecord* record) {
+    SessionResult End(SessionResult result, const SettingsRecord* record,
+                      const DeviceImage* image) {
         SessionEnd end;
         end.kind = kind_;
         end.result = result;
         end.blocksDone = blocks_;
         end.blockLoop = blockLoop_;
         end.record = record;
+        end.image = image;
         for (SessionObserver* o : list_)
             o->SessionEnded(end);
         return result;
@@ -222,12 +224,12 @@ private:
     bool blockLoop_ = false;
 };
 
-int ReadSession(TransferView& view, SettingsRecord& record, const SessionOptions& options,
-                Observers& observers) {
+SessionResult ReadSession(TransferView& view, DeviceImage& image, const SessionOptions& options,
+                          Observers& observers) {
     Session session(view, options);
-    if (const int start = session.Start(PortOpenMode::Read); start != kSessionOk) return start;
+    if (const auto start = session.Start(PortOpenMode::Read); start != kSessionOk) return start;
 
-    DeviceImage image{};
+    image.fill(0);
     std::uint8_t block[4] = {};
     session.StartBlockLoop("Выполняется считывание настроек: 0 %");
     observers.BlockLoop();
@@ -251,16 +253,15 @@ int ReadSession(TransferView& view, SettingsRecord& record, const SessionOptions
     view.ShowStop(false);
     view.ShowProgress(false);
     view.Refresh();
-    const int result = DecodeImage(image, record);
     session.port().Purge(PurgeKind::AbortAndClear);
     session.ClosePort();
-    return result;
+    return kSessionOk;
 }
 
-int WriteSession(TransferView& view, const SettingsRecord& record, const SessionOptions& options,
-                 Observers& observers) {
+SessionResult WriteSession(TransferView& view, const DeviceImage& encoded,
+                           const SessionOptions& options, Observers& observers) {
     Session session(view, options);
-    if (const int start = session.Start(PortOpenMode::Write); start != kSessionOk) return start;
+    if (const auto start = session.Start(PortOpenMode::Write); start != kSessionOk) return start;
 
     // The device's own bytes 0 and 4 go back unchanged; byte 4 also says what kind of
     // unit answers at this line address.
@@ -282,8 +283,7 @@ int WriteSession(TransferView& view, const SettingsRecord& record, const Session
         return session.End(kSessionConsoleUnit);
     }
 
-    DeviceImage image{};
-    EncodeImage(record, image);
+    DeviceImage image = encoded;
     image[ImageMap::ownByte0] = own0[0];
     image[ImageMap::identifier] = own4[0];
 
@@ -320,13 +320,32 @@ int WriteSession(TransferView& view, const SettingsRecord& record, const Session
 
 } // namespace
 
-int ReadDevice(TransferView& view, SettingsRecord& record, const SessionOptions& options) {
+SessionResult ReadImage(TransferView& view, DeviceImage& image, const SessionOptions& options) {
     Observers observers(options, SessionKind::Read);
-    const int result = ReadSession(view, record, options, observers);
-    return observers.End(result, result == kSessionOk ? &record : nullptr);
+    const SessionResult result = ReadSession(view, image, options, observers);
+    return observers.End(result, nullptr, result == kSessionOk ? &image : nullptr);
 }
 
-int WriteDevice(TransferView& view, const SettingsRecord& record, const SessionOptions& options) {
+SessionResult ReadDevice(TransferView& view, SettingsRecord& record,
+                         const SessionOptions& options) {
+    Observers observers(options, SessionKind::Read);
+    DeviceImage image{};
+    const SessionResult result = ReadSession(view, image, options, observers);
+    if (result != kSessionOk) return observers.End(result, nullptr, nullptr);
+    DecodeImage(image, record); // its only result is 0
+    return observers.End(kSessionOk, &record, &image);
+}
+
+SessionResult WriteImage(TransferView& view, const DeviceImage& image,
+                         const SessionOptions& options) {
     Observers observers(options, SessionKind::Write);
-    return observers.End(WriteSession(view, record, options, observers), &record);
+    return observers.End(WriteSession(view, image, options, observers), nullptr, &image);
+}
+
+SessionResult WriteDevice(TransferView& view, const SettingsRecord& record,
+                          const SessionOptions& options) {
+    DeviceImage image{};
+    EncodeImage(record, image);
+    Observers observers(options, SessionKind::Write);
+    return observers.End(WriteSession(view, image, options, observers), &record, &image);
 }

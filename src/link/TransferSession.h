@@ -3,6 +3,7 @@
 #pragma once
 
 #include "link/TransferView.h"
+#include "settings/DeviceImage.h"
 #include "settings/SettingsRecord.h"
 
 #include <cstdint>
@@ -12,14 +13,16 @@
 class Pacer;
 class PortOpener;
 
-// Session result codes.
-inline constexpr int kSessionOk = 0;
-inline constexpr int kSessionPortOpenFailed = 1;
-inline constexpr int kSessionPortStateFailed = 2;
-inline constexpr int kSessionPortConfigFailed = 3;
-inline constexpr int kSessionLinkFailed = 4;
-inline constexpr int kSessionStopped = 5;
-inline constexpr int kSessionConsoleUnit = 10;
+// How a session ended.
+enum SessionResult : int {
+    kSessionOk = 0,
+    kSessionPortOpenFailed = 1,
+    kSessionPortStateFailed = 2,
+    kSessionPortConfigFailed = 3, // event mask refused, or a rate refused in the rate search
+    kSessionLinkFailed = 4,       // no rate answered, an identity read or a block failed
+    kSessionStopped = 5,          // "Стоп" before a block
+    kSessionConsoleUnit = 10,     // a console-side unit answers at the line address
+};
 
 enum class SessionKind { Read, Write };
 
@@ -30,7 +33,10 @@ struct SessionEnd {
     int blocksDone = 0;                     // data blocks of 512 that went through
     bool blockLoop = false;                 // the session reached its block loop
     const SettingsRecord* record = nullptr; // read: the record read (result 0 only);
-                                            // write: the record being written
+                                            // write: the record being written; none for
+                                            // the image sessions
+    const DeviceImage* image = nullptr;     // read: the image read (result 0 only);
+                                            // write: the encoded image being written
 };
 
 // Told what a session does, on the session's own thread. Observers only watch: they cannot
@@ -52,7 +58,15 @@ struct SessionOptions {
 };
 
 // Reads the device into `record`; the record changes only when the result is 0.
-int ReadDevice(TransferView& view, SettingsRecord& record, const SessionOptions& options = {});
+SessionResult ReadDevice(TransferView& view, SettingsRecord& record,
+                         const SessionOptions& options = {});
 // Writes `record` into the device, keeping the device's own bytes 0 and 4.
-int WriteDevice(TransferView& view, const SettingsRecord& record,
-                const SessionOptions& options = {});
+SessionResult WriteDevice(TransferView& view, const SettingsRecord& record,
+                          const SessionOptions& options = {});
+
+// The same sessions on the image alone, for a caller that keeps the record on another
+// thread: ReadImage fills `image` (whole only when the result is 0); WriteImage writes the
+// encoded `image`, its bytes 0 and 4 replaced by the device's own.
+SessionResult ReadImage(TransferView& view, DeviceImage& image, const SessionOptions& options = {});
+SessionResult WriteImage(TransferView& view, const DeviceImage& image,
+                         const SessionOptions& options = {});

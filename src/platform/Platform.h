@@ -39,8 +39,6 @@ public:
     virtual std::optional<FileChoice> SaveFileDialog(QWidget* owner) = 0;
     virtual std::optional<FileChoice> OpenFileDialog(QWidget* owner) = 0;
 
-    // Opens a file with the desktop's program for it. 0 on success, 2 when the file is not
-    // there, otherwise the system's error number.
     // Where to write a settings card: "PDF (*.pdf)", default suffix "pdf", `suggestedName`
     // proposed, overwrite asked. Nothing on cancel.
     virtual std::optional<FileChoice> SaveCardDialog(QWidget* owner,
@@ -48,6 +46,8 @@ public:
     // The print preview of a paged document, with its print button; returns when closed.
     virtual void PrintPreview(QWidget* owner, const QTextDocument& document) = 0;
 
+    // Opens a file with the desktop's program for it. 0 on success, 2 when the file is not
+    // there, otherwise the system's error number.
     virtual int ShellOpen(const QString& path) = 0;
     // Opens a help page at `anchor` (empty: at its top) with the desktop's program for
     // HTML or, where the desktop has none, in a viewer inside the utility owned by `owner`.

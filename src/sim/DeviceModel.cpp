@@ -124,15 +124,18 @@ void DeviceModel::Handshake(const std::uint8_t* frame, int lineRate,
 void DeviceModel::Command(const std::uint8_t* frame, int length,
                           std::vector<std::uint8_t>& answers) {
     const std::uint8_t line = frame[0];
-    if (line != (config_.lineAddress & 0xFF)) {
-        // No device there to take it: the unit declines the command.
+    const bool write = length == 9;
+    // Byte 2: the read bit must agree with the frame's length and bits 6 to 3 must all be
+    // set; bits 2 to 0 are the address's top bits, named back in the result frame.
+    const std::uint8_t marker = write ? 0x78 : 0xF8;
+    if (line != (config_.lineAddress & 0xFF) || (frame[2] & 0xF8) != marker) {
+        // No device there to take it, or no command it knows: the unit declines it.
         ++stats_.refusedCommands;
         Answer(answers, {line, 0x00, line});
         return;
     }
     if (Hits(SimFault::NoAnswer)) return;
     const int address = ((frame[2] & 7) << 8) | frame[3];
-    const bool write = length == 9;
     if (write) {
         std::uint8_t data[4];
         std::memcpy(data, frame + 4, 4);

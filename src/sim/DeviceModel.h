@@ -31,6 +31,15 @@ struct FaultRule {
     double probability = 0.0;
 };
 
+// How the unit's answers reach the computer. Real lines hand them over in pieces: bytes as
+// they come off the line, a UART's receive FIFO, a USB adapter's latency timer.
+enum class SimWire {
+    Whole, // the whole answer at once (a pseudo-terminal, or an ideal line)
+    Bytes, // one byte per character time
+    Fifo8, // 8 bytes at a time; what is left, 4 character times after the last byte
+    Usb16, // whatever has arrived, at each tick of a free-running 16 ms timer (random phase)
+};
+
 struct SimConfig {
     int lineAddress = 0; // the device answers only at this line address (0..63)
     int unitAddress = 0; // the interface unit answers handshakes only for this address (0..7)
@@ -41,6 +50,9 @@ struct SimConfig {
     long dropLineAfter = -1;
     std::array<FaultRule, kSimFaultCount> faults{};
     unsigned seed = 1;
+    SimWire wire = SimWire::Whole;
+    // How long after the request is complete the answer's first character starts.
+    int latencyMs = 0;
 
     FaultRule& fault(SimFault f) { return faults[static_cast<int>(f)]; }
 };
@@ -52,8 +64,11 @@ struct SimStats {
     long readCommands = 0;  // accepted
     long writeCommands = 0; // accepted (each stores its block)
     long fetches = 0;
-    long refusedCommands = 0; // for another line address
+    long refusedCommands = 0; // for another line address, or with a malformed byte 2
     long faultsInjected = 0;
+    // Hand-overs the simulator made more than 5 ms after they fell due, its thread having
+    // run late (a loaded machine): answers late through no fault of the wire.
+    long lateDeliveries = 0;
 };
 
 // The memory of a device fresh from the factory: the image of the default settings, with
@@ -77,6 +92,7 @@ public:
     DeviceImage& memory() { return memory_; }
     const DeviceImage& memory() const { return memory_; }
     const SimStats& stats() const { return stats_; }
+    SimStats& stats() { return stats_; }
     const SimConfig& config() const { return config_; }
     // Changes the configuration from now on; fault counters start again.
     void SetConfig(const SimConfig& config);

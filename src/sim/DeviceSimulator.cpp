@@ -9,7 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
+#include <random>
 #include <termios.h>
 #include <unistd.h>
 
@@ -36,12 +36,6 @@ int RateOf(speed_t speed) {
     default:
         return 0;
     }
-}
-
-int QueuedInput(int fd) {
-    int count = 0;
-    if (::ioctl(fd, FIONREAD, &count) != 0) return -1;
-    return count;
 }
 
 } // namespace
@@ -83,6 +77,8 @@ std::string DeviceSimulator::Start() {
     path_ = name;
     dropped_ = false;
     framesHandled_ = 0;
+    epoch_ = std::chrono::steady_clock::now();
+    NewWire();
     running_ = true;
     thread_ = std::thread([this] { Run(); });
     return path_;
@@ -149,6 +145,38 @@ SimConfig DeviceSimulator::Config() const {
 void DeviceSimulator::SetConfig(const SimConfig& config) {
     std::lock_guard lock(mutex_);
     model_.SetConfig(config);
+    NewWire();
+}
+
+// A new wire for the configuration in force; what was on the old one is lost.
+void DeviceSimulator::NewWire() {
+    const SimConfig& config = model_.config();
+    std::mt19937 random(config.seed * 2654435761u + 17);
+    const double phase = std::uniform_real_distribution<double>(0.0, Wire::kUsbTickMs)(random);
+    wire_ = Wire(config.wire, config.rate, NowMs() + phase);
+}
+
+double DeviceSimulator::NowMs() const {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - epoch_)
+        .count();
+}
+
+void DeviceSimulator::DeliverDue() {
+    std::vector<std::uint8_t> due;
+    const double now = NowMs();
+    if (wire_.NextDue() < now - 5.0) ++model_.stats().lateDeliveries;
+    wire_.Deliver(now, due);
+    std::size_t off = 0;
+    while (master_ >= 0 && off < due.size()) {
+        const ssize_t w = ::write(master_, due.data() + off, due.size() - off);
+        if (w <= 0) {
+            if (w < 0 && errno == EINTR) continue;
+            break;
+        }
+        off += static_cast<std::size_t>(w);
+    }
+    // A frame counts as handled once the whole of its answer is readable.
+    if (wire_.Empty()) framesHandled_ = model_.stats().frames;
 }
 
 SimStats DeviceSimulator::Stats() const {
@@ -174,6 +202,7 @@ bool DeviceSimulator::WaitFrames(long frames, int timeoutMs) const {
 void DeviceSimulator::Hangup() {
     if (master_ >= 0) ::close(master_);
     master_ = -1;
+    wire_.Clear();
     dropped_ = true;
     handled_.notify_all();
 }
@@ -184,12 +213,24 @@ void DeviceSimulator::Run() {
     for (;;) {
         pollfd fds[2] = {{wake_[0], POLLIN, 0}, {master_, POLLIN, 0}};
         bool partial;
+        double due;
         {
             std::lock_guard lock(mutex_);
             partial = model_.HasPartial();
+            due = wire_.NextDue() - NowMs();
         }
-        // A partial frame that sees no more bytes for 100 ms is noise.
-        const int ready = ::poll(fds, master_ >= 0 ? 2 : 1, partial ? 100 : -1);
+        // A partial frame that sees no more bytes for 100 ms is noise. Answers on the way
+        // wake the thread when their next bytes fall due.
+        double waitMs = partial ? 100.0 : -1.0;
+        if (due != Wire::kNever && (waitMs < 0 || due < waitMs)) waitMs = due < 0 ? 0 : due;
+        timespec timeout{};
+        if (waitMs >= 0) {
+            const auto ns = static_cast<long long>(waitMs * 1e6);
+            timeout.tv_sec = static_cast<time_t>(ns / 1000000000LL);
+            timeout.tv_nsec = static_cast<long>(ns % 1000000000LL);
+        }
+        const int ready =
+            ::ppoll(fds, master_ >= 0 ? 2 : 1, waitMs >= 0 ? &timeout : nullptr, nullptr);
         if (ready < 0) {
             if (errno == EINTR) continue;
             break;
@@ -205,7 +246,10 @@ void DeviceSimulator::Run() {
         }
         if (ready == 0) {
             std::lock_guard lock(mutex_);
-            model_.ResetPartial();
+            const double now = NowMs();
+            if (partial && now - lastInput_ >= 100.0) model_.ResetPartial();
+            DeliverDue();
+            handled_.notify_all();
             continue;
         }
         if (master_ < 0 || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
@@ -221,23 +265,13 @@ void DeviceSimulator::Run() {
         termios state{};
         const int rate = ::tcgetattr(slave_, &state) == 0 ? RateOf(::cfgetospeed(&state)) : 0;
         std::lock_guard lock(mutex_);
+        lastInput_ = NowMs();
         answers.clear();
         model_.Receive(buffer, static_cast<int>(n), rate, answers);
-        deliveryTarget_ = -1;
-        if (!answers.empty()) {
-            const int before = QueuedInput(slave_);
-            std::size_t off = 0;
-            while (off < answers.size()) {
-                const ssize_t w = ::write(master_, answers.data() + off, answers.size() - off);
-                if (w <= 0) {
-                    if (w < 0 && errno == EINTR) continue;
-                    break;
-                }
-                off += static_cast<std::size_t>(w);
-            }
-            if (before >= 0) deliveryTarget_ = before + static_cast<int>(off);
-        }
-        framesHandled_ = model_.stats().frames;
+        if (!answers.empty())
+            wire_.Send(lastInput_ + model_.config().latencyMs, answers.data(),
+                       static_cast<int>(answers.size()));
+        DeliverDue();
         if (model_.LineDropped()) Hangup();
         handled_.notify_all();
     }

@@ -10,14 +10,17 @@
 //   sim.SaveMemory("device.bin");
 //   sim.Stop();                        // also done by the destructor
 //
-// One thread of the simulator's own reads the requests and answers them as soon as they are
-// complete, so answers are on the line long before the protocol's 20 ms wait ends; it never
-// waits for anything but the next request. All members may be called from any thread.
+// One thread of the simulator's own reads the requests and answers them. By default an
+// answer is readable as soon as its request is complete, long before the protocol's 20 ms
+// wait ends; SimConfig's `wire` and `latencyMs` make it arrive later and in pieces, as
+// through a UART or a USB adapter (see Wire). All members may be called from any thread.
 #pragma once
 
 #include "sim/DeviceModel.h"
+#include "sim/Wire.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -58,14 +61,18 @@ public:
     bool LineDropped() const { return dropped_; }
 
     // For tests that drive the line without real waits: blocks until at least `frames`
-    // complete frames have been received and answered (or ignored) and the last answer can
-    // be read on the port's side, or the line dropped, or `timeoutMs` passed. True unless it
-    // timed out. The port's owner must not read meanwhile.
+    // complete frames have been received and answered (or ignored) and the whole of their
+    // answers can be read on the port's side, or the line dropped, or `timeoutMs` passed. True
+    // unless it timed out. The port's owner must not read meanwhile.
     bool WaitFrames(long frames, int timeoutMs) const;
 
 private:
     void Run();
     void Hangup();
+    void NewWire();
+    double NowMs() const;
+    // Writes to the terminal what the wire has made readable by now.
+    void DeliverDue();
 
     mutable std::mutex mutex_;
     mutable std::condition_variable handled_;
@@ -74,7 +81,9 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<bool> dropped_{false};
     long framesHandled_ = 0;
-    int deliveryTarget_ = -1; // port-side queue length once the last answer is across
+    Wire wire_;
+    std::chrono::steady_clock::time_point epoch_;
+    double lastInput_ = 0; // when the last request bytes came, on the NowMs() clock
     int master_ = -1;
     int slave_ = -1; // kept open so the master never reads EIO between the client's opens
     int wake_[2] = {-1, -1};

@@ -56,7 +56,7 @@ public:
     // Runs `drive` inside the next settings sheet, then cancels the sheet if `drive`
     // left it open. Counts the sheets shown.
     void DriveSheets(std::function<void(CPropertySheet&)> drive) {
-        Window().m_onSheetShown = [this, drive](CPropertySheet& sheet) {
+        Window().Testing().onSheetShown = [this, drive](CPropertySheet& sheet) {
             ++sheetsShown;
             if (drive) drive(sheet);
             if (sheet.isVisible()) sheet.reject();
@@ -87,6 +87,12 @@ public:
     std::unique_ptr<CSetupDlg> dlg;
     int sheetsShown = 0;
 };
+
+// From a session on its worker thread: runs `f` on the window's thread and waits for it.
+// Every view call the session made before has reached the window by then.
+inline void OnWindow(QObject& window, const std::function<void()>& f) {
+    QMetaObject::invokeMethod(&window, f, Qt::BlockingQueuedConnection);
+}
 
 inline std::string Title(const QWidget& w) {
     return w.windowTitle().toStdString();

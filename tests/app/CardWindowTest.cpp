@@ -1,6 +1,8 @@
 // "Печать…" and "PDF…": enabled with "Сохранить", the card's header naming where the record
 // came from, and a PDF that cannot be written reported.
 #include "AppFixture.h"
+#include "settings/DeviceImage.h"
+#include "support/Records.h"
 
 #include <QFile>
 #include <QGroupBox>
@@ -42,14 +44,14 @@ TEST_F(CardButtons, SitInTheRecordBoxAndAreEnabledWithSave) {
     w.OnNew();
     EXPECT_EQ(StateOf(w), (CardState{false, false, false}));
 
-    w.m_readSession = [](TransferView&, SettingsRecord&, const SessionOptions&) {
+    w.Testing().readSession = [](TransferView&, DeviceImage&, const SessionOptions&) {
         return kSessionLinkFailed;
     };
     w.OnReadDevice();
     EXPECT_EQ(StateOf(w), (CardState{false, false, false}));
 
-    w.m_readSession = [](TransferView&, SettingsRecord& r, const SessionOptions&) {
-        FillDefaults(r);
+    w.Testing().readSession = [](TransferView&, DeviceImage& image, const SessionOptions&) {
+        EncodeImage(Defaults(), image);
         return kSessionOk;
     };
     w.OnReadDevice();
@@ -60,10 +62,11 @@ TEST_F(CardButtons, PrintPreviewsTheCardOfTheRecordReadFromTheDevice) {
     CSetupDlg& w = Window();
     UnitAddress = 3;
     LineAddress = 12;
-    w.m_readSession = [](TransferView& view, SettingsRecord& r, const SessionOptions&) {
+    w.Testing().readSession = [](TransferView& view, DeviceImage& image, const SessionOptions&) {
         view.PortName();
-        FillDefaults(r);
+        SettingsRecord r = Defaults();
         std::memcpy(r.accountNumber, "4321", 5);
+        EncodeImage(r, image);
         return kSessionOk;
     };
     DriveSheets(PressOk);

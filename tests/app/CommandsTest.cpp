@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <cstring>
 
@@ -210,7 +211,7 @@ TEST_F(Commands, SaveCancelledDoesNothing) {
     EXPECT_TRUE(platform.messages.empty());
 }
 
-// ---- transfers, with the session replaced by a script ----
+// ---- transfers, with the session replaced by a script on the worker thread ----
 
 struct SessionSeen {
     Buttons buttons;
@@ -218,14 +219,20 @@ struct SessionSeen {
     std::string port;
 };
 
+// What the window shows while a session runs, looked at on the window's thread.
 SessionSeen Observe(CSetupDlg& w, TransferView& view) {
-    return {StateOf(w),
-            w.PortList()->isEnabled(),
-            w.LineAddressEdit()->isEnabled(),
-            w.UnitAddressEdit()->isEnabled(),
-            w.findChild<QPushButton*>("newButton")->isEnabled(),
-            w.findChild<QPushButton*>("openButton")->isEnabled(),
-            view.PortName()};
+    SessionSeen seen{};
+    OnWindow(w, [&] {
+        seen = {StateOf(w),
+                w.PortList()->isEnabled(),
+                w.LineAddressEdit()->isEnabled(),
+                w.UnitAddressEdit()->isEnabled(),
+                w.findChild<QPushButton*>("newButton")->isEnabled(),
+                w.findChild<QPushButton*>("openButton")->isEnabled(),
+                {}};
+    });
+    seen.port = view.PortName();
+    return seen;
 }
 
 TEST_F(Commands, ReadSucceededOpensTheSheetAndEnablesEverything) {
@@ -234,13 +241,17 @@ TEST_F(Commands, ReadSucceededOpensTheSheetAndEnablesEverything) {
         dlg.reset();
         CSetupDlg& w = Window();
         SessionSeen seen{};
-        w.m_readSession = [&](TransferView& view, SettingsRecord& r, const SessionOptions&) {
+        bool onWorker = false;
+        w.Testing().readSession = [&](TransferView& view, DeviceImage& image,
+                                      const SessionOptions&) {
+            onWorker = QThread::currentThread() != w.thread();
             seen = Observe(w, view);
-            FillDefaults(r);
+            EncodeImage(Defaults(), image);
             return kSessionOk;
         };
         DriveSheets(confirm ? PressOk : PressCancel);
         w.m_readButton->click();
+        EXPECT_TRUE(onWorker);
         EXPECT_EQ(seen.buttons, (Buttons{false, false, false, false}));
         EXPECT_FALSE(seen.portListEnabled);
         EXPECT_FALSE(seen.lineEnabled);
@@ -254,25 +265,32 @@ TEST_F(Commands, ReadSucceededOpensTheSheetAndEnablesEverything) {
         EXPECT_TRUE(w.PortList()->isEnabled());
         EXPECT_TRUE(w.LineAddressEdit()->isEnabled());
         EXPECT_TRUE(w.UnitAddressEdit()->isEnabled());
+        SettingsRecord decoded{};
+        DeviceImage image{};
+        EncodeImage(Defaults(), image);
+        DecodeImage(image, decoded);
+        EXPECT_TRUE(SameBytes(record, decoded)) << "the image read is decoded into the record";
     }
 }
 
-TEST_F(Commands, FailedReadRightAfterStartLeavesWriteDisabled) {
+TEST_F(Commands, FailedReadRightAfterStartLeavesWriteDisabledAndTheRecordAlone) {
     CSetupDlg& w = Window();
-    w.m_readSession = [](TransferView&, SettingsRecord&, const SessionOptions&) {
+    w.Testing().readSession = [](TransferView&, DeviceImage& image, const SessionOptions&) {
+        image.fill(0x55); // blocks that arrived before the failure
         return kSessionLinkFailed;
     };
     w.OnReadDevice();
     EXPECT_EQ(StateOf(w), kStart);
     EXPECT_EQ(sheetsShown, 0);
     EXPECT_EQ(w.windowTitle(), kStartTitle);
+    EXPECT_TRUE(SameBytes(record, SettingsRecord{}));
 }
 
 TEST_F(Commands, FailedReadAfterACancelledNewEnablesWrite) {
     CSetupDlg& w = Window();
     DriveSheets(PressCancel);
     w.OnNew();
-    w.m_readSession = [](TransferView&, SettingsRecord&, const SessionOptions&) {
+    w.Testing().readSession = [](TransferView&, DeviceImage&, const SessionOptions&) {
         return kSessionStopped;
     };
     w.OnReadDevice();
@@ -282,24 +300,28 @@ TEST_F(Commands, FailedReadAfterACancelledNewEnablesWrite) {
 }
 
 TEST_F(Commands, WriteRestoresTheTransferButtonsWhateverTheResult) {
-    for (int result : {kSessionOk, kSessionPortOpenFailed, kSessionLinkFailed, kSessionStopped,
-                       kSessionConsoleUnit}) {
+    for (SessionResult result : {kSessionOk, kSessionPortOpenFailed, kSessionLinkFailed,
+                                 kSessionStopped, kSessionConsoleUnit}) {
         for (int shown : {0, 1}) {
             SetUp();
             dlg.reset();
             CSetupDlg& w = Window();
+            FillDefaults(record);
             SettingsShown = shown;
             Buttons during{};
-            const SettingsRecord* written = nullptr;
-            w.m_writeSession = [&](TransferView&, const SettingsRecord& r, const SessionOptions&) {
-                during = StateOf(w);
-                written = &r;
+            DeviceImage written{};
+            w.Testing().writeSession = [&](TransferView&, const DeviceImage& image,
+                                           const SessionOptions&) {
+                OnWindow(w, [&] { during = StateOf(w); });
+                written = image;
                 return result;
             };
             w.m_writeButton->setEnabled(true);
             w.m_writeButton->click();
             EXPECT_EQ(during, (Buttons{false, false, false, false}));
-            EXPECT_EQ(written, &record);
+            DeviceImage expected{};
+            EncodeImage(record, expected);
+            EXPECT_EQ(written, expected) << "the record, encoded before the session started";
             EXPECT_EQ(StateOf(w), (Buttons{false, false, shown == 1, true}))
                 << result << " " << shown;
             EXPECT_EQ(sheetsShown, 0);
@@ -337,7 +359,7 @@ TEST_F(Commands, OutOfRangeValuesAreNamedInOneQuestionBeforeAWrite) {
         SettingsShown = 1;
         w.m_writeButton->setEnabled(true);
         int writes = 0;
-        w.m_writeSession = [&](TransferView&, const SettingsRecord&, const SessionOptions&) {
+        w.Testing().writeSession = [&](TransferView&, const DeviceImage&, const SessionOptions&) {
             ++writes;
             return kSessionOk;
         };
@@ -371,22 +393,24 @@ TEST_F(Commands, StatusShowsOnlyOnRefresh) {
     QString beforeRefresh, afterRefresh, afterEmpty;
     bool barShown = false, stopShown = false;
     int barValue = -1;
-    w.m_readSession = [&](TransferView& view, SettingsRecord&, const SessionOptions&) {
+    w.Testing().readSession = [&](TransferView& view, DeviceImage&, const SessionOptions&) {
         view.ShowProgress(true);
         view.SetStatus("Выполняется считывание настроек: 0 %");
         view.ShowStop(true);
-        beforeRefresh = status->text();
+        OnWindow(w, [&] { beforeRefresh = status->text(); });
         view.Refresh();
-        afterRefresh = status->text();
+        OnWindow(w, [&] { afterRefresh = status->text(); });
         view.SetProgress(42);
-        barValue = w.m_progress->value();
-        barShown = w.m_progress->isVisible();
-        stopShown = w.m_stopButton->isVisible();
+        OnWindow(w, [&] {
+            barValue = w.m_progress->value();
+            barShown = w.m_progress->isVisible();
+            stopShown = w.m_stopButton->isVisible();
+        });
         view.SetStatus("");
         view.ShowStop(false);
         view.Refresh();
         view.ShowProgress(false);
-        afterEmpty = status->text();
+        OnWindow(w, [&] { afterEmpty = status->text(); });
         return kSessionLinkFailed;
     };
     w.OnReadDevice();
@@ -403,7 +427,7 @@ TEST_F(Commands, StatusShowsOnlyOnRefresh) {
 TEST_F(Commands, RefreshDoesNotUndoTheAddressTexts) {
     CSetupDlg& w = Window();
     Type(w.LineAddressEdit(), QStringLiteral("99"));
-    w.m_readSession = [&](TransferView& view, SettingsRecord&, const SessionOptions&) {
+    w.Testing().readSession = [&](TransferView& view, DeviceImage&, const SessionOptions&) {
         view.PortName();
         view.Refresh();
         return kSessionLinkFailed;
@@ -416,7 +440,7 @@ TEST_F(Commands, RefreshDoesNotUndoTheAddressTexts) {
 TEST_F(Commands, MessagesOfASessionGoThroughThePlatform) {
     record = Defaults(); // within its ranges: no question before the write
     CSetupDlg& w = Window();
-    w.m_writeSession = [&](TransferView& view, const SettingsRecord&, const SessionOptions&) {
+    w.Testing().writeSession = [&](TransferView& view, const DeviceImage&, const SessionOptions&) {
         view.ShowMessage({MessageOwner::None, kCaptionError, "ГРЕМУС не отвечает !",
                           MessageIcon::Error, MessageButtons::Ok});
         view.ShowMessage({MessageOwner::Window, "", "Настройки загружены успешно!",
@@ -430,15 +454,17 @@ TEST_F(Commands, MessagesOfASessionGoThroughThePlatform) {
     EXPECT_EQ(platform.messages[1].message.text, "Настройки загружены успешно!");
 }
 
-// A session shaped like the real one: 512 blocks, pumping before each, stopping when
-// TransferRunning drops.
-int ScriptedBlocks(TransferView& view, int& blocksDone) {
+// A session shaped like the real one: 512 blocks, stopping when TransferRunning drops.
+// `beforeBlock` runs on the worker before block k is begun.
+SessionResult ScriptedBlocks(TransferView& view, int& blocksDone,
+                             const std::function<void(int)>& beforeBlock) {
     view.ShowProgress(true);
     view.SetStatus("Выполняется загрузка настроек: 0 %");
     view.ShowStop(true);
     TransferRunning = 1;
     view.Refresh();
     for (int k = 0; k < 512; ++k) {
+        beforeBlock(k);
         view.PumpMessages();
         if (TransferRunning == 0) {
             view.SetStatus("");
@@ -461,17 +487,18 @@ TEST_F(Commands, StopPressedMidTransferEndsTheSession) {
     CSetupDlg& w = Window();
     DriveSheets(PressOk);
     w.OnNew();
-    int blocksDone = 0, result = -1;
+    int blocksDone = 0;
+    SessionResult result = kSessionOk;
     bool stopVisibleAtClick = false;
-    w.m_writeSession = [&](TransferView& view, const SettingsRecord&, const SessionOptions&) {
-        result = ScriptedBlocks(view, blocksDone);
+    w.Testing().writeSession = [&](TransferView& view, const DeviceImage&, const SessionOptions&) {
+        result = ScriptedBlocks(view, blocksDone, [&](int k) {
+            if (k != 100) return;
+            OnWindow(w, [&] {
+                stopVisibleAtClick = w.m_stopButton->isVisible() && w.m_stopButton->isEnabled();
+                QTest::mouseClick(w.m_stopButton, Qt::LeftButton);
+            });
+        });
         return result;
-    };
-    platform.onPump = [&](int pumps) {
-        if (pumps == 101) {
-            stopVisibleAtClick = w.m_stopButton->isVisible() && w.m_stopButton->isEnabled();
-            QTest::mouseClick(w.m_stopButton, Qt::LeftButton);
-        }
     };
     w.OnWriteDevice();
     EXPECT_TRUE(stopVisibleAtClick);
@@ -487,14 +514,15 @@ TEST_F(Commands, StopPressedMidTransferEndsTheSession) {
 TEST_F(Commands, OtherCommandsRunDuringATransfer) {
     CSetupDlg& w = Window();
     int blocksDone = 0;
-    w.m_readSession = [&](TransferView& view, SettingsRecord&, const SessionOptions&) {
-        return ScriptedBlocks(view, blocksDone);
-    };
-    platform.onPump = [&](int pumps) {
-        if (pumps == 10) {
-            DriveSheets(PressOk);
-            w.findChild<QPushButton*>("newButton")->click();
-        }
+    w.Testing().readSession = [&](TransferView& view, DeviceImage&, const SessionOptions&) {
+        return ScriptedBlocks(view, blocksDone, [&](int k) {
+            if (k != 10) return;
+            // Not waited for: the session goes on while the sheet of "Новые" is open.
+            QMetaObject::invokeMethod(&w, [&] {
+                DriveSheets(PressOk);
+                w.findChild<QPushButton*>("newButton")->click();
+            });
+        });
     };
     w.OnReadDevice();
     EXPECT_EQ(blocksDone, 512);

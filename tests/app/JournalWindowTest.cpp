@@ -5,6 +5,7 @@
 #include "app/JournalDlg.h"
 #include "app/VirtualDevice.h"
 #include "journal/Journal.h"
+#include "settings/DeviceImage.h"
 #include "settings/SettingsFile.h"
 #include "support/CountingPort.h"
 #include "support/Records.h"
@@ -152,14 +153,15 @@ TEST_F(JournalWindow, StoppedWriteNamesTheBlocksWritten) {
     CSetupDlg& w = JournaledWindow();
     record = EditedRecord("0005");
     bool journalButtonDuring = true;
-    w.m_writeSession = [&](TransferView&, const SettingsRecord& r, const SessionOptions& o) {
+    w.Testing().writeSession = [&](TransferView&, const DeviceImage& image,
+                                   const SessionOptions& o) {
         journalButtonDuring = w.JournalButton()->isEnabled();
         SessionEnd end;
         end.kind = SessionKind::Write;
         end.result = kSessionStopped;
         end.blocksDone = 137;
         end.blockLoop = true;
-        end.record = &r;
+        end.image = &image;
         for (SessionObserver* observer : o.observers)
             observer->SessionEnded(end);
         return kSessionStopped;
@@ -184,13 +186,13 @@ TEST_F(JournalWindow, UnavailableJournalIsOneMessagePerRunAndNeverStopsTheWork) 
     journal = std::make_unique<Journal>(Path("blocker") + "/journal.sqlite");
     CSetupDlg& w = JournaledWindow();
     int sessions = 0;
-    w.m_readSession = [&](TransferView&, SettingsRecord& r, const SessionOptions& o) {
+    w.Testing().readSession = [&](TransferView&, DeviceImage& image, const SessionOptions& o) {
         ++sessions;
         SessionEnd end;
         end.blocksDone = 512;
         end.blockLoop = true;
-        r = EditedRecord("0006");
-        end.record = &r;
+        EncodeImage(EditedRecord("0006"), image);
+        end.image = &image;
         for (SessionObserver* observer : o.observers)
             observer->SessionEnded(end);
         return kSessionOk;
@@ -240,7 +242,7 @@ public:
     // Runs `drive` inside the journal window, then closes it if `drive` left it open.
     void Drive(const std::function<void(CJournalDlg&)>& drive) {
         CSetupDlg& w = JournaledWindow();
-        w.m_onJournalShown = [drive](CJournalDlg& d) {
+        w.Testing().onJournalShown = [drive](CJournalDlg& d) {
             drive(d);
             if (d.isVisible()) d.reject();
         };
@@ -371,10 +373,10 @@ TEST_F(JournalWindow, ReadEscapeStartAgainOpenFromTheJournal) {
         [&]() -> const DeviceSimulator* { return device ? device->Simulator() : nullptr; },
         opener.frames);
     CSetupDlg& w = JournaledWindow();
-    w.m_virtualMemoryPath = Path("memory.bin").toStdString();
-    w.m_sessionOptions.opener = &opener;
-    w.m_sessionOptions.pacer = &pacer;
-    w.m_sessionOptions.dumpPath = Path("data.txt").toStdString();
+    w.Testing().virtualMemoryPath = Path("memory.bin").toStdString();
+    w.Testing().sessionOptions.opener = &opener;
+    w.Testing().sessionOptions.pacer = &pacer;
+    w.Testing().sessionOptions.dumpPath = Path("data.txt").toStdString();
     w.PortList()->setCurrentIndex(w.PortList()->count() - 1); // "Виртуальный прибор"
     w.PortName();
     device = w.TheVirtualDevice();
@@ -391,7 +393,7 @@ TEST_F(JournalWindow, ReadEscapeStartAgainOpenFromTheJournal) {
     sheetsShown = 0;
     journal = std::make_unique<Journal>(Path("journal.sqlite"));
     CSetupDlg& again = JournaledWindow();
-    again.m_onJournalShown = [](CJournalDlg& d) {
+    again.Testing().onJournalShown = [](CJournalDlg& d) {
         ASSERT_EQ(d.Model().rowCount(), 1);
         EXPECT_EQ(d.Model().EntryAt(0)->action, JournalAction::Read);
         EXPECT_EQ(d.Model().EntryAt(0)->port, "Виртуальный прибор");

@@ -64,6 +64,7 @@ bool ModelPort::SetRate(int baud) {
 
 void ModelPort::Write(const std::uint8_t* data, int count) {
     LogWrite(log_, data, count);
+    input_.clear(); // what an earlier request left unread is dropped, as the real port does
     if (model_.LineDropped()) return;
     std::vector<std::uint8_t> answers;
     model_.Receive(data, count, rate_, answers);

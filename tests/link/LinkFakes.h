@@ -3,11 +3,11 @@
 // view that records everything a session shows.
 #pragma once
 
-#include "sim/DeviceModel.h"
 #include "link/LinkGlobals.h"
 #include "link/SerialPort.h"
 #include "link/TransferView.h"
 #include "platform/Pacer.h"
+#include "sim/DeviceModel.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -20,22 +20,8 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Counts the waits instead of spending them.
-class CountingPacer final : public Pacer {
-public:
-    void Sleep(int milliseconds) override {
-        waits.push_back(milliseconds);
-        if (onSleep) onSleep(milliseconds);
-    }
-    int Count(int milliseconds) const {
-        return static_cast<int>(std::count(waits.begin(), waits.end(), milliseconds));
-    }
-    std::vector<int> waits;
-    std::function<void(int)> onSleep;
-};
-
 // What happened on a port, in order: "W xx xx ..", "R n/cap", "rate n", "purge clear",
-// "purge abort", "close".
+// "purge abort", "close" (and "wait N" from a CountingPacer given this log).
 struct PortLog {
     std::vector<Bytes> written;
     std::vector<int> rates;
@@ -52,6 +38,23 @@ struct PortLog {
             return f.size() >= 2 && f[1] == b1;
         }));
     }
+};
+
+// Counts the waits instead of spending them. Given a port's log, it also puts each wait
+// there as "wait N", so the order of waits, frames, reads and purges can be pinned.
+class CountingPacer final : public Pacer {
+public:
+    void Sleep(int milliseconds) override {
+        waits.push_back(milliseconds);
+        if (log) log->events.push_back("wait " + std::to_string(milliseconds));
+        if (onSleep) onSleep(milliseconds);
+    }
+    int Count(int milliseconds) const {
+        return static_cast<int>(std::count(waits.begin(), waits.end(), milliseconds));
+    }
+    std::vector<int> waits;
+    std::function<void(int)> onSleep;
+    PortLog* log = nullptr;
 };
 
 std::string Hex(const Bytes& bytes);

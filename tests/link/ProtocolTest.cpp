@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 class ProtocolTest : public ::testing::Test {
@@ -330,6 +332,58 @@ TEST_F(ProtocolTest, FetchFollowsCurrentLineAddress) {
     EXPECT_EQ(Read(0, buffer), kLinkOk);
     EXPECT_EQ(Hex(log.written[1]), "2A 80 AA");
 }
+
+// Waits, frames, reads and purges in one log: a wait moved to the other side of its frame,
+// or a purge moved past the fetch's wait, changes the sequence.
+struct SequenceCase {
+    const char* name;
+    std::function<void(SerialPort&, Pacer&)> run;
+    std::vector<Bytes> answers;
+    std::vector<std::string> events;
+};
+
+class SequenceTable : public ::testing::TestWithParam<SequenceCase> {};
+
+TEST_P(SequenceTable, WaitsFramesReadsAndPurgesInOrder) {
+    const SequenceCase& c = GetParam();
+    GlobalsGuard globals{5, 3};
+    PortLog log;
+    ScriptedPort port{log};
+    CountingPacer pacer;
+    pacer.log = &log;
+    for (const auto& a : c.answers)
+        port.answers.push_back(a);
+    c.run(port, pacer);
+    EXPECT_EQ(log.events, c.events);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequence, SequenceTable,
+    ::testing::Values(
+        SequenceCase{"Handshake",
+                     [](SerialPort& port, Pacer& pacer) { UnitHandshake(port, pacer); },
+                     {{}, WithXor({0xD3, 0x3C})},
+                     {"rate 9600", "W C3 55", "wait 20", "R 0/5", "rate 19200", "W D3 55",
+                      "wait 20", "R 3/5"}},
+        SequenceCase{"ReadBlock",
+                     [](SerialPort& port, Pacer& pacer) {
+                         Bytes buffer = kUntouched;
+                         TransferBlock(port, 0x123, buffer.data(), Direction::Read, pacer);
+                     },
+                     {Ack(5), ResultFrame(0x123, kData)},
+                     {"wait 70", "W 05 2E F9 23 F1", "wait 20", "R 3/3", "purge abort", "wait 70",
+                      "W 05 80 85", "wait 20", "R 10/10"}},
+        SequenceCase{"WriteBlockWithRetries",
+                     [](SerialPort& port, Pacer& pacer) {
+                         Bytes data = kData;
+                         TransferBlock(port, 0x123, data.data(), Direction::Write, pacer);
+                     },
+                     {{}, Ack(5), Bytes{0x05, 0x00, 0x05}, ResultFrame(0x123, kData)},
+                     {"wait 70", "W 05 6E 79 23 11 22 33 44 75", "wait 20", "R 0/3", "wait 70",
+                      "W 05 6E 79 23 11 22 33 44 75", "wait 20", "R 3/3", "purge abort", "wait 70",
+                      "W 05 80 85", "wait 20", "R 3/10", "wait 70", "W 05 80 85", "wait 20",
+                      "R 10/10"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LinkErrorTest, MessagesByCode) {
     const char* expected[] = {"",

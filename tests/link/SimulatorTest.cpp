@@ -82,6 +82,53 @@ TEST(DeviceModelTest, OtherLineAddressIsDeclined) {
     EXPECT_EQ(model.stats().refusedCommands, 1);
 }
 
+// Byte 2 of a command: the read bit against the frame's length, the 0x78 marker, the
+// address's top bits. A malformed one is declined like a command for another line address,
+// and nothing is stored.
+TEST(DeviceModelTest, CommandByteTwoIsChecked) {
+    struct Case {
+        Bytes command;
+        const char* answer;
+    };
+    const Bytes data = {0x11, 0x22, 0x33, 0x44};
+    auto write = [&](std::uint8_t b2) {
+        Bytes f = {0x05, 0x6E, b2, 0x23};
+        f.insert(f.end(), data.begin(), data.end());
+        return WithXor(f);
+    };
+    auto read = [](std::uint8_t b2) { return WithXor({0x05, 0x2E, b2, 0x23}); };
+    const Case cases[] = {
+        {write(0x79), "05 80 85"}, // well formed
+        {read(0xF9), "05 80 85"},  //
+        {write(0xF9), "05 00 05"}, // read bit in a write
+        {read(0x79), "05 00 05"},  // no read bit in a read
+        {write(0x39), "05 00 05"}, // marker bit 6 missing
+        {write(0x71), "05 00 05"}, // marker bit 3 missing
+        {read(0xB9), "05 00 05"},  // marker bit 6 missing
+        {read(0xE9), "05 00 05"},  // marker bit 4 missing
+    };
+    for (const Case& c : cases) {
+        DeviceModel model(Config());
+        const DeviceImage before = model.memory();
+        EXPECT_EQ(Hex(Feed(model, c.command, 19200)), c.answer) << Hex(c.command);
+        const bool declined = std::string(c.answer) == "05 00 05";
+        EXPECT_EQ(model.stats().refusedCommands, declined ? 1 : 0) << Hex(c.command);
+        if (declined) {
+            EXPECT_EQ(model.memory(), before) << Hex(c.command);
+            // Nothing to fetch either.
+            EXPECT_EQ(Hex(Feed(model, {0x05, 0x80, 0x85}, 19200)), "05 00 05");
+        }
+    }
+    // The address's top bits come back in the result frame: 0x79 names 0x123, 0x7E 0x623.
+    DeviceModel model(Config());
+    Feed(model, write(0x7E), 19200);
+    const Bytes r = Feed(model, {0x05, 0x80, 0x85}, 19200);
+    ASSERT_EQ(r.size(), 10u);
+    EXPECT_EQ(r[3] & 7, 6);
+    EXPECT_EQ(r[4], 0x23);
+    EXPECT_EQ(model.memory()[0x623], 0x11);
+}
+
 TEST(DeviceModelTest, FetchBeforeAnyCommandIsNotReady) {
     DeviceModel model(Config());
     EXPECT_EQ(Hex(Feed(model, {0x05, 0x80, 0x85}, 19200)), "05 00 05");
@@ -131,6 +178,57 @@ TEST(DeviceModelTest, DropsTheLineAfterItsFrames) {
     EXPECT_FALSE(Feed(model, {0xD3, 0x55}, 19200).empty());
     EXPECT_TRUE(Feed(model, {0xD3, 0x55}, 19200).empty());
     EXPECT_TRUE(model.LineDropped());
+}
+
+// What the computer can read when, for a 10-byte and a 3-byte answer at 9600 baud (a
+// character is 1.0417 ms): "count@ms" per hand-over.
+TEST(WireTest, HandsAnswersOverAsTheHardwareDoes) {
+    struct Case {
+        SimWire mode;
+        double phase;
+        int count;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {SimWire::Whole, 0, 10, "10@2.0"},
+        {SimWire::Bytes, 0, 3, "1@3.0 1@4.1 1@5.1"},
+        {SimWire::Fifo8, 0, 10, "8@10.3 2@16.6"}, // the tail 4 characters after the last
+        {SimWire::Fifo8, 0, 3, "3@9.3"},
+        {SimWire::Usb16, 5, 10, "2@5.0 8@21.0"}, // ticks at 5, 21, 37 ...
+        {SimWire::Usb16, 15, 3, "3@15.0"},
+        {SimWire::Usb16, 2.5, 3, "3@18.5"}, // the first byte is in at 3.04, after the tick
+    };
+    for (const Case& c : cases) {
+        Wire wire(c.mode, 9600, c.phase);
+        const Bytes answer(c.count, 0x5A);
+        wire.Send(2.0, answer.data(), c.count); // the first character starts at 2 ms
+        std::string got;
+        for (int guard = 0; guard < 20 && !wire.Empty(); ++guard) {
+            const double at = wire.NextDue();
+            Bytes out;
+            wire.Deliver(at - 0.001, out);
+            EXPECT_TRUE(out.empty()) << "nothing before its time";
+            wire.Deliver(at, out);
+            char item[32];
+            std::snprintf(item, sizeof item, "%s%zu@%.1f", got.empty() ? "" : " ", out.size(), at);
+            got += item;
+        }
+        EXPECT_EQ(got, c.expected) << static_cast<int>(c.mode) << " " << c.count;
+    }
+}
+
+TEST(WireTest, AnswersQueueBehindEachOther) {
+    Wire wire(SimWire::Bytes, 9600, 0);
+    const Bytes a = {1, 2, 3};
+    wire.Send(0, a.data(), 3);
+    wire.Send(1, a.data(), 3); // the line is busy until 3.125 ms
+    Bytes out;
+    wire.Deliver(6.25, out);
+    EXPECT_EQ(out.size(), 6u);
+    wire.Deliver(100, out);
+    EXPECT_EQ(out.size(), 6u);
+    EXPECT_TRUE(wire.Empty());
+    EXPECT_EQ(wire.NextDue(), Wire::kNever);
 }
 
 TEST(DeviceSimulatorTest, MemoryFiles) {

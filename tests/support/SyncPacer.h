@@ -7,6 +7,7 @@
 #include "platform/Pacer.h"
 #include "sim/DeviceSimulator.h"
 
+#include <atomic>
 #include <functional>
 
 class SyncPacer final : public Pacer {
@@ -21,9 +22,17 @@ public:
     void Sleep(int milliseconds) override {
         ++waits;
         if (milliseconds != kWaitBeforeRead) return;
-        if (const DeviceSimulator* sim = find_()) sim->WaitFrames(frames_, 10000);
+        if (const DeviceSimulator* sim = find_()) {
+            sim->WaitFrames(frames_, 10000);
+            answered = frames_;
+            if (onFrame) onFrame(frames_);
+        }
     }
-    int waits = 0;
+    std::atomic<int> waits{0};
+    // Runs on the session's thread once each frame has been answered, with the count so far;
+    // `answered` is that count for another thread to look at while the session runs.
+    std::function<void(long)> onFrame;
+    std::atomic<long> answered{0};
 
 private:
     Finder find_;

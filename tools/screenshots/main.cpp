@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
 
     static const char* const kTabs[] = {"tab-1-general.png", "tab-2-phones.png", "tab-3-loops.png",
                                         "tab-4-groups.png", "tab-5-codes.png"};
-    dlg.m_onSheetShown = [&](CPropertySheet& sheet) {
+    dlg.Testing().onSheetShown = [&](CPropertySheet& sheet) {
         for (int i = 0; i < sheet.PageCount() && i < 5; ++i) {
             sheet.SetActivePage(i);
             // The trees as an operator leaves them after a look: one branch open, one item chosen.
@@ -106,13 +106,17 @@ int main(int argc, char** argv) {
     addLoop.close();
 
     // The window during a read, as the session shows it.
-    dlg.m_readSession = [&](TransferView& view, SettingsRecord&, const SessionOptions&) {
+    dlg.Testing().readSession = [&](TransferView& view, DeviceImage&, const SessionOptions&) {
         view.ShowProgress(true);
         view.SetProgress(37);
         view.SetStatus("Выполняется считывание настроек: 37 %");
         view.ShowStop(true);
         view.Refresh();
-        ok = Save(dlg, dir, QStringLiteral("main-window-transfer.png")) && ok;
+        // The session runs on a worker; the window is grabbed on its own thread once the
+        // calls above have reached it.
+        QMetaObject::invokeMethod(
+            &dlg, [&] { ok = Save(dlg, dir, QStringLiteral("main-window-transfer.png")) && ok; },
+            Qt::BlockingQueuedConnection);
         view.SetStatus("");
         view.ShowStop(false);
         view.Refresh();

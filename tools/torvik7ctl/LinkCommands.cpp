@@ -362,13 +362,27 @@ const std::pair<const char*, SimFault> kFaults[] = {{"no-answer", SimFault::NoAn
                                                     {"wrong-address", SimFault::WrongAddress},
                                                     {"verify-mismatch", SimFault::VerifyMismatch}};
 
+const std::pair<const char*, SimWire> kWires[] = {{"whole", SimWire::Whole},
+                                                  {"bytes", SimWire::Bytes},
+                                                  {"fifo8", SimWire::Fifo8},
+                                                  {"usb16", SimWire::Usb16}};
+
 int Sim(const Invocation& in) {
     SimConfig config;
     long line = config.lineAddress, unit = config.unitAddress, rate = config.rate;
-    long drop = config.dropLineAfter, seed = config.seed;
+    long drop = config.dropLineAfter, seed = config.seed, latency = config.latencyMs;
     if (!in.Number("line", 0, 63, line) || !in.Number("unit", 0, 7, unit) ||
-        !in.Number("drop-after", 0, 1L << 30, drop) || !in.Number("seed", 0, 0x7FFFFFFF, seed))
+        !in.Number("drop-after", 0, 1L << 30, drop) || !in.Number("seed", 0, 0x7FFFFFFF, seed) ||
+        !in.Number("latency", 0, 1000, latency))
         return kExitUsage;
+    if (const auto wire = in.Value("wire")) {
+        const auto known = std::find_if(std::begin(kWires), std::end(kWires),
+                                        [&](const auto& w) { return *wire == w.first; });
+        if (known == std::end(kWires))
+            return in.UsageError("--wire: нужно whole, bytes, fifo8 или usb16");
+        config.wire = known->second;
+    }
+    config.latencyMs = static_cast<int>(latency);
     if (!in.Number("rate", 0, 57600, rate) ||
         (rate != 9600 && rate != 19200 && rate != 38400 && rate != 57600))
         return in.UsageError("--rate: нужно 9600, 19200, 38400 или 57600");
@@ -413,10 +427,16 @@ int Sim(const Invocation& in) {
     }
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
+    std::string delivery;
+    if (config.wire != SimWire::Whole || config.latencyMs > 0) {
+        for (const auto& [name, wire] : kWires)
+            if (wire == config.wire) delivery = std::string(", ответы ") + name;
+        delivery += ", задержка " + std::to_string(config.latencyMs) + " мс";
+    }
     std::fprintf(stderr,
-                 "torvik7ctl: имитатор на %s (линия %d, ГРЕМУС %d, %d бод); Ctrl-C — выход\n",
+                 "torvik7ctl: имитатор на %s (линия %d, ГРЕМУС %d, %d бод%s); Ctrl-C — выход\n",
                  link.empty() ? path.c_str() : link.c_str(), config.lineAddress, config.unitAddress,
-                 config.rate);
+                 config.rate, delivery.c_str());
     int signal = 0;
     sigwait(&stop, &signal);
     sim.Stop();
@@ -440,7 +460,10 @@ const CommandSpec kSimCommand = {
     .about = "Имитатор ГРЕМУС с одним прибором ТОРВИК-7 на псевдотерминале. Печатает путь\n"
              "к порту и работает до Ctrl-C; память сохраняется в --memory при выходе.\n"
              "НЕИСПР: ЧИСЛО[@ПРОПУСК] — столько запросов после первых ПРОПУСК,\n"
-             "или p=ВЕРОЯТНОСТЬ[@ПРОПУСК] — каждый запрос с этой вероятностью.",
+             "или p=ВЕРОЯТНОСТЬ[@ПРОПУСК] — каждый запрос с этой вероятностью.\n"
+             "ВИД: whole — ответ целиком; bytes — по байту за время символа; fifo8 — как\n"
+             "UART с FIFO на 8 байт (остаток через 4 символа); usb16 — как USB-переходник,\n"
+             "отдающий принятое по таймеру 16 мс.",
     .options =
         {
             {.names = "line", .value = "N", .help = "адрес прибора на линии связи, 0..63 (0)"},
@@ -465,6 +488,12 @@ const CommandSpec kSimCommand = {
             {.names = "seed",
              .value = "N",
              .help = "начальное число для случайных неисправностей (1)"},
+            {.names = "wire",
+             .value = "ВИД",
+             .help = "как ответы доходят до компьютера: whole, bytes, fifo8, usb16 (whole)"},
+            {.names = "latency",
+             .value = "МС",
+             .help = "задержка перед первым символом ответа, 0..1000 мс (0)"},
         },
     .exitCodes = "  0   остановлен сигналом, память сохранена\n"
                  "  64  ошибка в командной строке\n"
