@@ -558,7 +558,7 @@ SessionResult CSetupDlg::RunSession(
     auto bridge = std::make_shared<SessionBridge>(this, *m_panel, PortName());
     m_bridge = bridge;
     SessionOptions options = m_testing.sessionOptions;
-    // Told on the worker thread; the journal takes it from there.
+    // Told on the worker thread; the entry is kept here once the worker is done.
     options.observers.push_back(m_sessionJournal.get());
     SessionResult result = kSessionOk;
     QEventLoop loop;
@@ -586,6 +586,7 @@ SessionResult CSetupDlg::RunSession(
     LockLinkParameters(false);
     m_ui->journalButton->setEnabled(true);
     m_sessionRunning = false;
+    m_sessionJournal->KeepLast();
     // What the device now holds (or what was just kept with a write) is no longer unsaved.
     if (const auto& last = m_sessionJournal->Last();
         last && (result == kSessionOk || m_sessionJournal->LastKept()) &&
@@ -677,6 +678,7 @@ void CSetupDlg::PrepareSessionJournal(const SettingsRecord& record) {
     m_sessionJournal = std::make_unique<SessionJournal>(m_journal);
     m_sessionJournal->context = JournalContext();
     m_sessionJournal->base = record;
+    m_sessionJournal->keepLater = true; // the session ends on its worker thread
 }
 
 namespace {

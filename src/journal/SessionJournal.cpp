@@ -30,5 +30,14 @@ JournalEntry EntryForSession(const SessionEnd& end, const JournalEntry& context,
 
 void SessionJournal::SessionEnded(const SessionEnd& end) {
     m_last = EntryForSession(end, context, base);
+    m_lastKept = false;
+    m_lastTried = false;
+    if (!keepLater) KeepLast();
+}
+
+bool SessionJournal::KeepLast() {
+    if (!m_last || m_lastTried) return m_lastKept;
+    m_lastTried = true;
     m_lastKept = m_journal && m_journal->Add(*m_last);
+    return m_lastKept;
 }

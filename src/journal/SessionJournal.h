@@ -19,7 +19,13 @@ public:
     // over it, as the window then does.
     std::optional<SettingsRecord> base;
 
+    // Set for a session on a worker thread: its end only builds the entry, and the caller
+    // keeps it with KeepLast() on its own thread, where the journal lives.
+    bool keepLater = false;
+
     void SessionEnded(const SessionEnd& end) override;
+    // Keeps the last session's entry (once); false when there is none or it was not kept.
+    bool KeepLast();
 
     // The entry of the last session, whether or not the journal could keep it.
     const std::optional<JournalEntry>& Last() const { return m_last; }
@@ -29,6 +35,7 @@ private:
     Journal* m_journal;
     std::optional<JournalEntry> m_last;
     bool m_lastKept = false;
+    bool m_lastTried = false;
 };
 
 // Builds the entry a session's end gives, from `context` (and `base`, as above).
