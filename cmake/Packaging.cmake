@@ -19,6 +19,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # and the Russian translations are loaded at run time, so they are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-dejavu-core")
+# The PostgreSQL driver is loaded only when a team's journal server is configured.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-dejavu-core, libqt6sql6-psql")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

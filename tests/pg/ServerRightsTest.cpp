@@ -1,0 +1,91 @@
+// The roles docs/server/*.sql gives a team: an installer adds and reads entries but can neither
+// change nor delete one; a login outside the installer group cannot even read them.
+#include "support/PgServer.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QUuid>
+
+namespace {
+
+QSqlDatabase Connect(const PgServer& server, PgServer::Role role)
+{
+    const QUrl url(server.Url(role));
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QUuid::createUuid().toString());
+    db.setHostName(url.host());
+    db.setPort(url.port());
+    db.setUserName(url.userName());
+    db.setDatabaseName(url.path().mid(1));
+    db.setConnectOptions(QStringLiteral("connect_timeout=5;sslmode=disable"));
+    EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
+    return db;
+}
+
+QString InsertSql(const QString& account)
+{
+    return QStringLiteral("INSERT INTO torvik7.entries (uuid, at, action, result, result_text, port,"
+                          " account, source, title, blocks_done) VALUES ('%1', now(), 'read', 0,"
+                          " '', 'COM1', '%2', 'torvik7ctl', '', 512)")
+        .arg(QUuid::createUuid().toString(QUuid::WithoutBraces), account);
+}
+
+struct RightsCase {
+    const char* name;
+    PgServer::Role role;
+    const char* sql; // %1: an entry's account, already inserted by the owner
+    bool allowed;
+};
+
+const RightsCase kCases[] = {
+    {"installer reads", PgServer::Installer,
+     "SELECT count(*) FROM torvik7.entries WHERE account = '%1'", true},
+    {"installer reads the schema version", PgServer::Installer,
+     "SELECT version FROM torvik7.journal_version", true},
+    {"installer changes an entry", PgServer::Installer,
+     "UPDATE torvik7.entries SET port = 'COM2' WHERE account = '%1'", false},
+    {"installer deletes an entry", PgServer::Installer,
+     "DELETE FROM torvik7.entries WHERE account = '%1'", false},
+    {"installer empties the table", PgServer::Installer, "TRUNCATE torvik7.entries", false},
+    {"installer changes the schema version", PgServer::Installer,
+     "UPDATE torvik7.journal_version SET version = 99", false},
+    {"login without rights reads", PgServer::NoRights,
+     "SELECT count(*) FROM torvik7.entries WHERE account = '%1'", false},
+};
+
+TEST(ServerRights, InstallerAddsAndReadsButNeverChangesOrDeletes)
+{
+    PgServer server;
+    ASSERT_TRUE(server.Ok());
+    const QString account = PgServer::FreshAccount();
+    {
+        QSqlDatabase owner = Connect(server, PgServer::Owner);
+        QSqlQuery q(owner);
+        ASSERT_TRUE(q.exec(InsertSql(account))) << q.lastError().text().toStdString();
+    }
+    for (PgServer::Role role : {PgServer::Installer, PgServer::Installer2, PgServer::NoRights}) {
+        QSqlDatabase db = Connect(server, role);
+        QSqlQuery q(db);
+        EXPECT_EQ(q.exec(InsertSql(account)), role != PgServer::NoRights) << role;
+    }
+    for (const RightsCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        QSqlDatabase db = Connect(server, c.role);
+        QSqlQuery q(db);
+        const bool ok = q.exec(QString::fromUtf8(c.sql).arg(account));
+        EXPECT_EQ(ok, c.allowed) << q.lastError().text().toStdString();
+        if (!c.allowed) { // refused for want of rights, not for a typing error in the statement
+            EXPECT_EQ(q.lastError().nativeErrorCode(), QStringLiteral("42501"));
+        }
+    }
+    QSqlDatabase owner = Connect(server, PgServer::Owner);
+    QSqlQuery count(owner);
+    ASSERT_TRUE(count.exec(QStringLiteral("SELECT count(*) FROM torvik7.entries WHERE account = '%1'"
+                                          " AND port = 'COM1'")
+                               .arg(account)));
+    ASSERT_TRUE(count.next());
+    EXPECT_EQ(count.value(0).toInt(), 3); // the owner's and the two installers', all unchanged
+}
+
+} // namespace
