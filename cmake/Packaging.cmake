@@ -16,9 +16,10 @@ set(CPACK_PACKAGE_DESCRIPTION
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # The linked Qt libraries are found by dpkg-shlibdeps. The platform and SVG icon plugins
-# and the Russian translations are loaded at run time, so they are named here.
+# and the Russian translations are loaded at run time, so they are named here; so is the
+# SQLite driver of the exchange journal.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, libqt6sql6-sqlite")
 # The PostgreSQL driver is loaded only when a team's journal server is configured.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-dejavu-core, libqt6sql6-psql")
 set(CPACK_STRIP_FILES ON)

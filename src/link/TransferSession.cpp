@@ -164,19 +164,73 @@ private:
     std::unique_ptr<SerialPort> port_;
 };
 
-} // namespace
+// The dump file "data.txt": one line per byte read, recreated by every read, even one
+// whose port then fails. A dump that cannot be written is not worth stopping a read for.
+class DataDump final : public SessionObserver {
+public:
+    explicit DataDump(const std::string& path) : path_(path) {}
+    void SessionStarted(SessionKind kind) override {
+        if (kind == SessionKind::Read && !path_.empty())
+            file_.reset(std::fopen(path_.c_str(), "w"));
+    }
+    void BlockDone(int address, const std::uint8_t* data) override {
+        if (!file_) return;
+        for (int i = 0; i < 4; ++i)
+            std::fprintf(file_.get(), "%d %d \n", address + i, data[i]);
+    }
+    void SessionEnded(const SessionEnd&) override { file_.reset(); }
 
-int ReadDevice(TransferView& view, SettingsRecord& record, const SessionOptions& options) {
-    // Recreated by every read, even one whose port then fails; a dump that cannot be
-    // written is not worth stopping a read for.
-    std::unique_ptr<FILE, int (*)(FILE*)> dump(std::fopen(options.dumpPath.c_str(), "w"),
-                                               &std::fclose);
+private:
+    std::string path_;
+    std::unique_ptr<FILE, int (*)(FILE*)> file_{nullptr, &std::fclose};
+};
+
+// The dump first, then the caller's observers; counts what they are told.
+class Observers {
+public:
+    Observers(const SessionOptions& options, SessionKind kind)
+        : dump_(kind == SessionKind::Read ? options.dumpPath : std::string()), kind_(kind) {
+        list_.push_back(&dump_);
+        for (SessionObserver* o : options.observers)
+            if (o) list_.push_back(o);
+        for (SessionObserver* o : list_)
+            o->SessionStarted(kind_);
+    }
+    void BlockLoop() { blockLoop_ = true; }
+    void BlockDone(int address, const std::uint8_t* data) {
+        ++blocks_;
+        for (SessionObserver* o : list_)
+            o->BlockDone(address, data);
+    }
+    int End(int result, const SettingsRecord* record) {
+        SessionEnd end;
+        end.kind = kind_;
+        end.result = result;
+        end.blocksDone = blocks_;
+        end.blockLoop = blockLoop_;
+        end.record = record;
+        for (SessionObserver* o : list_)
+            o->SessionEnded(end);
+        return result;
+    }
+
+private:
+    DataDump dump_;
+    SessionKind kind_;
+    std::vector<SessionObserver*> list_;
+    int blocks_ = 0;
+    bool blockLoop_ = false;
+};
+
+int ReadSession(TransferView& view, SettingsRecord& record, const SessionOptions& options,
+                Observers& observers) {
     Session session(view, options);
     if (const int start = session.Start(PortOpenMode::Read); start != kSessionOk) return start;
 
     DeviceImage image{};
     std::uint8_t block[4] = {};
     session.StartBlockLoop("Выполняется считывание настроек: 0 %");
+    observers.BlockLoop();
     int address = 0;
     for (int counter = kProgressStart; counter < kProgressEnd; counter += 100, address += 4) {
         if (session.StopRequested()) return session.EndBlockLoop(kSessionStopped);
@@ -186,13 +240,11 @@ int ReadDevice(TransferView& view, SettingsRecord& record, const SessionOptions&
         ShowLinkError(code, view);
         if (code != kLinkOk) return session.EndBlockLoop(kSessionLinkFailed);
         view.ShowProgress(true);
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 4; ++i)
             image[address + i] = block[i];
-            if (dump) std::fprintf(dump.get(), "%d %d \n", address + i, block[i]);
-        }
+        observers.BlockDone(address, block);
     }
 
-    dump.reset();
     session.port().Purge(PurgeKind::AbortAndClear);
     view.SetProgress(100);
     view.SetStatus("");
@@ -205,7 +257,8 @@ int ReadDevice(TransferView& view, SettingsRecord& record, const SessionOptions&
     return result;
 }
 
-int WriteDevice(TransferView& view, const SettingsRecord& record, const SessionOptions& options) {
+int WriteSession(TransferView& view, const SettingsRecord& record, const SessionOptions& options,
+                 Observers& observers) {
     Session session(view, options);
     if (const int start = session.Start(PortOpenMode::Write); start != kSessionOk) return start;
 
@@ -236,6 +289,7 @@ int WriteDevice(TransferView& view, const SettingsRecord& record, const SessionO
 
     std::uint8_t block[4] = {};
     session.StartBlockLoop("Выполняется загрузка настроек: 0 %");
+    observers.BlockLoop();
     int address = 0;
     for (int counter = kProgressStart; counter < kProgressEnd; counter += 100, address += 4) {
         if (session.StopRequested()) return session.EndBlockLoop(kSessionStopped);
@@ -245,6 +299,7 @@ int WriteDevice(TransferView& view, const SettingsRecord& record, const SessionO
                                                  session.pacer(), kDataBlockTransactions);
         ShowLinkError(code, view);
         if (code != kLinkOk) return session.EndBlockLoop(kSessionLinkFailed);
+        observers.BlockDone(address, block);
     }
 
     view.SetProgress(100);
@@ -261,4 +316,17 @@ int WriteDevice(TransferView& view, const SettingsRecord& record, const SessionO
     session.port().Purge(PurgeKind::AbortAndClear);
     session.ClosePort();
     return kSessionOk;
+}
+
+} // namespace
+
+int ReadDevice(TransferView& view, SettingsRecord& record, const SessionOptions& options) {
+    Observers observers(options, SessionKind::Read);
+    const int result = ReadSession(view, record, options, observers);
+    return observers.End(result, result == kSessionOk ? &record : nullptr);
+}
+
+int WriteDevice(TransferView& view, const SettingsRecord& record, const SessionOptions& options) {
+    Observers observers(options, SessionKind::Write);
+    return observers.End(WriteSession(view, record, options, observers), &record);
 }

@@ -5,7 +5,9 @@
 #include "link/TransferView.h"
 #include "settings/SettingsRecord.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 class Pacer;
 class PortOpener;
@@ -19,10 +21,34 @@ inline constexpr int kSessionLinkFailed = 4;
 inline constexpr int kSessionStopped = 5;
 inline constexpr int kSessionConsoleUnit = 10;
 
+enum class SessionKind { Read, Write };
+
+// How a session ended, for whoever keeps a trace of it.
+struct SessionEnd {
+    SessionKind kind = SessionKind::Read;
+    int result = kSessionOk;
+    int blocksDone = 0;                     // data blocks of 512 that went through
+    bool blockLoop = false;                 // the session reached its block loop
+    const SettingsRecord* record = nullptr; // read: the record read (result 0 only);
+                                            // write: the record being written
+};
+
+// Told what a session does, on the session's own thread. Observers only watch: they cannot
+// stop or fail a session.
+class SessionObserver {
+public:
+    virtual ~SessionObserver() = default;
+    virtual void SessionStarted(SessionKind) {}
+    // A data block that went through: its address and its 4 bytes.
+    virtual void BlockDone(int /*address*/, const std::uint8_t* /*data*/) {}
+    virtual void SessionEnded(const SessionEnd&) {}
+};
+
 struct SessionOptions {
-    Pacer* pacer = nullptr;            // nullptr: the real waits
-    PortOpener* opener = nullptr;      // nullptr: the system's serial ports
-    std::string dumpPath = "data.txt"; // read sessions only; recreated by every read
+    Pacer* pacer = nullptr;                  // nullptr: the real waits
+    PortOpener* opener = nullptr;            // nullptr: the system's serial ports
+    std::string dumpPath = "data.txt";       // read sessions only; recreated by every read
+    std::vector<SessionObserver*> observers; // told after the "data.txt" dump, in order
 };
 
 // Reads the device into `record`; the record changes only when the result is 0.

@@ -1,0 +1,632 @@
+#include "journal/Journal.h"
+
+#include "journal/JournalSchema.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QThread>
+#include <QUuid>
+#include <QVariant>
+
+#include <atomic>
+#include <cstring>
+
+namespace {
+
+// SQLite's primary result codes that tell the operator why the journal is unavailable.
+constexpr int kSqliteBusy = 5;
+constexpr int kSqliteLocked = 6;
+constexpr int kSqliteReadOnly = 8;
+constexpr int kSqliteIoError = 10;
+constexpr int kSqliteCorrupt = 11;
+constexpr int kSqliteFull = 13;
+constexpr int kSqliteCantOpen = 14;
+constexpr int kSqliteNotADatabase = 26;
+
+int NativeCode(const QSqlError& error) {
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? (code & 0xFF) : -1;
+}
+
+bool IsCorrupt(const QSqlError& error) {
+    const int code = NativeCode(error);
+    return code == kSqliteCorrupt || code == kSqliteNotADatabase;
+}
+
+QString Why(const QSqlError& error, int busyTimeoutMs) {
+    switch (NativeCode(error)) {
+    case kSqliteBusy:
+    case kSqliteLocked:
+        return QStringLiteral("файл занят другой программой дольше %1 с")
+            .arg(QString::number(busyTimeoutMs / 1000.0));
+    case kSqliteReadOnly:
+        return QStringLiteral("файл или папка доступны только для чтения");
+    case kSqliteFull:
+        return QStringLiteral("диск заполнен");
+    case kSqliteIoError:
+        return QStringLiteral("ошибка записи на диск (диск заполнен или недоступен)");
+    case kSqliteCantOpen:
+        return QStringLiteral("не удаётся открыть файл (нет папки или нет прав на запись)");
+    case kSqliteCorrupt:
+    case kSqliteNotADatabase:
+        return QStringLiteral("файл повреждён");
+    default:
+        break;
+    }
+    const QString text = error.text().trimmed();
+    return text.isEmpty() ? QStringLiteral("неизвестная ошибка базы данных") : text;
+}
+
+qint64 ToStored(const QDateTime& time) {
+    return time.toMSecsSinceEpoch();
+}
+
+QDateTime FromStored(qint64 ms) {
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+}
+
+QString DigitField(const char* field, std::size_t width) {
+    std::size_t n = 0;
+    while (n < width && field[n] != '\0')
+        ++n;
+    return QString::fromLatin1(field, static_cast<qsizetype>(n));
+}
+
+std::atomic<unsigned> g_connectionCount{0};
+
+const char kEntryColumns[] =
+    "id, uuid, time_utc, action, result, result_text, port, line_address, unit_address, "
+    "account, phone1, source, title, blocks_done, half_written, sha256";
+
+JournalEntry EntryFromRow(const QSqlQuery& q, bool withRecord) {
+    JournalEntry e;
+    e.id = q.value(0).toLongLong();
+    e.uuid = q.value(1).toString();
+    e.time = FromStored(q.value(2).toLongLong());
+    e.action = ActionFromName(q.value(3).toString()).value_or(JournalAction::Read);
+    e.result = q.value(4).toInt();
+    e.resultText = q.value(5).toString();
+    e.port = q.value(6).toString();
+    e.lineAddress = q.value(7).toInt();
+    e.unitAddress = q.value(8).toInt();
+    e.account = q.value(9).toString();
+    e.phone1 = q.value(10).toString();
+    e.source = q.value(11).toString() == QLatin1String("torvik7ctl") ? JournalSource::Ctl
+                                                                     : JournalSource::Window;
+    e.title = q.value(12).toString();
+    e.blocksDone = q.value(13).toInt();
+    e.halfWritten = q.value(14).toInt() != 0;
+    e.sha256 = q.value(15).toString();
+    if (withRecord) e.record = q.value(16).toByteArray();
+    return e;
+}
+
+} // namespace
+
+QString ActionName(JournalAction action) {
+    switch (action) {
+    case JournalAction::Read:
+        return QStringLiteral("read");
+    case JournalAction::Write:
+        return QStringLiteral("write");
+    case JournalAction::UnsavedAtExit:
+        return QStringLiteral("unsaved-at-exit");
+    }
+    return {};
+}
+
+std::optional<JournalAction> ActionFromName(const QString& name) {
+    for (auto a : {JournalAction::Read, JournalAction::Write, JournalAction::UnsavedAtExit})
+        if (ActionName(a) == name) return a;
+    return std::nullopt;
+}
+
+QString SourceName(JournalSource source) {
+    return source == JournalSource::Ctl ? QStringLiteral("torvik7ctl") : QStringLiteral("window");
+}
+
+QString ActionText(JournalAction action) {
+    switch (action) {
+    case JournalAction::Read:
+        return QStringLiteral("Чтение");
+    case JournalAction::Write:
+        return QStringLiteral("Запись");
+    case JournalAction::UnsavedAtExit:
+        return QStringLiteral("Не сохранено при выходе");
+    }
+    return {};
+}
+
+QString ResultMeaning(int result) {
+    switch (result) {
+    case 0:
+        return QStringLiteral("Выполнено");
+    case 1:
+        return QStringLiteral("Порт не открылся");
+    case 2:
+        return QStringLiteral("Не удалось прочитать настройки порта");
+    case 3:
+        return QStringLiteral("Ошибка настройки порта");
+    case 4:
+        return QStringLiteral("Ошибка связи");
+    case 5:
+        return QStringLiteral("Остановлено оператором");
+    case 10:
+        return QStringLiteral("Пультовый блок вместо объектового");
+    default:
+        return QStringLiteral("Код %1").arg(result);
+    }
+}
+
+void JournalEntry::SetRecord(const SettingsRecord& r) {
+    const auto bytes = RecordBytes(r);
+    record = QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                        static_cast<qsizetype>(bytes.size()));
+    sha256 = RecordSha256(record);
+    account = DigitField(r.accountNumber, sizeof r.accountNumber);
+    phone1 = DigitField(r.phoneNumbers[0], sizeof r.phoneNumbers[0]);
+}
+
+QString RecordSha256(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+bool RecordFromEntry(const JournalEntry& entry, SettingsRecord& out, QString* why) {
+    auto fail = [why](const QString& text) {
+        if (why) *why = text;
+        return false;
+    };
+    if (entry.record.isEmpty())
+        return fail(QStringLiteral("В этой записи журнала нет настроек: обмен не завершился."));
+    if (entry.record.size() != static_cast<qsizetype>(kRecordSize))
+        return fail(QStringLiteral("Настройки в журнале повреждены: %1 байт вместо %2.")
+                        .arg(entry.record.size())
+                        .arg(kRecordSize));
+    if (!entry.sha256.isEmpty() && RecordSha256(entry.record) != entry.sha256)
+        return fail(QStringLiteral("Настройки в журнале повреждены: контрольная сумма SHA-256 "
+                                   "не совпадает."));
+    std::memcpy(&out, entry.record.constData(), kRecordSize);
+    return true;
+}
+
+bool WorthKeeping(const SettingsRecord& r) {
+    SettingsRecord zero;
+    std::memset(&zero, 0, sizeof zero);
+    if (std::memcmp(&r, &zero, sizeof r) == 0) return false;
+    // Plain defaults: filling them in changes nothing that the device would see.
+    SettingsRecord defaults = r;
+    FillDefaults(defaults);
+    return std::memcmp(&r, &defaults, sizeof r) != 0;
+}
+
+// One connection per thread: Qt SQL connections belong to the thread that opened them.
+struct Journal::Db {
+    QString name;
+    QThread* thread = nullptr;
+    JournalDialect dialect;
+    QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
+};
+
+Journal::Journal(const QString& location)
+    : m_location(location.isEmpty() ? DefaultLocation() : location) {}
+
+Journal::~Journal() {
+    for (auto& d : m_dbs) {
+        {
+            QSqlDatabase db = d->db();
+            if (db.isOpen()) db.close();
+        }
+        QSqlDatabase::removeDatabase(d->name);
+    }
+}
+
+QString Journal::DefaultLocation() {
+    const QByteArray env = qgetenv("TORVIK7_JOURNAL");
+    if (!env.isEmpty()) return QFile::decodeName(env);
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return QDir(folder).filePath(QStringLiteral("journal.sqlite"));
+}
+
+void Journal::SetProblemHandler(std::function<void(const QString&)> handler) {
+    m_onProblem = std::move(handler);
+}
+
+void Journal::Report(const QString& why) {
+    if (!m_problem.isEmpty()) return;
+    m_problem = QStringLiteral("Журнал обменов недоступен (%1): %2. Работа продолжается без "
+                               "журнала.")
+                    .arg(QDir::toNativeSeparators(m_location), why);
+    if (m_onProblem) m_onProblem(m_problem);
+}
+
+bool Journal::Failed(Db&, const QString& what, const QSqlError& error) {
+    Report(what.isEmpty() ? Why(error, m_busyTimeoutMs)
+                          : what + ": " + Why(error, m_busyTimeoutMs));
+    return false;
+}
+
+namespace {
+
+// Moves a corrupt database and its side files aside under a dated name; nothing is deleted.
+QString MoveAside(const QString& path) {
+    const QFileInfo info(path);
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target;
+    for (int n = 0;; ++n) {
+        target = info.dir().filePath(info.completeBaseName() + QStringLiteral("-corrupt-") + stamp +
+                                     (n ? QStringLiteral("-%1").arg(n) : QString()) + "." +
+                                     info.suffix());
+        if (!QFileInfo::exists(target)) break;
+    }
+    if (!QFile::rename(path, target)) return {};
+    for (const char* side : {"-wal", "-shm"}) {
+        if (QFileInfo::exists(path + side)) QFile::rename(path + side, target + side);
+    }
+    return target;
+}
+
+enum class Prepared { Ok, Failed, Corrupt };
+
+} // namespace
+
+Journal::Db* Journal::Open() {
+    QThread* const thread = QThread::currentThread();
+    for (auto& d : m_dbs) {
+        if (d->thread == thread) {
+            if (d->db().isOpen()) return d.get();
+        }
+    }
+    const JournalDialect dialect = DialectFor(QStringLiteral("QSQLITE"));
+    if (!QSqlDatabase::isDriverAvailable(dialect.driver)) {
+        Report(QStringLiteral("нет драйвера SQLite для Qt (пакет libqt6sql6-sqlite)"));
+        return nullptr;
+    }
+    const QFileInfo info(m_location);
+    if (!QDir().mkpath(info.absolutePath())) {
+        Report(QStringLiteral("не удаётся создать папку %1")
+                   .arg(QDir::toNativeSeparators(info.absolutePath())));
+        return nullptr;
+    }
+
+    Db* d = nullptr;
+    for (auto& existing : m_dbs)
+        if (existing->thread == thread) d = existing.get();
+    if (!d) {
+        auto made = std::make_unique<Db>();
+        made->name = QStringLiteral("torvik7-journal-%1").arg(g_connectionCount.fetch_add(1));
+        made->thread = thread;
+        made->dialect = dialect;
+        d = made.get();
+        m_dbs.push_back(std::move(made));
+        QSqlDatabase db = QSqlDatabase::addDatabase(dialect.driver, d->name);
+        db.setDatabaseName(m_location);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
+    }
+
+    auto prepare = [&]() -> Prepared {
+        QSqlDatabase db = d->db();
+        if (!db.open()) {
+            Failed(*d, {}, db.lastError());
+            return Prepared::Failed;
+        }
+        QSqlQuery q(db);
+        // WAL lets the window and torvik7ctl read while the other writes.
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
+            const QSqlError error = q.lastError();
+            db.close();
+            if (IsCorrupt(error)) return Prepared::Corrupt;
+            Failed(*d, {}, error);
+            return Prepared::Failed;
+        }
+        q.finish();
+        // Every entry reaches the disk before the session's end is reported.
+        q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+        q.finish();
+        if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version "
+                                   "(version INTEGER NOT NULL)"))) {
+            const QSqlError error = q.lastError();
+            db.close();
+            if (IsCorrupt(error)) return Prepared::Corrupt;
+            Failed(*d, {}, error);
+            return Prepared::Failed;
+        }
+        auto version = [&]() {
+            QSqlQuery v(db);
+            if (!v.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !v.next())
+                return -1;
+            return v.value(0).isNull() ? 0 : v.value(0).toInt();
+        };
+        int current = version();
+        if (current < 0) {
+            db.close();
+            return Prepared::Failed;
+        }
+        if (current > JournalSchemaVersion()) {
+            db.close();
+            Report(QStringLiteral("журнал создан более новой версией программы (схема %1)")
+                       .arg(current));
+            return Prepared::Failed;
+        }
+        while (current < JournalSchemaVersion()) {
+            QSqlQuery t(db);
+            if (!t.exec(d->dialect.beginWrite)) {
+                const QSqlError error = t.lastError();
+                db.close();
+                Failed(*d, {}, error);
+                return Prepared::Failed;
+            }
+            // Another program may have migrated while this one waited for the lock.
+            current = version();
+            if (current >= JournalSchemaVersion()) {
+                db.commit();
+                break;
+            }
+            const int to = current + 1;
+            bool ok = true;
+            QSqlError error;
+            for (const QString& statement : JournalMigration(to, d->dialect)) {
+                QSqlQuery m(db);
+                if (!m.exec(statement)) {
+                    ok = false;
+                    error = m.lastError();
+                    break;
+                }
+            }
+            if (ok) {
+                QSqlQuery m(db);
+                m.prepare(QStringLiteral("INSERT INTO schema_version (version) VALUES (?)"));
+                m.addBindValue(to);
+                if (!m.exec()) {
+                    ok = false;
+                    error = m.lastError();
+                }
+            }
+            if (!ok || !db.commit()) {
+                if (ok) error = db.lastError();
+                db.rollback();
+                db.close();
+                if (IsCorrupt(error)) return Prepared::Corrupt;
+                Failed(*d, {}, error);
+                return Prepared::Failed;
+            }
+            current = to;
+        }
+        return Prepared::Ok;
+    };
+
+    Prepared state = prepare();
+    if (state == Prepared::Corrupt) {
+        const QString moved = MoveAside(m_location);
+        if (moved.isEmpty()) {
+            Report(QStringLiteral("файл повреждён и не может быть переименован"));
+            return nullptr;
+        }
+        m_movedAside = moved;
+        Report(QStringLiteral("файл был повреждён; он сохранён как %1, начат новый журнал")
+                   .arg(QDir::toNativeSeparators(moved)));
+        state = prepare();
+    }
+    return state == Prepared::Ok ? d : nullptr;
+}
+
+bool Journal::Add(JournalEntry& e) {
+    if (e.uuid.isEmpty()) e.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    if (!e.time.isValid()) e.time = QDateTime::currentDateTimeUtc();
+    if (e.resultText.isEmpty() && e.action != JournalAction::UnsavedAtExit)
+        e.resultText = ResultMeaning(e.result);
+    if (e.HasRecord()) e.sha256 = RecordSha256(e.record);
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        Db* d = Open();
+        if (!d) return false;
+        QSqlDatabase db = d->db();
+        QSqlQuery q(db);
+        QSqlError error;
+        bool ok = q.exec(d->dialect.beginWrite);
+        if (!ok) error = q.lastError();
+        if (ok) {
+            q.prepare(QStringLiteral(
+                "INSERT INTO entries (uuid, time_utc, action, result, result_text, port, "
+                "line_address, unit_address, account, phone1, source, title, blocks_done, "
+                "half_written, record, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                "?, ?)"));
+            q.addBindValue(e.uuid);
+            q.addBindValue(ToStored(e.time));
+            q.addBindValue(ActionName(e.action));
+            q.addBindValue(e.result);
+            q.addBindValue(e.resultText);
+            q.addBindValue(e.port);
+            q.addBindValue(e.lineAddress);
+            q.addBindValue(e.unitAddress);
+            q.addBindValue(e.account);
+            q.addBindValue(e.phone1);
+            q.addBindValue(SourceName(e.source));
+            q.addBindValue(e.title);
+            q.addBindValue(e.blocksDone);
+            q.addBindValue(e.halfWritten ? 1 : 0);
+            q.addBindValue(e.HasRecord() ? QVariant(e.record)
+                                         : QVariant(QMetaType(QMetaType::QByteArray)));
+            q.addBindValue(e.HasRecord() ? QVariant(e.sha256)
+                                         : QVariant(QMetaType(QMetaType::QString)));
+            ok = q.exec();
+            if (!ok)
+                error = q.lastError();
+            else
+                e.id = q.lastInsertId().toLongLong();
+            q.finish();
+            if (ok && !db.commit()) {
+                ok = false;
+                error = db.lastError();
+            }
+            if (!ok) db.rollback();
+        }
+        if (ok) return true;
+        if (IsCorrupt(error) && attempt == 0) {
+            db.close();
+            const QString moved = MoveAside(m_location);
+            if (!moved.isEmpty()) {
+                m_movedAside = moved;
+                Report(QStringLiteral("файл был повреждён; он сохранён как %1, начат новый журнал")
+                           .arg(QDir::toNativeSeparators(moved)));
+                continue;
+            }
+        }
+        return Failed(*d, {}, error);
+    }
+    return false;
+}
+
+std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
+    std::vector<JournalEntry> out;
+    Db* d = Open();
+    if (!d) return out;
+    QString sql = QStringLiteral("SELECT ") + kEntryColumns + QStringLiteral(" FROM entries");
+    if (!query.account.isEmpty()) sql += QStringLiteral(" WHERE account = ?");
+    sql += QStringLiteral(" ORDER BY time_utc DESC, id DESC");
+    if (query.limit > 0) sql += QStringLiteral(" LIMIT ?");
+    QSqlQuery q(d->db());
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    if (!query.account.isEmpty()) q.addBindValue(query.account);
+    if (query.limit > 0) q.addBindValue(query.limit);
+    if (!q.exec()) {
+        Failed(*d, {}, q.lastError());
+        return out;
+    }
+    while (q.next())
+        out.push_back(EntryFromRow(q, false));
+    return out;
+}
+
+std::optional<JournalEntry> Journal::Find(const QString& idOrUuid) {
+    Db* d = Open();
+    if (!d) return std::nullopt;
+    bool numeric = false;
+    const qint64 id = idOrUuid.toLongLong(&numeric);
+    QSqlQuery q(d->db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT ") + kEntryColumns +
+              (numeric ? QStringLiteral(", record FROM entries WHERE id = ?")
+                       : QStringLiteral(", record FROM entries WHERE uuid = ?")));
+    q.addBindValue(numeric ? QVariant(id) : QVariant(idOrUuid.trimmed().toLower()));
+    if (!q.exec()) {
+        Failed(*d, {}, q.lastError());
+        return std::nullopt;
+    }
+    if (!q.next()) return std::nullopt;
+    return EntryFromRow(q, true);
+}
+
+int Journal::Prune(const QDateTime& before, bool all) {
+    Db* d = Open();
+    if (!d) return -1;
+    QSqlDatabase db = d->db();
+    QSqlQuery q(db);
+    if (!q.exec(d->dialect.beginWrite)) {
+        Failed(*d, {}, q.lastError());
+        return -1;
+    }
+    q.prepare(QStringLiteral("DELETE FROM entries WHERE time_utc < ? AND "
+                             "(? <> 0 OR (action <> ? AND half_written = 0))"));
+    q.addBindValue(ToStored(before));
+    q.addBindValue(all ? 1 : 0);
+    q.addBindValue(ActionName(JournalAction::UnsavedAtExit));
+    if (!q.exec()) {
+        const QSqlError error = q.lastError();
+        db.rollback();
+        Failed(*d, {}, error);
+        return -1;
+    }
+    const int removed = q.numRowsAffected();
+    q.finish();
+    if (!db.commit()) {
+        const QSqlError error = db.lastError();
+        db.rollback();
+        Failed(*d, {}, error);
+        return -1;
+    }
+    return removed;
+}
+
+bool Journal::KeepRecovery(const JournalEntry& slot) {
+    if (!slot.HasRecord()) return false;
+    Db* d = Open();
+    if (!d) return false;
+    QSqlDatabase db = d->db();
+    QSqlQuery q(db);
+    if (!q.exec(d->dialect.beginWrite)) return Failed(*d, {}, q.lastError());
+    bool ok = q.exec(QStringLiteral("DELETE FROM recovery"));
+    if (ok) {
+        q.prepare(QStringLiteral("INSERT INTO recovery (slot, time_utc, port, line_address, "
+                                 "unit_address, title, record, sha256) "
+                                 "VALUES (1, ?, ?, ?, ?, ?, ?, ?)"));
+        q.addBindValue(ToStored(slot.time.isValid() ? slot.time : QDateTime::currentDateTimeUtc()));
+        q.addBindValue(slot.port);
+        q.addBindValue(slot.lineAddress);
+        q.addBindValue(slot.unitAddress);
+        q.addBindValue(slot.title);
+        q.addBindValue(slot.record);
+        q.addBindValue(RecordSha256(slot.record));
+        ok = q.exec();
+    }
+    QSqlError error = q.lastError();
+    q.finish();
+    if (ok && !db.commit()) {
+        ok = false;
+        error = db.lastError();
+    }
+    if (!ok) {
+        db.rollback();
+        return Failed(*d, {}, error);
+    }
+    return true;
+}
+
+bool Journal::ClearRecovery() {
+    Db* d = Open();
+    if (!d) return false;
+    QSqlQuery q(d->db());
+    if (!q.exec(QStringLiteral("DELETE FROM recovery"))) return Failed(*d, {}, q.lastError());
+    return true;
+}
+
+std::optional<JournalEntry> Journal::RecoverUnsaved() {
+    Db* d = Open();
+    if (!d) return std::nullopt;
+    JournalEntry e;
+    {
+        QSqlQuery q(d->db());
+        q.setForwardOnly(true);
+        if (!q.exec(QStringLiteral("SELECT time_utc, port, line_address, unit_address, title, "
+                                   "record FROM recovery"))) {
+            Failed(*d, {}, q.lastError());
+            return std::nullopt;
+        }
+        if (!q.next()) return std::nullopt;
+        e.time = FromStored(q.value(0).toLongLong());
+        e.port = q.value(1).toString();
+        e.lineAddress = q.value(2).toInt();
+        e.unitAddress = q.value(3).toInt();
+        e.title = q.value(4).toString();
+        e.record = q.value(5).toByteArray();
+    }
+    e.action = JournalAction::UnsavedAtExit;
+    e.source = JournalSource::Window;
+    e.resultText = QStringLiteral("Программа завершилась не штатно");
+    if (e.record.size() == static_cast<qsizetype>(kRecordSize)) {
+        SettingsRecord r;
+        std::memcpy(&r, e.record.constData(), kRecordSize);
+        e.SetRecord(r);
+    }
+    // The slot is emptied only once its entry is kept: a failure here leaves it for next time.
+    if (!Add(e)) return std::nullopt;
+    ClearRecovery();
+    return e;
+}

@@ -1,0 +1,124 @@
+// The exchange journal: every record read from a device, written into one or left unsaved
+// when the window closed, kept in a database with what surrounded it (port, addresses,
+// result). Qt Core and Qt SQL only, so the window and torvik7ctl share it.
+//
+// The journal never holds up the work it records: every operation answers false or empty
+// when the database cannot be used, and the first such problem of a run is handed once to
+// the problem handler, in words for the operator.
+#pragma once
+
+#include "settings/SettingsRecord.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+enum class JournalAction { Read, Write, UnsavedAtExit };
+enum class JournalSource { Window, Ctl };
+
+// The words stored in the database and printed by torvik7ctl: "read", "write",
+// "unsaved-at-exit"; "window", "torvik7ctl".
+QString ActionName(JournalAction action);
+std::optional<JournalAction> ActionFromName(const QString& name);
+QString SourceName(JournalSource source);
+// The action as the window shows it: "Чтение", "Запись", "Не сохранено при выходе".
+QString ActionText(JournalAction action);
+// What a session result code means, in the operator's words.
+QString ResultMeaning(int result);
+
+struct JournalEntry {
+    qint64 id = 0;  // given by the database
+    QString uuid;   // given on Add when empty; the same entry on every server
+    QDateTime time; // UTC; now when left invalid on Add
+    JournalAction action = JournalAction::Read;
+    int result = 0;
+    QString resultText; // ResultMeaning(result) when left empty on Add
+    QString port;       // as the operator chose it
+    int lineAddress = 0;
+    int unitAddress = 0;
+    QString account; // of the record, taken from it by SetRecord
+    QString phone1;  // of the record, taken from it by SetRecord
+    JournalSource source = JournalSource::Window;
+    QString title;            // the window's title at that moment
+    int blocksDone = 0;       // blocks of 512 that went through
+    bool halfWritten = false; // a write that ended early after touching the device
+    QByteArray record;        // 1800 bytes, or empty when none was kept (or not loaded)
+    QString sha256;           // of the record, hex; given on Add
+
+    bool HasRecord() const { return !record.isEmpty(); }
+    // Keeps `r` with the entry, with its account and first telephone number.
+    void SetRecord(const SettingsRecord& r);
+};
+
+// A stored record checked before use: exactly 1800 bytes and the checksum it was kept with.
+// `why` says, for the operator, what is wrong otherwise.
+bool RecordFromEntry(const JournalEntry& entry, SettingsRecord& out, QString* why = nullptr);
+
+// The all-zero start record and the plain factory defaults are not worth an entry.
+bool WorthKeeping(const SettingsRecord& r);
+QString RecordSha256(const QByteArray& bytes);
+
+struct JournalQuery {
+    QString account; // exact account number; empty for every entry
+    int limit = 0;   // 0 for no limit
+};
+
+class Journal {
+public:
+    // `location`: a database file; empty for DefaultLocation().
+    explicit Journal(const QString& location = {});
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    // TORVIK7_JOURNAL when set, otherwise journal.sqlite in the user's data folder (the
+    // folder where the virtual device keeps its memory).
+    static QString DefaultLocation();
+    const QString& Location() const { return m_location; }
+
+    // Called once per run, with the first problem, e.g. "Журнал обменов недоступен: диск
+    // заполнен. Работа продолжается без журнала."
+    void SetProblemHandler(std::function<void(const QString&)> handler);
+    // The first problem of this run, empty when none.
+    const QString& Problem() const { return m_problem; }
+    // How long a write waits for another program holding the database (milliseconds).
+    void SetBusyTimeout(int ms) { m_busyTimeoutMs = ms; }
+
+    // Keeps one entry, in a transaction of its own. Fills id, uuid, time and sha256.
+    bool Add(JournalEntry& entry);
+    // Newest first, without the records.
+    std::vector<JournalEntry> List(const JournalQuery& query = {});
+    // One entry with its record, by id or UUID.
+    std::optional<JournalEntry> Find(const QString& idOrUuid);
+    // Removes entries older than `before`; unsaved and half-written ones only with `all`.
+    // The number removed, or -1.
+    int Prune(const QDateTime& before, bool all);
+
+    // The recovery slot: the working record after every confirmed edit, overwritten each
+    // time. A normal exit clears it; one left behind by a run that did not end normally
+    // becomes an unsaved-at-exit entry at the next start.
+    bool KeepRecovery(const JournalEntry& slot);
+    bool ClearRecovery();
+    std::optional<JournalEntry> RecoverUnsaved();
+
+    // The file a corrupt database was moved to in this run, empty when none.
+    const QString& MovedAside() const { return m_movedAside; }
+
+private:
+    struct Db;
+    Db* Open();
+    void Report(const QString& why);
+    bool Failed(Db& db, const QString& what, const class QSqlError& error);
+
+    QString m_location;
+    int m_busyTimeoutMs = 3000;
+    QString m_problem;
+    QString m_movedAside;
+    std::function<void(const QString&)> m_onProblem;
+    std::vector<std::unique_ptr<Db>> m_dbs;
+};
