@@ -1,35 +1,25 @@
 -- The journal's tables. Run once as the owner, in the team's database:
---   psql -h HOST -U torvik7_owner -d torvik7 -f schema.sql
--- The same entries as an installer's local journal, in the server's own types. The programs
--- check journal_version and refuse, with a message, a schema newer than they know.
+--   psql -h SERVER -U torvik7_owner -d torvik7 -f schema.sql
+-- The same tables, made by the same migration steps, as each installer's local journal, in
+-- PostgreSQL's words (BYTEA, an identity key); times are milliseconds since 1970 UTC there and
+-- here. The programs read schema_version and refuse, with a message, a schema they do not know.
+-- A test checks this file against the programs' own steps.
+-- The tables live in the database's public schema, which in PostgreSQL 15 only the database's
+-- owner may create in.
 
-CREATE SCHEMA torvik7;
+BEGIN;
 
-CREATE TABLE torvik7.journal_version (version integer NOT NULL);
-INSERT INTO torvik7.journal_version VALUES (1);
+CREATE TABLE schema_version (version INTEGER NOT NULL);
 
-CREATE TABLE torvik7.entries (
-  id           bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
-  uuid         uuid NOT NULL UNIQUE,         -- given by the program: a resent entry is the same entry
-  at           timestamptz NOT NULL,         -- when the exchange ended
-  action       text NOT NULL CHECK (action IN ('read', 'write', 'unsaved-at-exit')),
-  result       integer NOT NULL,
-  result_text  text NOT NULL,
-  port         text NOT NULL,
-  line_address integer,
-  unit_address integer,
-  account      text NOT NULL,
-  source       text NOT NULL,
-  title        text NOT NULL,
-  blocks_done  integer NOT NULL,
-  record       bytea CHECK (record IS NULL OR length(record) = 1800),
-  sha256       bytea CHECK (sha256 IS NULL OR length(sha256) = 32),
-  installer    text NOT NULL DEFAULT session_user,  -- who sent it, as the server knows them
-  received     timestamptz NOT NULL DEFAULT now()
-);
-CREATE INDEX entries_account_at ON torvik7.entries (account, at DESC);
-CREATE INDEX entries_at ON torvik7.entries (at DESC);
+CREATE TABLE entries ( id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY, uuid VARCHAR(36) NOT NULL UNIQUE, time_utc BIGINT NOT NULL, action VARCHAR(20) NOT NULL, result INTEGER NOT NULL, result_text VARCHAR(200) NOT NULL, port VARCHAR(400) NOT NULL, line_address INTEGER NOT NULL, unit_address INTEGER NOT NULL, account VARCHAR(8) NOT NULL, phone1 VARCHAR(20) NOT NULL, source VARCHAR(16) NOT NULL, title VARCHAR(400) NOT NULL, blocks_done INTEGER NOT NULL, half_written INTEGER NOT NULL, record BYTEA, sha256 VARCHAR(64));
+CREATE INDEX entries_time ON entries (time_utc);
+CREATE INDEX entries_account ON entries (account, time_utc);
+CREATE TABLE recovery ( slot INTEGER NOT NULL PRIMARY KEY, time_utc BIGINT NOT NULL, port VARCHAR(400) NOT NULL, line_address INTEGER NOT NULL, unit_address INTEGER NOT NULL, title VARCHAR(400) NOT NULL, record BYTEA NOT NULL, sha256 VARCHAR(64) NOT NULL);
+INSERT INTO schema_version (version) VALUES (1);
 
-GRANT USAGE ON SCHEMA torvik7 TO torvik7_installer;
-GRANT SELECT ON torvik7.journal_version TO torvik7_installer;
-GRANT SELECT, INSERT ON torvik7.entries TO torvik7_installer;
+-- Installers add entries and read them; they can neither change nor delete one, and the
+-- recovery slot is a laptop's own business.
+GRANT SELECT ON schema_version TO torvik7_installer;
+GRANT SELECT, INSERT ON entries TO torvik7_installer;
+
+COMMIT;

@@ -1,6 +1,7 @@
 #include "journal/Journal.h"
 
 #include "journal/JournalSchema.h"
+#include "journal/ServerJournal.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QUuid>
 #include <QVariant>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -109,6 +111,14 @@ JournalEntry EntryFromRow(const QSqlQuery& q, bool withRecord) {
 }
 
 } // namespace
+
+const char* JournalEntryColumns() {
+    return kEntryColumns;
+}
+
+JournalEntry JournalEntryFromRow(const QSqlQuery& q, bool withRecord) {
+    return EntryFromRow(q, withRecord);
+}
 
 QString ActionName(JournalAction action) {
     switch (action) {
@@ -229,13 +239,69 @@ Journal::~Journal() {
 
 QString Journal::DefaultLocation() {
     const QByteArray env = qgetenv("TORVIK7_JOURNAL");
-    if (!env.isEmpty()) return QFile::decodeName(env);
+    // A server address names the team's journal; this computer's stays in its usual place.
+    if (!env.isEmpty() && !IsServerAddress(QFile::decodeName(env))) return QFile::decodeName(env);
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     return QDir(folder).filePath(QStringLiteral("journal.sqlite"));
 }
 
 void Journal::SetProblemHandler(std::function<void(const QString&)> handler) {
     m_onProblem = std::move(handler);
+    if (m_server) m_server->SetProblemHandler(m_onProblem);
+}
+
+ServerJournal* Journal::Server() {
+    if (!m_serverChecked) {
+        m_serverChecked = true;
+        const QString address = JournalServerAddress();
+        if (!address.isEmpty()) {
+            m_server = std::make_unique<ServerJournal>(address, *this);
+            m_server->SetProblemHandler(m_onProblem);
+        }
+    }
+    return m_server.get();
+}
+
+int Journal::Push() {
+    ServerJournal* server = Server();
+    return server ? server->Push() : 0;
+}
+
+std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
+    ServerJournal* server = Server();
+    if (!server) return ListHere(query);
+    // Whatever waits to be sent goes first, so the list shows it as the team sees it.
+    server->Push(false);
+    std::vector<JournalEntry> unsent = server->Unsent();
+    if (!query.account.isEmpty())
+        std::erase_if(unsent, [&](const JournalEntry& e) { return e.account != query.account; });
+    std::optional<std::vector<JournalEntry>> out = server->List(query, false);
+    if (!out) {
+        out = ListHere(query);
+        for (JournalEntry& e : *out)
+            e.unsent = std::any_of(unsent.begin(), unsent.end(),
+                                   [&](const JournalEntry& u) { return u.uuid == e.uuid; });
+        return *out;
+    }
+    out->insert(out->end(), unsent.begin(), unsent.end());
+    std::stable_sort(out->begin(), out->end(), [](const JournalEntry& a, const JournalEntry& b) {
+        return a.time > b.time;
+    });
+    if (query.limit > 0 && out->size() > static_cast<std::size_t>(query.limit))
+        out->resize(static_cast<std::size_t>(query.limit));
+    return *out;
+}
+
+std::optional<JournalEntry> Journal::Find(const QString& idOrUuid) {
+    ServerJournal* server = Server();
+    bool numeric = false;
+    idOrUuid.toLongLong(&numeric);
+    // With a server, the numbers a list shows are the server's.
+    if (server && numeric) {
+        if (std::optional<JournalEntry> there = server->Find(idOrUuid)) return there;
+    }
+    if (std::optional<JournalEntry> here = FindHere(idOrUuid)) return here;
+    return server && !numeric ? server->Find(idOrUuid) : std::nullopt;
 }
 
 void Journal::Report(const QString& why) {
@@ -467,7 +533,11 @@ bool Journal::Add(JournalEntry& e) {
             }
             if (!ok) db.rollback();
         }
-        if (ok) return true;
+        if (ok) {
+            // Kept here first; the team's server gets it now or at a later push.
+            if (ServerJournal* server = Server()) server->Push(false);
+            return true;
+        }
         if (IsCorrupt(error) && attempt == 0) {
             db.close();
             const QString moved = MoveAside(m_location);
@@ -483,7 +553,7 @@ bool Journal::Add(JournalEntry& e) {
     return false;
 }
 
-std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
+std::vector<JournalEntry> Journal::ListHere(const JournalQuery& query) {
     std::vector<JournalEntry> out;
     Db* d = Open();
     if (!d) return out;
@@ -505,7 +575,7 @@ std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
     return out;
 }
 
-std::optional<JournalEntry> Journal::Find(const QString& idOrUuid) {
+std::optional<JournalEntry> Journal::FindHere(const QString& idOrUuid) {
     Db* d = Open();
     if (!d) return std::nullopt;
     bool numeric = false;

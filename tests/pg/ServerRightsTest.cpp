@@ -10,10 +10,10 @@
 
 namespace {
 
-QSqlDatabase Connect(const PgServer& server, PgServer::Role role)
-{
+QSqlDatabase Connect(const PgServer& server, PgServer::Role role) {
     const QUrl url(server.Url(role));
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QUuid::createUuid().toString());
+    QSqlDatabase db =
+        QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QUuid::createUuid().toString());
     db.setHostName(url.host());
     db.setPort(url.port());
     db.setUserName(url.userName());
@@ -23,11 +23,11 @@ QSqlDatabase Connect(const PgServer& server, PgServer::Role role)
     return db;
 }
 
-QString InsertSql(const QString& account)
-{
-    return QStringLiteral("INSERT INTO torvik7.entries (uuid, at, action, result, result_text, port,"
-                          " account, source, title, blocks_done) VALUES ('%1', now(), 'read', 0,"
-                          " '', 'COM1', '%2', 'torvik7ctl', '', 512)")
+QString InsertSql(const QString& account) {
+    return QStringLiteral("INSERT INTO entries (uuid, time_utc, action, result, result_text, port,"
+                          " line_address, unit_address, account, phone1, source, title,"
+                          " blocks_done, half_written) VALUES ('%1', 0, 'read', 0, '', 'COM1', 0,"
+                          " 0, '%2', '', 'torvik7ctl', '', 512, 0)")
         .arg(QUuid::createUuid().toString(QUuid::WithoutBraces), account);
 }
 
@@ -39,23 +39,23 @@ struct RightsCase {
 };
 
 const RightsCase kCases[] = {
-    {"installer reads", PgServer::Installer,
-     "SELECT count(*) FROM torvik7.entries WHERE account = '%1'", true},
+    {"installer reads", PgServer::Installer, "SELECT count(*) FROM entries WHERE account = '%1'",
+     true},
     {"installer reads the schema version", PgServer::Installer,
-     "SELECT version FROM torvik7.journal_version", true},
+     "SELECT version FROM schema_version", true},
+    {"installer reads the recovery slot", PgServer::Installer, "SELECT * FROM recovery", false},
     {"installer changes an entry", PgServer::Installer,
-     "UPDATE torvik7.entries SET port = 'COM2' WHERE account = '%1'", false},
-    {"installer deletes an entry", PgServer::Installer,
-     "DELETE FROM torvik7.entries WHERE account = '%1'", false},
-    {"installer empties the table", PgServer::Installer, "TRUNCATE torvik7.entries", false},
+     "UPDATE entries SET port = 'COM2' WHERE account = '%1'", false},
+    {"installer deletes an entry", PgServer::Installer, "DELETE FROM entries WHERE account = '%1'",
+     false},
+    {"installer empties the table", PgServer::Installer, "TRUNCATE entries", false},
     {"installer changes the schema version", PgServer::Installer,
-     "UPDATE torvik7.journal_version SET version = 99", false},
+     "UPDATE schema_version SET version = 99", false},
     {"login without rights reads", PgServer::NoRights,
-     "SELECT count(*) FROM torvik7.entries WHERE account = '%1'", false},
+     "SELECT count(*) FROM entries WHERE account = '%1'", false},
 };
 
-TEST(ServerRights, InstallerAddsAndReadsButNeverChangesOrDeletes)
-{
+TEST(ServerRights, InstallerAddsAndReadsButNeverChangesOrDeletes) {
     PgServer server;
     ASSERT_TRUE(server.Ok());
     const QString account = PgServer::FreshAccount();
@@ -81,7 +81,7 @@ TEST(ServerRights, InstallerAddsAndReadsButNeverChangesOrDeletes)
     }
     QSqlDatabase owner = Connect(server, PgServer::Owner);
     QSqlQuery count(owner);
-    ASSERT_TRUE(count.exec(QStringLiteral("SELECT count(*) FROM torvik7.entries WHERE account = '%1'"
+    ASSERT_TRUE(count.exec(QStringLiteral("SELECT count(*) FROM entries WHERE account = '%1'"
                                           " AND port = 'COM1'")
                                .arg(account)));
     ASSERT_TRUE(count.next());

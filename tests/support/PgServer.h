@@ -17,8 +17,7 @@ public:
     // The roles the fixture created: the schema owner, two installers and a login without rights.
     enum Role { Owner, Installer, Installer2, NoRights };
 
-    PgServer()
-    {
+    PgServer() {
         QFile env(QStringLiteral(TORVIK7_PG_STATE "/env"));
         if (!env.open(QIODevice::ReadOnly)) {
             ADD_FAILURE() << "no PostgreSQL test server: " << TORVIK7_PG_STATE
@@ -28,7 +27,8 @@ public:
         for (const QByteArray& line : env.readAll().split('\n')) {
             const int eq = line.indexOf('=');
             if (eq > 0)
-                m_values.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+                m_values.insert(QString::fromUtf8(line.left(eq)),
+                                QString::fromUtf8(line.mid(eq + 1)));
         }
         // libpq reads the passwords from here, as it reads ~/.pgpass on an installer's laptop.
         qputenv("PGPASSFILE", m_values.value("PGPASSFILE").toUtf8());
@@ -36,8 +36,7 @@ public:
 
     bool Ok() const { return !m_values.isEmpty(); }
     QString Value(const QString& key) const { return m_values.value(key); }
-    QString Url(Role role) const
-    {
+    QString Url(Role role) const {
         static const char* const keys[] = {"TORVIK7_PG_OWNER", "TORVIK7_PG_INSTALLER",
                                            "TORVIK7_PG_INSTALLER2", "TORVIK7_PG_NORIGHTS"};
         return m_values.value(QString::fromLatin1(keys[role]));
@@ -49,17 +48,16 @@ public:
     bool Resume() const { return Script(QStringLiteral("resume")); }
 
     // An account number no other test of this run uses, so tests may share the server.
-    static QString FreshAccount()
-    {
+    static QString FreshAccount() {
         return QString::number(QUuid::createUuid().data1 % 90000000u + 10000000u);
     }
 
 private:
-    static bool Script(const QString& verb)
-    {
+    static bool Script(const QString& verb) {
         QProcess p;
         p.start(QStringLiteral(TORVIK7_PG_SCRIPT), {verb, QStringLiteral(TORVIK7_PG_STATE)});
-        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
+               p.exitCode() == 0;
     }
 
     QMap<QString, QString> m_values;
