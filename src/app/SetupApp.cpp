@@ -1,6 +1,7 @@
 #include "app/SetupApp.h"
 
 #include "app/SetupDlg.h"
+#include "journal/Journal.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -25,7 +26,10 @@ bool InstallRussianTranslations(QApplication& app) {
 int CSetupApp::InitInstance(QApplication& app) {
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     InstallRussianTranslations(app);
+    Journal journal;
     CSetupDlg dlg;
+    dlg.SetJournal(&journal);
+    dlg.RecoverUnsaved();
     app.setWindowIcon(dlg.m_hIcon);
     dlg.exec();
     return 0;

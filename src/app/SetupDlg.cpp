@@ -1,7 +1,9 @@
 #include "app/SetupDlg.h"
 
+#include "app/JournalDlg.h"
 #include "app/PageCopies.h"
 #include "app/VirtualDevice.h"
+#include "journal/SessionJournal.h"
 #include "link/LinkGlobals.h"
 #include "pages/Devices.h"
 #include "pages/PhoneNums.h"
@@ -19,6 +21,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,6 +29,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QtDebug>
 
 int SettingsShown = 0;
 
@@ -46,7 +50,8 @@ CAboutDlg::~CAboutDlg() = default;
 
 CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     : QDialog(parent), m_ui(std::make_unique<Ui::SetupDlg>()),
-      m_record(record ? record : &TheSettings()) {
+      m_record(record ? record : &TheSettings()),
+      m_sessionJournal(std::make_unique<SessionJournal>(nullptr)) {
     m_readSession = [](TransferView& view, SettingsRecord& r, const SessionOptions& o) {
         return ::ReadDevice(view, r, o);
     };
@@ -96,6 +101,7 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     connect(m_helpButton, &QPushButton::clicked, this, &CSetupDlg::OnHelpFile);
     connect(m_codesHelpButton, &QPushButton::clicked, this, &CSetupDlg::OnCodesHelpFile);
     connect(m_stopButton, &QPushButton::clicked, this, &CSetupDlg::OnStop);
+    connect(m_ui->journalButton, &QPushButton::clicked, this, &CSetupDlg::OnJournal);
     connect(m_ui->lineAddress, &QLineEdit::textChanged, this, [this] {
         if (!IsExchanging()) OnChangeLineAddress();
     });
@@ -109,7 +115,9 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     OnInitDialog();
 }
 
-CSetupDlg::~CSetupDlg() = default;
+CSetupDlg::~CSetupDlg() {
+    if (m_journal) m_journal->SetProblemHandler(nullptr);
+}
 
 QComboBox* CSetupDlg::PortList() const {
     return m_ui->portList;
@@ -122,6 +130,9 @@ QLineEdit* CSetupDlg::UnitAddressEdit() const {
 }
 QWidget* CSetupDlg::StatusLine() const {
     return m_ui->statusLine;
+}
+QPushButton* CSetupDlg::JournalButton() const {
+    return m_ui->journalButton;
 }
 
 void CSetupDlg::SetPorts(std::vector<PortEntry> ports) {
@@ -273,6 +284,7 @@ bool CSetupDlg::EditSettings(SettingsRecord& record) {
     if (ok) {
         CopyBackGeneral(general, record);
         CopyBackPhones(phones, record);
+        if (&record == m_record) KeepRecoverySlot();
     }
     return ok;
 }
@@ -332,18 +344,26 @@ bool CSetupDlg::LoadObject(SettingsRecord& record) {
         return false;
     }
     SetFileTitle(choice->name);
+    if (&record == m_record) MarkKept();
     return true;
 }
 
-void CSetupDlg::SaveForm(const SettingsRecord& record) {
+std::optional<FileChoice> CSetupDlg::SaveToFile(const SettingsRecord& record) {
     const auto choice = ThePlatform().SaveFileDialog(this);
-    if (!choice) return;
+    if (!choice) return std::nullopt;
     const FileResult result = SaveSettingsFile(LocalPath(choice->path), record);
     if (!result.ok()) {
         ThePlatform().ShowMessage(this, FileMessage(result.message));
-        return;
+        return std::nullopt;
     }
+    return choice;
+}
+
+void CSetupDlg::SaveForm(const SettingsRecord& record) {
+    const auto choice = SaveToFile(record);
+    if (!choice) return;
     SetFileTitle(choice->name);
+    if (&record == m_record) MarkKept();
 }
 
 void CSetupDlg::OnReadDevice() {
@@ -363,7 +383,19 @@ void CSetupDlg::OnReadDevice() {
 void CSetupDlg::OnWriteDevice() {
     m_writeButton->setEnabled(false);
     m_readButton->setEnabled(false);
-    WriteDevice(*m_record);
+    if (WriteDevice(*m_record) == kSessionStopped && m_sessionJournal->Last()) {
+        // The blocks before the stop hold the new settings, the rest the old ones.
+        const int written = m_sessionJournal->Last()->blocksDone;
+        Message m;
+        m.owner = MessageOwner::Window;
+        m.icon = MessageIcon::Information;
+        m.text = written == 0
+                     ? "Загрузка настроек остановлена до первого блока: прибор не изменён."
+                     : "Загрузка настроек остановлена: записано " + std::to_string(written) +
+                           " блоков из 512.\nВ приборе теперь смесь старых и новых настроек, "
+                           "пока настройки не будут загружены полностью.";
+        ShowMessage(m);
+    }
     m_readButton->setEnabled(true);
     if (SettingsShown == 1) m_writeButton->setEnabled(true);
 }
@@ -380,10 +412,18 @@ void CSetupDlg::LockLinkParameters(bool locked) {
 template <typename Session, typename R> int CSetupDlg::RunSession(Session& session, R& record) {
     m_sessionRunning = true;
     LockLinkParameters(true);
-    const int result = session(*this, record, m_sessionOptions);
+    SessionOptions options = m_sessionOptions;
+    m_sessionJournal->context = JournalContext();
+    options.observers.push_back(m_sessionJournal.get());
+    const int result = session(*this, record, options);
     if (m_virtualDevice) m_virtualDevice->Persist();
     LockLinkParameters(false);
     m_sessionRunning = false;
+    // What the device now holds (or what was just kept with a write) is no longer unsaved.
+    const auto& last = m_sessionJournal->Last();
+    if (last && &record == m_record && (result == kSessionOk || m_sessionJournal->LastKept()) &&
+        (last->action == JournalAction::Write || result == kSessionOk))
+        MarkKept();
     return result;
 }
 
@@ -425,4 +465,124 @@ void CSetupDlg::PumpMessages() {
 
 void CSetupDlg::ShowMessage(const Message& message) {
     ThePlatform().ShowMessage(message.owner == MessageOwner::Window ? this : nullptr, message);
+}
+
+// ---- the exchange journal ----
+
+void CSetupDlg::SetJournal(Journal* journal) {
+    if (m_journal) m_journal->SetProblemHandler(nullptr);
+    m_journal = journal;
+    m_sessionJournal = std::make_unique<SessionJournal>(journal);
+    if (m_journal)
+        m_journal->SetProblemHandler([this](const QString& text) { ShowJournalProblem(text); });
+}
+
+void CSetupDlg::ShowJournalProblem(const QString& text) {
+    // Once per run, and never in the middle of what failed to be journaled: the message
+    // waits for the event loop. At exit there is no loop left; the message goes to stderr.
+    if (m_closing) {
+        qWarning("%s", qPrintable(text));
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            if (m_closing) {
+                qWarning("%s", qPrintable(text));
+                return;
+            }
+            Message m;
+            m.owner = MessageOwner::Window;
+            m.icon = MessageIcon::Information;
+            m.text = text.toStdString();
+            ThePlatform().ShowMessage(this, m);
+        },
+        Qt::QueuedConnection);
+}
+
+JournalEntry CSetupDlg::JournalContext() const {
+    JournalEntry e;
+    e.source = JournalSource::Window;
+    e.port = m_ui->portList->currentText();
+    e.lineAddress = LineAddress;
+    e.unitAddress = UnitAddress;
+    e.title = windowTitle();
+    return e;
+}
+
+namespace {
+
+QByteArray ShaOf(const SettingsRecord& r) {
+    const auto bytes = RecordBytes(r);
+    return QCryptographicHash::hash(
+        QByteArrayView(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+        QCryptographicHash::Sha256);
+}
+
+} // namespace
+
+void CSetupDlg::MarkKept() {
+    m_keptSha = ShaOf(*m_record);
+    if (m_journal) m_journal->ClearRecovery();
+}
+
+void CSetupDlg::KeepRecoverySlot() {
+    if (!m_journal || !WorthKeeping(*m_record) || ShaOf(*m_record) == m_keptSha) return;
+    JournalEntry slot = JournalContext();
+    slot.SetRecord(*m_record);
+    m_journal->KeepRecovery(slot);
+}
+
+void CSetupDlg::RecoverUnsaved() {
+    if (m_journal) m_journal->RecoverUnsaved();
+}
+
+void CSetupDlg::done(int result) {
+    if (m_journal && !m_closing) {
+        m_closing = true;
+        // Kept without a question: the window closes as it always did.
+        if (WorthKeeping(*m_record) && ShaOf(*m_record) != m_keptSha) {
+            JournalEntry e = JournalContext();
+            e.action = JournalAction::UnsavedAtExit;
+            e.resultText = QStringLiteral("Окно закрыто без сохранения");
+            e.SetRecord(*m_record);
+            m_journal->Add(e);
+        }
+        m_journal->ClearRecovery();
+    }
+    QDialog::done(result);
+}
+
+void CSetupDlg::OpenJournalEntry(const QDateTime& time, const SettingsRecord& record) {
+    *m_record = record;
+    SetFileTitle(QStringLiteral("Журнал ") +
+                 time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")));
+    m_keptSha = ShaOf(*m_record); // it is in the journal already
+    EditSettings(*m_record);
+    m_writeButton->setEnabled(true);
+    m_editButton->setEnabled(true);
+    m_saveButton->setEnabled(true);
+}
+
+void CSetupDlg::OnJournal() {
+    if (!m_journal) return;
+    // The sheet opens once the journal window has closed.
+    std::optional<std::pair<QDateTime, SettingsRecord>> chosen;
+    CJournalDlg::Actions actions;
+    actions.open = [&chosen](const JournalEntry& entry, const SettingsRecord& record) {
+        chosen.emplace(entry.time, record);
+    };
+    actions.saveAs = [this](const SettingsRecord& record) { SaveToFile(record); };
+    actions.inMemory = [this]() -> const SettingsRecord* {
+        return m_editButton->isEnabled() ? m_record : nullptr;
+    };
+    CJournalDlg dlg(*m_journal, std::move(actions), this);
+    dlg.setWindowIcon(m_hIcon);
+    if (m_onJournalShown) {
+        auto hook = m_onJournalShown;
+        QMetaObject::invokeMethod(
+            &dlg, [hook, &dlg] { hook(dlg); }, Qt::QueuedConnection);
+    }
+    dlg.exec();
+    if (chosen) OpenJournalEntry(chosen->first, chosen->second);
 }

@@ -3,9 +3,11 @@
 // "Стоп", the event-code help page and the About box.
 #pragma once
 
+#include "journal/Journal.h"
 #include "link/TransferSession.h"
 #include "link/TransferView.h"
 #include "platform/DataExchange.h"
+#include "platform/Platform.h"
 #include "settings/SettingsRecord.h"
 
 #include "app/PortList.h"
@@ -17,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QComboBox;
@@ -24,6 +27,9 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class CPropertySheet;
+class CJournalDlg;
+class Journal;
+class SessionJournal;
 class VirtualDevice;
 
 namespace Ui {
@@ -126,6 +132,21 @@ public:
     // Beside the program first: a file dialog may have moved the current folder.
     QStringList m_helpFolders;
 
+    // The exchange journal (not owned); nullptr keeps nothing. Reports its first problem
+    // of the run once, in a message.
+    void SetJournal(Journal* journal);
+    Journal* TheJournal() const { return m_journal; }
+    // Turns a recovery slot left by a run that did not end normally into an entry.
+    void RecoverUnsaved();
+    // "Журнал": the journal window.
+    void OnJournal();
+    QPushButton* JournalButton() const;
+    // Runs each time the journal window is shown, inside its modal run (tests drive it).
+    std::function<void(CJournalDlg&)> m_onJournalShown;
+    // Puts a journal entry's record into memory and opens the sheet on it, as "Открыть"
+    // of a file does.
+    void OpenJournalEntry(const QDateTime& time, const SettingsRecord& record);
+
     // Where the virtual device keeps its memory; empty for the user's data folder.
     std::string m_virtualMemoryPath;
     VirtualDevice* TheVirtualDevice() const { return m_virtualDevice.get(); }
@@ -147,6 +168,9 @@ public:
     // The window's context menu at `globalPos`, standing in for a system menu item.
     void ShowContextMenu(const QPoint& globalPos);
 
+    // Ends the window; keeps an unsaved record in the journal first.
+    void done(int result) override;
+
 protected:
     bool DoDataExchange(bool saveAndValidate) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -158,10 +182,20 @@ private:
     void OpenHelpPage(const QString& fileName, const QString& notFoundText);
     void LockLinkParameters(bool locked);
     template <typename Session, typename R> int RunSession(Session& session, R& record);
+    std::optional<FileChoice> SaveToFile(const SettingsRecord& record);
+    // The record in memory is kept somewhere (a file, a device, the journal).
+    void MarkKept();
+    void KeepRecoverySlot();
+    JournalEntry JournalContext() const;
+    void ShowJournalProblem(const QString& text);
 
     std::unique_ptr<Ui::SetupDlg> m_ui;
     SettingsRecord* m_record;
     std::vector<PortEntry> m_ports;
     std::unique_ptr<VirtualDevice> m_virtualDevice;
     bool m_sessionRunning = false;
+    Journal* m_journal = nullptr;
+    std::unique_ptr<SessionJournal> m_sessionJournal;
+    QByteArray m_keptSha; // of the record last saved, loaded, written, read or journaled
+    bool m_closing = false;
 };

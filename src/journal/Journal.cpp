@@ -66,6 +66,11 @@ QString Why(const QSqlError& error, int busyTimeoutMs) {
     return text.isEmpty() ? QStringLiteral("неизвестная ошибка базы данных") : text;
 }
 
+// A text column is never NULL: an empty text is stored as one.
+QVariant Text(const QString& text) {
+    return text.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(text);
+}
+
 qint64 ToStored(const QDateTime& time) {
     return time.toMSecsSinceEpoch();
 }
@@ -503,18 +508,18 @@ bool Journal::Add(JournalEntry& e) {
                 "line_address, unit_address, account, phone1, source, title, blocks_done, "
                 "half_written, record, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
                 "?, ?)"));
-            q.addBindValue(e.uuid);
+            q.addBindValue(Text(e.uuid));
             q.addBindValue(ToStored(e.time));
             q.addBindValue(ActionName(e.action));
             q.addBindValue(e.result);
-            q.addBindValue(e.resultText);
-            q.addBindValue(e.port);
+            q.addBindValue(Text(e.resultText));
+            q.addBindValue(Text(e.port));
             q.addBindValue(e.lineAddress);
             q.addBindValue(e.unitAddress);
-            q.addBindValue(e.account);
-            q.addBindValue(e.phone1);
+            q.addBindValue(Text(e.account));
+            q.addBindValue(Text(e.phone1));
             q.addBindValue(SourceName(e.source));
-            q.addBindValue(e.title);
+            q.addBindValue(Text(e.title));
             q.addBindValue(e.blocksDone);
             q.addBindValue(e.halfWritten ? 1 : 0);
             q.addBindValue(e.HasRecord() ? QVariant(e.record)
@@ -638,10 +643,10 @@ bool Journal::KeepRecovery(const JournalEntry& slot) {
                                  "unit_address, title, record, sha256) "
                                  "VALUES (1, ?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(ToStored(slot.time.isValid() ? slot.time : QDateTime::currentDateTimeUtc()));
-        q.addBindValue(slot.port);
+        q.addBindValue(Text(slot.port));
         q.addBindValue(slot.lineAddress);
         q.addBindValue(slot.unitAddress);
-        q.addBindValue(slot.title);
+        q.addBindValue(Text(slot.title));
         q.addBindValue(slot.record);
         q.addBindValue(RecordSha256(slot.record));
         ok = q.exec();

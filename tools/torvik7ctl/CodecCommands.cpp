@@ -386,32 +386,19 @@ int CmdDiff(const Args& args) {
     if (const int status = ReadSettings(cl.files[0], a)) return status;
     if (const int status = ReadSettings(cl.files[1], b)) return status;
 
-    int differences = 0;
-    const std::vector<Item> itemsA = Items(a), itemsB = Items(b);
-    for (std::size_t i = 0; i < itemsA.size(); ++i) {
-        if (itemsA[i].shown.text == itemsB[i].shown.text) continue;
-        std::printf("%s: %s → %s\n", itemsA[i].label.c_str(), itemsA[i].shown.text.c_str(),
-                    itemsB[i].shown.text.c_str());
-        ++differences;
-    }
-    for (int g = 0; g < kGroupCount; ++g) {
-        SettingsRecord added{}, removed{};
-        bool any = false;
-        for (int e = 0; e < kExpanderCount; ++e) {
-            added.loopGroups[g][e] = b.loopGroups[g][e] & ~a.loopGroups[g][e] & 0xFF;
-            removed.loopGroups[g][e] = a.loopGroups[g][e] & ~b.loopGroups[g][e] & 0xFF;
-            any = any || added.loopGroups[g][e] || removed.loopGroups[g][e];
-        }
-        if (!any) continue;
-        std::string line = "Группа " + std::to_string(g + 1) + ":";
-        if (GroupSize(added, g) > 0) line += " добавлены " + GroupMembers(added, g);
-        if (GroupSize(removed, g) > 0)
-            line += std::string(GroupSize(added, g) > 0 ? ";" : "") + " удалены " +
-                    GroupMembers(removed, g);
+    const std::vector<std::string> lines = DiffLines(a, b);
+    for (const std::string& line : lines)
         std::printf("%s\n", line.c_str());
-        ++differences;
-    }
+    const int differences = static_cast<int>(lines.size());
     const int status = FinishOutput();
     if (status != kExitOk) return status;
     return differences > 0 ? kExitDiffers : kExitOk;
+}
+
+int ReadSettingsFile(const std::string& path, SettingsRecord& record) {
+    return ReadSettings(path, record);
+}
+
+int WriteSettingsFile(const std::string& path, const SettingsRecord& record) {
+    return WriteSettings(path, record);
 }

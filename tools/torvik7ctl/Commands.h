@@ -2,6 +2,8 @@
 // prints its help for "--help", and returns the process exit status.
 #pragma once
 
+#include "settings/SettingsRecord.h"
+
 #include <string>
 #include <vector>
 
@@ -25,6 +27,14 @@ int CmdDiff(const Args& args);
 int CmdRead(const Args& args);
 int CmdWrite(const Args& args);
 int CmdSim(const Args& args);
+
+// The exchange journal: list, show, export, diff, prune.
+int CmdJournal(const Args& args);
+
+// A settings file of exactly 1800 bytes in, a whole settings file out; 0 or the exit status
+// after one error line.
+int ReadSettingsFile(const std::string& path, SettingsRecord& record);
+int WriteSettingsFile(const std::string& path, const SettingsRecord& record);
 
 // One line "torvik7ctl: <text>" on stderr.
 void PrintError(const std::string& text);

@@ -2,12 +2,13 @@
 // window runs; only their view differs: a progress bar on stderr, messages as lines.
 #include "Commands.h"
 
-#include "sim/DeviceSimulator.h"
+#include "journal/SessionJournal.h"
 #include "link/LinkGlobals.h"
 #include "link/SerialPort.h"
 #include "link/TracingPort.h"
 #include "link/TransferSession.h"
 #include "settings/SettingsFile.h"
+#include "sim/DeviceSimulator.h"
 
 #include <QCoreApplication>
 
@@ -141,6 +142,7 @@ struct LinkArgs {
     std::string input;
     std::string base;
     std::string trace;
+    bool noJournal = false;
     bool help = false;
 };
 
@@ -154,6 +156,7 @@ const char* kReadHelp =
     "  --unit N       адрес ГРЕМУС, 0..7 (0)\n"
     "  --base ФАЙЛ    начальные настройки вместо нулевых\n"
     "  --trace ЖУРНАЛ записывать все кадры (hex, с метками времени)\n"
+    "  --no-journal   не записывать чтение в журнал обменов\n"
     "Код завершения: результат сеанса (0 успех, 1 порт не открылся, 3 ошибка\n"
     "настройки порта, 4 ошибка связи, 5 остановлено Ctrl-C); 64 ошибка в\n"
     "параметрах, 74 ошибка файла.\n";
@@ -166,6 +169,7 @@ const char* kWriteHelp =
     "  --line N       адрес прибора на линии связи, 0..63 (0)\n"
     "  --unit N       адрес ГРЕМУС, 0..7 (0)\n"
     "  --trace ЖУРНАЛ записывать все кадры (hex, с метками времени)\n"
+    "  --no-journal   не записывать загрузку в журнал обменов\n"
     "Код завершения: результат сеанса (0 успех, 1 порт не открылся, 2 и 3 ошибка\n"
     "настройки порта, 4 ошибка связи, 5 остановлено Ctrl-C, 10 пультовый блок);\n"
     "64 ошибка в параметрах, 65 или 74 ошибка файла.\n";
@@ -200,6 +204,8 @@ bool ParseLinkArgs(const Args& args, bool reading, LinkArgs& out) {
             }
         } else if (a == "--trace") {
             if (!value(out.trace)) return false;
+        } else if (a == "--no-journal") {
+            out.noJournal = true;
         } else if (reading && (a == "-o" || a == "--output")) {
             if (!value(out.output)) return false;
         } else if (reading && a == "--base") {
@@ -267,6 +273,24 @@ int RunSession(const LinkArgs& a,
     LineAddress = static_cast<int>(a.line);
     UnitAddress = static_cast<int>(a.unit);
     TerminalView view(a.port);
+    // The journal only watches: whatever becomes of it, the session and its exit status
+    // are the same. Its one problem of the run is one warning line.
+    std::optional<Journal> journal;
+    std::optional<SessionJournal> keeper;
+    if (!a.noJournal) {
+        journal.emplace();
+        journal->SetProblemHandler([](const QString& text) {
+            std::fprintf(stderr, "torvik7ctl: предупреждение: %s\n", qPrintable(text));
+        });
+        keeper.emplace(&*journal);
+        keeper->context.source = JournalSource::Ctl;
+        keeper->context.port = QString::fromStdString(a.port);
+        keeper->context.lineAddress = static_cast<int>(a.line);
+        keeper->context.unitAddress = static_cast<int>(a.unit);
+        keeper->context.title =
+            QString::fromStdString(a.output.empty() ? a.input : a.output); // the file involved
+        options.observers.push_back(&*keeper);
+    }
     const int result = session(view, options);
     if (result == kSessionStopped) std::fprintf(stderr, "torvik7ctl: остановлено\n");
     return result;

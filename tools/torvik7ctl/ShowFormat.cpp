@@ -548,3 +548,30 @@ std::string ShowJson(const std::string& path, const SettingsRecord& r) {
                (i + 1 < top.size() ? "," : "") + "\n";
     return out + "}\n";
 }
+
+std::vector<std::string> DiffLines(const SettingsRecord& a, const SettingsRecord& b) {
+    std::vector<std::string> lines;
+    const std::vector<Item> itemsA = Items(a), itemsB = Items(b);
+    for (std::size_t i = 0; i < itemsA.size(); ++i) {
+        if (itemsA[i].shown.text == itemsB[i].shown.text) continue;
+        lines.push_back(itemsA[i].label + ": " + itemsA[i].shown.text + " → " +
+                        itemsB[i].shown.text);
+    }
+    for (int g = 0; g < kGroupCount; ++g) {
+        SettingsRecord added{}, removed{};
+        bool any = false;
+        for (int e = 0; e < kExpanderCount; ++e) {
+            added.loopGroups[g][e] = b.loopGroups[g][e] & ~a.loopGroups[g][e] & 0xFF;
+            removed.loopGroups[g][e] = a.loopGroups[g][e] & ~b.loopGroups[g][e] & 0xFF;
+            any = any || added.loopGroups[g][e] || removed.loopGroups[g][e];
+        }
+        if (!any) continue;
+        std::string line = "Группа " + std::to_string(g + 1) + ":";
+        if (GroupSize(added, g) > 0) line += " добавлены " + GroupMembers(added, g);
+        if (GroupSize(removed, g) > 0)
+            line += std::string(GroupSize(added, g) > 0 ? ";" : "") + " удалены " +
+                    GroupMembers(removed, g);
+        lines.push_back(line);
+    }
+    return lines;
+}

@@ -26,6 +26,10 @@ std::vector<Item> Items(const SettingsRecord& r);
 std::string GroupMembers(const SettingsRecord& r, int group);
 int GroupSize(const SettingsRecord& r, int group);
 
+// What differs from `a` to `b`, one line per setting ("label: old → new") and one per group
+// whose members changed; empty when the records say the same.
+std::vector<std::string> DiffLines(const SettingsRecord& a, const SettingsRecord& b);
+
 // The whole record as `show` prints it, for the file at `path`.
 std::string ShowText(const std::string& path, const SettingsRecord& r);
 std::string ShowJson(const std::string& path, const SettingsRecord& r);

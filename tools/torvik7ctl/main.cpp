@@ -1,6 +1,8 @@
 // torvik7ctl: settings files, device images and the device itself from a terminal.
 #include "Commands.h"
 
+#include <QCoreApplication>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -22,6 +24,7 @@ const Command kCommands[] = {
     {"read", CmdRead, "считать настройки из прибора в файл"},
     {"write", CmdWrite, "загрузить настройки из файла в прибор"},
     {"sim", CmdSim, "запустить имитатор ГРЕМУС с прибором ТОРВИК-7"},
+    {"journal", CmdJournal, "журнал обменов: list, show, export, diff, prune"},
 };
 
 void PrintUsage(FILE* out) {
@@ -31,7 +34,8 @@ void PrintUsage(FILE* out) {
     std::fprintf(out, "\nСправка по команде: torvik7ctl КОМАНДА --help\n"
                       "\nКоды завершения: 0 - успешно, 1 - diff: файлы различаются,\n"
                       "64 - ошибка в командной строке, 65 - вход не является файлом настроек\n"
-                      "или образом памяти (неверный размер), 74 - ошибка чтения или записи.\n"
+                      "или образом памяти (неверный размер) или нет такой записи журнала,\n"
+                      "74 - ошибка чтения или записи.\n"
                       "read и write завершаются кодом результата обмена с прибором.\n");
 }
 
@@ -42,6 +46,8 @@ void PrintError(const std::string& text) {
 }
 
 int main(int argc, char** argv) {
+    // The same data folder as the window: one journal, one virtual device.
+    QCoreApplication::setApplicationName(QStringLiteral("torvik7-setup"));
     if (argc < 2) {
         PrintUsage(stderr);
         return kExitUsage;

@@ -1,0 +1,410 @@
+// The exchange journal on real SQLite files: what each session's end keeps, the recovery
+// slot, pruning, and what an unusable database does (and does not) stop.
+#include "journal/Journal.h"
+#include "journal/SessionJournal.h"
+#include "link/LinkFakes.h"
+#include "link/TransferSession.h"
+
+#include <gtest/gtest.h>
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder per test, removed afterwards.
+class JournalFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("torvik7-journal-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::permissions(dir, fs::perms::owner_all, ignored);
+        fs::remove_all(dir, ignored);
+    }
+    QString Path(const char* name = "journal.sqlite") const {
+        return QString::fromStdString((dir / name).string());
+    }
+    fs::path dir;
+};
+
+SettingsRecord Edited(const char* account) {
+    SettingsRecord r;
+    std::memset(&r, 0, sizeof r);
+    FillDefaults(r);
+    std::memcpy(r.accountNumber, account, 5);
+    std::memcpy(r.phoneNumbers[0], "84951234567", 12);
+    return r;
+}
+
+// "ok" from SQLite's own check, through a connection of its own.
+std::string IntegrityCheck(const QString& path) {
+    std::string answer;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "check");
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(QStringLiteral("PRAGMA integrity_check")) && q.next())
+                answer = q.value(0).toString().toStdString();
+        }
+    }
+    QSqlDatabase::removeDatabase("check");
+    return answer;
+}
+
+// ---- what each way a session ends keeps ----
+
+struct EndCase {
+    const char* name;
+    SessionKind kind;
+    std::function<void(ModelOpener&, RecordingView&)> arrange;
+    int result;
+    bool record;
+    int blocks;
+    bool halfWritten;
+};
+
+class SessionEnds : public JournalFiles, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(SessionEnds, GiveTheirEntry) {
+    const EndCase& c = GetParam();
+    GlobalsGuard globals(9, 2);
+    SimConfig config;
+    config.lineAddress = 9;
+    config.unitAddress = 2;
+    ModelOpener opener(config);
+    CountingPacer pacer;
+    RecordingView view;
+    view.portName = "/dev/ttyUSB0";
+    c.arrange(opener, view);
+
+    Journal journal(Path());
+    SessionJournal keeper(&journal);
+    keeper.context.port = QStringLiteral("USB0 (ttyUSB0)");
+    keeper.context.lineAddress = 9;
+    keeper.context.unitAddress = 2;
+    keeper.context.title = QStringLiteral("Утилита настройки ТОРВИК-7 - [a.stg]");
+    SessionOptions options;
+    options.pacer = &pacer;
+    options.opener = &opener;
+    options.dumpPath = (dir / "data.txt").string();
+    options.observers = {&keeper};
+
+    SettingsRecord record = Edited("1234");
+    const int result = c.kind == SessionKind::Read ? ReadDevice(view, record, options)
+                                                   : WriteDevice(view, record, options);
+    ASSERT_EQ(result, c.result);
+
+    const auto list = journal.List();
+    ASSERT_EQ(list.size(), 1u);
+    const auto e = journal.Find(list[0].uuid);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->action, c.kind == SessionKind::Read ? JournalAction::Read : JournalAction::Write);
+    EXPECT_EQ(e->result, c.result);
+    EXPECT_EQ(e->resultText, ResultMeaning(c.result));
+    EXPECT_EQ(e->HasRecord(), c.record);
+    EXPECT_EQ(e->blocksDone, c.blocks);
+    EXPECT_EQ(e->halfWritten, c.halfWritten);
+    EXPECT_EQ(e->port, "USB0 (ttyUSB0)");
+    EXPECT_EQ(e->lineAddress, 9);
+    EXPECT_EQ(e->unitAddress, 2);
+    EXPECT_EQ(e->source, JournalSource::Window);
+    EXPECT_EQ(e->title, "Утилита настройки ТОРВИК-7 - [a.stg]");
+    if (c.record) {
+        SettingsRecord kept;
+        ASSERT_TRUE(RecordFromEntry(*e, kept));
+        EXPECT_EQ(std::memcmp(&kept, &record, sizeof kept), 0);
+        EXPECT_EQ(e->sha256.size(), 64);
+        EXPECT_EQ(e->account, c.kind == SessionKind::Write ? "1234" : list[0].account);
+    }
+    EXPECT_TRUE(journal.Problem().isEmpty()) << journal.Problem().toStdString();
+}
+
+void Nothing(ModelOpener&, RecordingView&) {}
+void StopAtBlock100(ModelOpener&, RecordingView& view) {
+    view.onPump = [](int pump) {
+        if (pump == 102) TransferRunning = 0;
+    };
+}
+void StopAtOnce(ModelOpener&, RecordingView& view) {
+    view.onPump = [](int) { TransferRunning = 0; };
+}
+void NoPort(ModelOpener& opener, RecordingView&) {
+    opener.outcome = PortOpenOutcome::CannotOpen;
+}
+void NoUnit(ModelOpener& opener, RecordingView&) {
+    SimConfig c = opener.model.config();
+    c.unitAddress = 5;
+    opener.model.SetConfig(c);
+}
+void ConsoleUnit(ModelOpener& opener, RecordingView&) {
+    SimConfig c = opener.model.config();
+    c.consoleSide = true;
+    opener.model.SetConfig(c);
+}
+// The 200th data block (after the two identity reads) fails all five transactions.
+void BlockFails(ModelOpener& opener, RecordingView&) {
+    SimConfig c = opener.model.config();
+    c.fault(SimFault::WrongSum) = {.count = 5, .after = 2 + 200};
+    opener.model.SetConfig(c);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Journal, SessionEnds,
+    ::testing::Values(
+        EndCase{"ReadOk", SessionKind::Read, Nothing, kSessionOk, true, 512, false},
+        EndCase{"ReadStopped", SessionKind::Read, StopAtBlock100, kSessionStopped, false, 101,
+                false},
+        EndCase{"ReadNoPort", SessionKind::Read, NoPort, kSessionPortOpenFailed, false, 0, false},
+        EndCase{"ReadNoUnit", SessionKind::Read, NoUnit, kSessionLinkFailed, false, 0, false},
+        EndCase{"WriteOk", SessionKind::Write, Nothing, kSessionOk, true, 512, false},
+        EndCase{"WriteStopped", SessionKind::Write, StopAtBlock100, kSessionStopped, true, 101,
+                true},
+        EndCase{"WriteStoppedAtOnce", SessionKind::Write, StopAtOnce, kSessionStopped, true, 0,
+                false},
+        EndCase{"WriteBlockFails", SessionKind::Write, BlockFails, kSessionLinkFailed, true, 200,
+                true},
+        EndCase{"WriteNoPort", SessionKind::Write, NoPort, kSessionPortOpenFailed, true, 0, false},
+        EndCase{"WriteConsoleUnit", SessionKind::Write, ConsoleUnit, kSessionConsoleUnit, true, 0,
+                false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- the record ----
+
+TEST(JournalRecord, OnlyEditedRecordsAreWorthKeeping) {
+    SettingsRecord zero;
+    std::memset(&zero, 0, sizeof zero);
+    SettingsRecord defaults = zero;
+    FillDefaults(defaults);
+    SettingsRecord protocol = defaults;
+    protocol.protocol = protocol.protocol == 1 ? 2 : 1;
+    const struct {
+        const char* name;
+        SettingsRecord record;
+        bool worth;
+    } cases[] = {{"zero", zero, false},
+                 {"defaults", defaults, false},
+                 {"account", Edited("0042"), true},
+                 {"protocol", protocol, true}};
+    for (const auto& c : cases)
+        EXPECT_EQ(WorthKeeping(c.record), c.worth) << c.name;
+}
+
+// ---- the recovery slot and pruning ----
+
+TEST_F(JournalFiles, RecoverySlotBecomesOneUnsavedEntry) {
+    {
+        Journal journal(Path());
+        JournalEntry slot;
+        slot.title = QStringLiteral("Утилита настройки ТОРВИК-7 - [New.stg]");
+        slot.SetRecord(Edited("0001"));
+        ASSERT_TRUE(journal.KeepRecovery(slot));
+        slot.SetRecord(Edited("0002")); // overwritten, not a second entry
+        ASSERT_TRUE(journal.KeepRecovery(slot));
+    } // the run ends without clearing it
+    Journal next(Path());
+    const auto recovered = next.RecoverUnsaved();
+    ASSERT_TRUE(recovered);
+    EXPECT_EQ(recovered->action, JournalAction::UnsavedAtExit);
+    EXPECT_EQ(recovered->account, "0002");
+    EXPECT_FALSE(next.RecoverUnsaved());
+    ASSERT_EQ(next.List().size(), 1u);
+    EXPECT_EQ(next.List()[0].account, "0002");
+}
+
+TEST_F(JournalFiles, PruneKeepsUnsavedAndHalfWrittenUnlessAll) {
+    Journal journal(Path());
+    const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-30);
+    for (auto [action, half] : {std::pair{JournalAction::Read, false},
+                                {JournalAction::Write, true},
+                                {JournalAction::UnsavedAtExit, false},
+                                {JournalAction::Write, false}}) {
+        JournalEntry e;
+        e.action = action;
+        e.halfWritten = half;
+        e.time = old;
+        ASSERT_TRUE(journal.Add(e));
+    }
+    JournalEntry fresh;
+    ASSERT_TRUE(journal.Add(fresh));
+    const QDateTime cut = QDateTime::currentDateTimeUtc().addDays(-1);
+    EXPECT_EQ(journal.Prune(cut, false), 2);
+    EXPECT_EQ(journal.List().size(), 3u);
+    EXPECT_EQ(journal.Prune(cut, true), 2);
+    EXPECT_EQ(journal.List().size(), 1u);
+}
+
+// ---- faults: the work goes on, one message per run ----
+
+TEST_F(JournalFiles, CorruptFileIsMovedAsideAndAFreshOneStarted) {
+    const std::string garbage(8192, 'x');
+    std::ofstream(Path().toStdString(), std::ios::binary) << garbage;
+    Journal journal(Path());
+    std::vector<QString> problems;
+    journal.SetProblemHandler([&](const QString& p) { problems.push_back(p); });
+    JournalEntry first, second;
+    EXPECT_TRUE(journal.Add(first));
+    EXPECT_TRUE(journal.Add(second));
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_TRUE(problems[0].contains(QStringLiteral("повреждён"))) << problems[0].toStdString();
+    ASSERT_FALSE(journal.MovedAside().isEmpty());
+    std::ifstream moved(journal.MovedAside().toStdString(), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(moved), {}), garbage);
+    EXPECT_EQ(journal.List().size(), 2u);
+    EXPECT_EQ(IntegrityCheck(Path()), "ok");
+}
+
+TEST_F(JournalFiles, WrongSizeRecordIsRefusedOnOpen) {
+    {
+        Journal journal(Path());
+        JournalEntry e;
+        e.SetRecord(Edited("0007"));
+        ASSERT_TRUE(journal.Add(e));
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "tamper");
+        db.setDatabaseName(Path());
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("UPDATE entries SET record = ?"));
+        q.addBindValue(QByteArray(1700, '\1'));
+        ASSERT_TRUE(q.exec());
+    }
+    QSqlDatabase::removeDatabase("tamper");
+    Journal journal(Path());
+    const auto e = journal.Find(QStringLiteral("1"));
+    ASSERT_TRUE(e);
+    SettingsRecord r = Edited("0009");
+    const SettingsRecord before = r;
+    QString why;
+    EXPECT_FALSE(RecordFromEntry(*e, r, &why));
+    EXPECT_EQ(why, "Настройки в журнале повреждены: 1700 байт вместо 1800.");
+    EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
+}
+
+TEST_F(JournalFiles, LockHeldPastTheTimeOut) {
+    {
+        Journal first(Path());
+        JournalEntry e;
+        ASSERT_TRUE(first.Add(e));
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "holder");
+    db.setDatabaseName(Path());
+    ASSERT_TRUE(db.open());
+    QSqlQuery hold(db);
+    ASSERT_TRUE(hold.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    Journal journal(Path());
+    journal.SetBusyTimeout(200);
+    JournalEntry e;
+    EXPECT_FALSE(journal.Add(e));
+    EXPECT_TRUE(journal.Problem().contains(QStringLiteral("занят другой программой")))
+        << journal.Problem().toStdString();
+    hold.exec(QStringLiteral("ROLLBACK"));
+    hold.finish();
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase("holder");
+    EXPECT_TRUE(journal.Add(e)); // the lock gone, it works again
+}
+
+// Runs `body` in a child process; its exit status.
+int InChild(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(body());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+TEST_F(JournalFiles, TwoProcessesWritingAtOnceBothSucceed) {
+    constexpr int kEach = 150;
+    auto writer = [&](const char* account) {
+        return [this, account] {
+            Journal journal(Path());
+            for (int i = 0; i < kEach; ++i) {
+                JournalEntry e;
+                e.SetRecord(Edited(account));
+                if (!journal.Add(e)) return 1;
+            }
+            return 0;
+        };
+    };
+    const pid_t a = ::fork();
+    if (a == 0) ::_exit(writer("0001")());
+    const pid_t b = ::fork();
+    if (b == 0) ::_exit(writer("0002")());
+    int sa = 0, sb = 0;
+    ::waitpid(a, &sa, 0);
+    ::waitpid(b, &sb, 0);
+    EXPECT_TRUE(WIFEXITED(sa) && WEXITSTATUS(sa) == 0);
+    EXPECT_TRUE(WIFEXITED(sb) && WEXITSTATUS(sb) == 0);
+    Journal journal(Path());
+    EXPECT_EQ(journal.List({QStringLiteral("0001"), 0}).size(), std::size_t(kEach));
+    EXPECT_EQ(journal.List({QStringLiteral("0002"), 0}).size(), std::size_t(kEach));
+    EXPECT_EQ(IntegrityCheck(Path()), "ok");
+}
+
+TEST_F(JournalFiles, ReadOnlyFolderGivesOneMessage) {
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                             fs::perms::group_exec | fs::perms::others_read |
+                             fs::perms::others_exec);
+    const int status = InChild([this] {
+        // Root writes anywhere: drop to an ordinary user first.
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
+        Journal journal(Path());
+        int calls = 0;
+        journal.SetProblemHandler([&](const QString&) { ++calls; });
+        JournalEntry e;
+        e.SetRecord(Edited("0003"));
+        const bool first = journal.Add(e);
+        const bool second = journal.Add(e);
+        const bool said = journal.Problem().startsWith(QStringLiteral("Журнал обменов недоступен"));
+        return !first && !second && calls == 1 && said ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(JournalFiles, FullDiskGivesOneMessageAndLeavesAHealthyFile) {
+    {
+        Journal journal(Path());
+        JournalEntry e;
+        ASSERT_TRUE(journal.Add(e));
+    }
+    const int status = InChild([this] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{256 * 1024, 256 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        Journal journal(Path());
+        int calls = 0;
+        journal.SetProblemHandler([&](const QString&) { ++calls; });
+        int failures = 0;
+        for (int i = 0; i < 400; ++i) {
+            JournalEntry e;
+            e.SetRecord(Edited("0004"));
+            if (!journal.Add(e)) ++failures;
+        }
+        return failures > 0 && calls == 1 ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(IntegrityCheck(Path()), "ok");
+    Journal journal(Path());
+    EXPECT_GT(journal.List().size(), 1u);
+}
+
+} // namespace
