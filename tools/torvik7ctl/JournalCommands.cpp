@@ -4,6 +4,7 @@
 
 #include "ShowFormat.h"
 #include "journal/Journal.h"
+#include "journal/ServerJournal.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -25,6 +26,7 @@ const char kJournalHelp[] =
     "               torvik7ctl journal export ID -o ФАЙЛ.stg\n"
     "               torvik7ctl journal diff ID ID|ФАЙЛ.stg\n"
     "               torvik7ctl journal prune --before ДАТА [--all]\n"
+    "               torvik7ctl journal push\n"
     "Журнал обменов: каждое чтение и каждая загрузка прибора (окном и torvik7ctl) и\n"
     "настройки, не сохранённые при закрытии окна. ID - номер записи или её UUID.\n"
     "  list           записи, новые первыми\n"
@@ -33,7 +35,11 @@ const char kJournalHelp[] =
     "  diff           различия настроек двух записей или записи и файла\n"
     "  prune          удалить записи старше ДАТЫ (ГГГГ-ММ-ДД); не сохранённые при выходе\n"
     "                 и прерванные загрузки остаются, если не указан --all\n"
-    "База: TORVIK7_JOURNAL или journal.sqlite в папке данных пользователя.\n"
+    "  push           отправить на сервер журнала записи, ещё не отправленные\n"
+    "База: TORVIK7_JOURNAL или journal.sqlite в папке данных пользователя. Журнал команды\n"
+    "на сервере: TORVIK7_JOURNAL=postgresql://пользователь@сервер:порт/база?sslmode=...\n"
+    "(пароль - из ~/.pgpass или PGPASSWORD); записи хранятся и здесь, а неотправленные\n"
+    "помечены.\n"
     "\nКоды завершения: 0 успешно, 1 diff: настройки различаются, 64 ошибка в командной\n"
     "строке, 65 нет такой записи или в ней нет настроек (или они повреждены),\n"
     "74 журнал недоступен или ошибка записи файла.\n";
@@ -129,12 +135,14 @@ QJsonObject EntryJson(const JournalEntry& e) {
     o["blocksDone"] = e.blocksDone;
     o["halfWritten"] = e.halfWritten;
     o["sha256"] = e.sha256.isEmpty() ? QJsonValue() : QJsonValue(e.sha256);
+    if (e.unsent) o["unsent"] = true;
     return o;
 }
 
 std::string EntryLine(const JournalEntry& e) {
     QString action = ActionName(e.action);
     if (e.halfWritten) action += QStringLiteral(" (прервана: %1 из 512 блоков)").arg(e.blocksDone);
+    if (e.unsent) action += QStringLiteral(" [не отправлена на сервер]");
     const QString result = e.action == JournalAction::UnsavedAtExit
                                ? QStringLiteral("-")
                                : QStringLiteral("%1 %2").arg(e.result).arg(e.resultText);
@@ -276,18 +284,36 @@ int Prune(Journal& journal, const JournalArgs& a) {
     return Finish();
 }
 
+int Push(Journal& journal, const JournalArgs& a) {
+    if (a.words.size() != 1) return Usage("push не принимает аргументов");
+    ServerJournal* server = journal.Server();
+    if (!server) return Usage("push: сервер журнала не задан (TORVIK7_JOURNAL=postgresql://...)");
+    const int sent = journal.Push();
+    if (sent < 0) {
+        PrintError(server->Problem().toStdString());
+        return kExitIo;
+    }
+    std::printf("отправлено записей: %d\n", sent);
+    return Finish();
+}
+
 } // namespace
 
 int CmdJournal(const Args& args) {
     JournalArgs a;
     if (const auto status = Parse(args, a)) return *status;
-    if (a.words.empty()) return Usage("нужна команда: list, show, export, diff или prune");
+    if (a.words.empty()) return Usage("нужна команда: list, show, export, diff, prune или push");
     Journal journal;
+    // A team's server that cannot be reached is a warning: the entries kept here still answer.
+    journal.SetProblemHandler([&journal, &a](const QString& text) {
+        if (a.words[0] != "push" && text != journal.Problem()) PrintError(text.toStdString());
+    });
     const std::string& what = a.words[0];
     if (what == "list") return List(journal, a);
     if (what == "show") return Show(journal, a);
     if (what == "export") return Export(journal, a);
     if (what == "diff") return Diff(journal, a);
     if (what == "prune") return Prune(journal, a);
+    if (what == "push") return Push(journal, a);
     return Usage("неизвестная команда '" + what + "'");
 }
