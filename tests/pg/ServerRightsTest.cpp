@@ -1,7 +1,11 @@
 // The roles docs/server/*.sql gives a team: an installer adds and reads entries but can neither
 // change nor delete one; a login outside the installer group cannot even read them.
+#include "journal/JournalSchema.h"
 #include "support/PgServer.h"
 
+#include <QRegularExpression>
+
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -86,6 +90,27 @@ TEST(ServerRights, InstallerAddsAndReadsButNeverChangesOrDeletes) {
                                .arg(account)));
     ASSERT_TRUE(count.next());
     EXPECT_EQ(count.value(0).toInt(), 3); // the owner's and the two installers', all unchanged
+}
+
+// An administrator makes the server's tables with docs/server/schema.sql; the programs make the
+// local ones with their migration steps. Both must stay the same tables.
+TEST(ServerRights, SetupScriptHoldsTheProgramsOwnMigrationSteps) {
+    QFile file(QStringLiteral(TORVIK7_PG_SOURCE "/docs/server/schema.sql"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QStringList statements;
+    for (QString statement : QString::fromUtf8(file.readAll())
+                                 .remove(QRegularExpression(QStringLiteral("--[^\\n]*")))
+                                 .split(';')) {
+        statement = statement.simplified();
+        if (!statement.isEmpty()) statements << statement;
+    }
+    const JournalDialect dialect = DialectFor(QStringLiteral("QPSQL"));
+    for (int to = 1; to <= JournalSchemaVersion(); ++to)
+        for (const QString& step : JournalMigration(to, dialect))
+            EXPECT_TRUE(statements.contains(step.simplified())) << step.toStdString();
+    EXPECT_TRUE(
+        statements.contains(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)")
+                                .arg(JournalSchemaVersion())));
 }
 
 } // namespace
