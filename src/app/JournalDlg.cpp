@@ -212,11 +212,11 @@ std::vector<const JournalEntry*> CJournalDlg::Selected() const {
 void CJournalDlg::UpdateButtons() {
     const auto selected = Selected();
     const bool one = selected.size() == 1;
-    const bool withRecord = one && selected[0]->HasRecord();
+    const bool withRecord = one && selected[0]->RecordKept();
     m_openButton->setEnabled(withRecord);
     m_saveButton->setEnabled(withRecord);
-    m_compareButton->setEnabled(withRecord || (selected.size() == 2 && selected[0]->HasRecord() &&
-                                               selected[1]->HasRecord()));
+    m_compareButton->setEnabled(withRecord || (selected.size() == 2 && selected[0]->RecordKept() &&
+                                               selected[1]->RecordKept()));
 }
 
 bool CJournalDlg::SelectedRecord(const JournalEntry*& entry, SettingsRecord& record) {

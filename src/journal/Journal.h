@@ -52,6 +52,8 @@ struct JournalEntry {
     bool unsent = false;      // kept here, not yet on the team's journal server
 
     bool HasRecord() const { return !record.isEmpty(); }
+    // A record was kept with the entry, loaded or not (a listed entry carries only its sum).
+    bool RecordKept() const { return HasRecord() || !sha256.isEmpty(); }
     // Keeps `r` with the entry, with its account and first telephone number.
     void SetRecord(const SettingsRecord& r);
 };
