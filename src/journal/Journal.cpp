@@ -283,9 +283,11 @@ std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
     std::optional<std::vector<JournalEntry>> out = server->List(query, false);
     if (!out) {
         out = ListHere(query);
-        for (JournalEntry& e : *out)
-            e.unsent = std::any_of(unsent.begin(), unsent.end(),
-                                   [&](const JournalEntry& u) { return u.uuid == e.uuid; });
+        for (JournalEntry& e : *out) {
+            const auto u = std::find_if(unsent.begin(), unsent.end(),
+                                        [&](const JournalEntry& u) { return u.uuid == e.uuid; });
+            if (u != unsent.end()) e = *u;
+        }
         return *out;
     }
     out->insert(out->end(), unsent.begin(), unsent.end());
@@ -300,13 +302,27 @@ std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
 std::optional<JournalEntry> Journal::Find(const QString& idOrUuid) {
     ServerJournal* server = Server();
     bool numeric = false;
-    idOrUuid.toLongLong(&numeric);
-    // With a server, the numbers a list shows are the server's.
+    const qint64 id = idOrUuid.toLongLong(&numeric);
+    // With a server, the numbers a list shows are the server's, and those of entries not yet
+    // sent are their local numbers made negative.
+    if (server && numeric && id < 0) {
+        std::optional<JournalEntry> here = FindHere(QString::number(-id));
+        if (here) {
+            here->unsent = true;
+            here->id = id;
+        }
+        return here;
+    }
     if (server && numeric) {
         if (std::optional<JournalEntry> there = server->Find(idOrUuid)) return there;
     }
     if (std::optional<JournalEntry> here = FindHere(idOrUuid)) return here;
     return server && !numeric ? server->Find(idOrUuid) : std::nullopt;
+}
+
+void Journal::ReloadServer() {
+    m_server.reset();
+    m_serverChecked = false;
 }
 
 void Journal::Report(const QString& why) {

@@ -105,6 +105,8 @@ public:
     std::optional<JournalEntry> FindHere(const QString& idOrUuid);
     // The team's server when one is set, created on first use; null otherwise.
     class ServerJournal* Server();
+    // Takes up a server address changed in the window's settings.
+    void ReloadServer();
     // Sends the entries the team's server lacks: the number sent, -1 when it cannot be reached,
     // 0 without a server.
     int Push();

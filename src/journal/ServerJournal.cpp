@@ -42,6 +42,12 @@ QVariant NullText() {
 const char* const kAllowedOptions[] = {"sslmode", "sslrootcert",     "sslcert",
                                        "sslkey",  "connect_timeout", "application_name"};
 
+// The window and torvik7ctl read the same file, whatever the application object says.
+QSettings Settings() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("torvik7-setup"),
+                     QStringLiteral("torvik7-setup"));
+}
+
 } // namespace
 
 bool IsServerAddress(const QString& location) {
@@ -52,13 +58,13 @@ bool IsServerAddress(const QString& location) {
 QString JournalServerAddress() {
     const QString env = QString::fromLocal8Bit(qgetenv("TORVIK7_JOURNAL"));
     if (!env.isEmpty()) return IsServerAddress(env) ? env : QString();
-    return QSettings().value(QLatin1String(kSettingsKey)).toString();
+    return Settings().value(QLatin1String(kSettingsKey)).toString();
 }
 
 bool SetJournalServerAddress(const QString& address, QString* why) {
     const QString trimmed = address.trimmed();
     if (!trimmed.isEmpty() && !ParseServerAddress(trimmed, why)) return false;
-    QSettings settings;
+    QSettings settings = Settings();
     if (trimmed.isEmpty())
         settings.remove(QLatin1String(kSettingsKey));
     else
@@ -105,6 +111,10 @@ std::optional<ServerAddress> ParseServerAddress(const QString& url, QString* why
         options << item.first + '=' + item.second;
     }
     if (!timeoutGiven) options << QStringLiteral("connect_timeout=2");
+    // A server that vanishes without closing the connection (a cable pulled, a laptop's Wi-Fi
+    // gone) is given up within seconds, not after the system's two hours.
+    options << QStringLiteral("keepalives_idle=10") << QStringLiteral("keepalives_interval=3")
+            << QStringLiteral("keepalives_count=3") << QStringLiteral("tcp_user_timeout=10000");
     a.options = options.join(';');
     return a;
 }
@@ -192,6 +202,8 @@ bool ServerJournal::Connect(bool retryAtOnce) {
     }
     QSqlDatabase db = QSqlDatabase::database(m_name, false);
     if (!db.open()) return FailSql(db.lastError(), QString());
+    // A server that answers but hangs must not hold up a push for ever.
+    QSqlQuery(db).exec(QStringLiteral("SET statement_timeout = 10000"));
     return CheckSchema();
 }
 
@@ -256,6 +268,9 @@ std::vector<JournalEntry> ServerJournal::Unsent() {
     while (q.next()) {
         out.push_back(JournalEntryFromRow(q, false));
         out.back().unsent = true;
+        // Numbers in a team's list are the server's; an entry not yet there is named by its
+        // local number made negative, so the two never meet.
+        out.back().id = -out.back().id;
     }
     return out;
 }
