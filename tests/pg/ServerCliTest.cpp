@@ -81,6 +81,13 @@ TEST(ServerCli, TwoInstallersSeeEachOthersReadsAndAnOfflineReadIsPushedOnce) {
     const QJsonArray waiting = ivanov.List(true);
     ASSERT_EQ(waiting.size(), 1);
     EXPECT_EQ(waiting[0].toObject()[QStringLiteral("uuid")].toString(), offline);
+    // Its number is the local one made negative, and names it.
+    const int localNumber = waiting[0].toObject()[QStringLiteral("id")].toInt();
+    EXPECT_LT(localNumber, 0);
+    const CtlRun shown = ivanov.Ctl(
+        {QStringLiteral("journal"), QStringLiteral("show"), QString::number(localNumber)});
+    EXPECT_EQ(shown.exit, 0) << shown.err.toStdString();
+    EXPECT_TRUE(shown.out.contains(offline));
     const CtlRun refused = ivanov.Ctl({QStringLiteral("journal"), QStringLiteral("push")});
     EXPECT_EQ(refused.exit, 74);
     EXPECT_TRUE(refused.err.contains(QStringLiteral("сервер не отвечает")))

@@ -103,7 +103,9 @@ std::optional<int> Parse(const Args& args, JournalArgs& out) {
             out.output = a.substr(2);
         } else if (a == "--before") {
             if (!value(out.before)) return Usage("после --before нужна дата");
-        } else if (!a.empty() && a[0] == '-' && a != "-") {
+        } else if (!a.empty() && a[0] == '-' && a != "-" &&
+                   a.find_first_not_of("0123456789", 1) != std::string::npos) {
+            // "-12" is no option: it names an entry not yet sent to the team's server.
             return Usage("неизвестный параметр '" + a + "'");
         } else {
             out.words.push_back(a);
