@@ -4,7 +4,7 @@
 #include "platform/Platform.h"
 #include "settings/SettingsFile.h"
 
-#include "ShowFormat.h"
+#include "fields/RecordFields.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -22,7 +22,7 @@
 #include <QVBoxLayout>
 
 std::vector<std::string> RecordDifferences(const SettingsRecord& a, const SettingsRecord& b) {
-    return DiffLines(a, b);
+    return Differences(a, b);
 }
 
 // ---- the table ----
@@ -162,7 +162,7 @@ CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     m_table->horizontalHeader()->setStretchLastSection(true);
-    static const int kWidths[JournalModel::ColumnCount] = {140, 200, 170, 90, 150, 100, 120};
+    static const int kWidths[JournalModel::ColumnCount] = {140, 400, 190, 80, 170, 110, 120};
     for (int c = 0; c < JournalModel::ColumnCount; ++c)
         m_table->setColumnWidth(c, kWidths[c]);
     layout->addWidget(m_table, 1);
@@ -182,7 +182,7 @@ CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
     layout->addLayout(buttons);
     m_where = new QLabel(this);
     layout->insertWidget(1, m_where);
-    resize(1000, 520);
+    resize(1250, 560);
 
     connect(m_openButton, &QPushButton::clicked, this, &CJournalDlg::OnOpenEntry);
     connect(m_saveButton, &QPushButton::clicked, this, &CJournalDlg::OnSaveEntry);

@@ -3,6 +3,7 @@
 #include "app/JournalDlg.h"
 #include "app/PageCopies.h"
 #include "app/VirtualDevice.h"
+#include "fields/RecordFields.h"
 #include "journal/SessionJournal.h"
 #include "link/LinkGlobals.h"
 #include "pages/Devices.h"
@@ -381,6 +382,14 @@ void CSetupDlg::OnReadDevice() {
 }
 
 void CSetupDlg::OnWriteDevice() {
+    // A foreign or garbage file is not written into a live alarm device without a word.
+    if (const std::string list = OutOfRangeList(*m_record); !list.empty()) {
+        const Message question{MessageOwner::Window, "Запрос подтверждения",
+                               "Настройки содержат недопустимые значения:\n" + list +
+                                   "\nЗагрузить их в прибор?",
+                               MessageIcon::Question, MessageButtons::YesNo};
+        if (ThePlatform().ShowMessage(this, question) == MessageAnswer::No) return;
+    }
     m_writeButton->setEnabled(false);
     m_readButton->setEnabled(false);
     if (WriteDevice(*m_record) == kSessionStopped && m_sessionJournal->Last()) {

@@ -89,8 +89,9 @@ QString DigitField(const char* field, std::size_t width) {
 std::atomic<unsigned> g_connectionCount{0};
 
 const char kEntryColumns[] =
-    "id, uuid, time_utc, action, result, result_text, port, line_address, unit_address, "
-    "account, phone1, source, title, blocks_done, half_written, sha256";
+    "e.id, e.uuid, e.time_utc, e.action, e.result, e.result_text, e.port, e.line_address, "
+    "e.unit_address, e.account, e.phone1, e.source, e.title, e.blocks_done, e.half_written, "
+    "e.sha256";
 
 JournalEntry EntryFromRow(const QSqlQuery& q, bool withRecord) {
     JournalEntry e;
@@ -519,11 +520,23 @@ bool Journal::Add(JournalEntry& e) {
         bool ok = q.exec(d->dialect.beginWrite);
         if (!ok) error = q.lastError();
         if (ok) {
+            if (e.HasRecord()) {
+                q.prepare(
+                    QStringLiteral("INSERT INTO records (sha256, record) SELECT ?, ? "
+                                   "WHERE NOT EXISTS (SELECT 1 FROM records WHERE sha256 = ?)"));
+                q.addBindValue(e.sha256);
+                q.addBindValue(e.record);
+                q.addBindValue(e.sha256);
+                ok = q.exec();
+                if (!ok) error = q.lastError();
+                q.finish();
+            }
+        }
+        if (ok) {
             q.prepare(QStringLiteral(
                 "INSERT INTO entries (uuid, time_utc, action, result, result_text, port, "
                 "line_address, unit_address, account, phone1, source, title, blocks_done, "
-                "half_written, record, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                "?, ?)"));
+                "half_written, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
             q.addBindValue(Text(e.uuid));
             q.addBindValue(ToStored(e.time));
             q.addBindValue(ActionName(e.action));
@@ -538,8 +551,6 @@ bool Journal::Add(JournalEntry& e) {
             q.addBindValue(Text(e.title));
             q.addBindValue(e.blocksDone);
             q.addBindValue(e.halfWritten ? 1 : 0);
-            q.addBindValue(e.HasRecord() ? QVariant(e.record)
-                                         : QVariant(QMetaType(QMetaType::QByteArray)));
             q.addBindValue(e.HasRecord() ? QVariant(e.sha256)
                                          : QVariant(QMetaType(QMetaType::QString)));
             ok = q.exec();
@@ -552,8 +563,8 @@ bool Journal::Add(JournalEntry& e) {
                 ok = false;
                 error = db.lastError();
             }
-            if (!ok) db.rollback();
         }
+        if (!ok) db.rollback();
         if (ok) {
             // Kept here first; the team's server gets it now or at a later push.
             if (ServerJournal* server = Server()) server->Push(false);
@@ -578,9 +589,9 @@ std::vector<JournalEntry> Journal::ListHere(const JournalQuery& query) {
     std::vector<JournalEntry> out;
     Db* d = Open();
     if (!d) return out;
-    QString sql = QStringLiteral("SELECT ") + kEntryColumns + QStringLiteral(" FROM entries");
-    if (!query.account.isEmpty()) sql += QStringLiteral(" WHERE account = ?");
-    sql += QStringLiteral(" ORDER BY time_utc DESC, id DESC");
+    QString sql = QStringLiteral("SELECT ") + kEntryColumns + QStringLiteral(" FROM entries e");
+    if (!query.account.isEmpty()) sql += QStringLiteral(" WHERE e.account = ?");
+    sql += QStringLiteral(" ORDER BY e.time_utc DESC, e.id DESC");
     if (query.limit > 0) sql += QStringLiteral(" LIMIT ?");
     QSqlQuery q(d->db());
     q.setForwardOnly(true);
@@ -603,9 +614,10 @@ std::optional<JournalEntry> Journal::FindHere(const QString& idOrUuid) {
     const qint64 id = idOrUuid.toLongLong(&numeric);
     QSqlQuery q(d->db());
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT ") + kEntryColumns +
-              (numeric ? QStringLiteral(", record FROM entries WHERE id = ?")
-                       : QStringLiteral(", record FROM entries WHERE uuid = ?")));
+    q.prepare(
+        QStringLiteral("SELECT ") + kEntryColumns +
+        QStringLiteral(", r.record FROM entries e LEFT JOIN records r ON r.sha256 = e.sha256 ") +
+        (numeric ? QStringLiteral("WHERE e.id = ?") : QStringLiteral("WHERE e.uuid = ?")));
     q.addBindValue(numeric ? QVariant(id) : QVariant(idOrUuid.trimmed().toLower()));
     if (!q.exec()) {
         Failed(*d, {}, q.lastError());
@@ -637,6 +649,14 @@ int Journal::Prune(const QDateTime& before, bool all) {
     }
     const int removed = q.numRowsAffected();
     q.finish();
+    // Records no entry names any more go with their last entry.
+    if (!q.exec(QStringLiteral("DELETE FROM records WHERE sha256 NOT IN "
+                               "(SELECT sha256 FROM entries WHERE sha256 IS NOT NULL)"))) {
+        const QSqlError error = q.lastError();
+        db.rollback();
+        Failed(*d, {}, error);
+        return -1;
+    }
     if (!db.commit()) {
         const QSqlError error = db.lastError();
         db.rollback();

@@ -6,8 +6,14 @@ namespace {
 // A step is never changed once released: a new column is a new step.
 const std::vector<QStringList>& Steps() {
     static const std::vector<QStringList> steps = {
-        // 1: entries and the recovery slot. Times are milliseconds since 1970 UTC.
+        // 1: entries, the records they keep, and the recovery slot. Times are milliseconds
+        // since 1970 UTC. A record is kept once by its SHA-256 however many entries name
+        // it (a device read again and again), and apart from the entries, so listing them
+        // reads no records.
         {
+            "CREATE TABLE records ("
+            " sha256 VARCHAR(64) NOT NULL PRIMARY KEY,"
+            " record {BLOB} NOT NULL)",
             "CREATE TABLE entries ("
             " id {ID},"
             " uuid VARCHAR(36) NOT NULL UNIQUE,"
@@ -24,7 +30,6 @@ const std::vector<QStringList>& Steps() {
             " title VARCHAR(400) NOT NULL,"
             " blocks_done INTEGER NOT NULL,"
             " half_written INTEGER NOT NULL,"
-            " record {BLOB},"
             " sha256 VARCHAR(64))",
             "CREATE INDEX entries_time ON entries (time_utc)",
             "CREATE INDEX entries_account ON entries (account, time_utc)",

@@ -30,9 +30,6 @@ const char kUndefinedTable[] = "42P01";
 
 std::atomic<unsigned> g_serverConnections{0};
 
-QVariant NullBytes() {
-    return QVariant(QMetaType(QMetaType::QByteArray));
-}
 QVariant NullText() {
     return QVariant(QMetaType(QMetaType::QString));
 }
@@ -261,8 +258,8 @@ std::vector<JournalEntry> ServerJournal::Unsent() {
     QSqlQuery q(QSqlDatabase::database(name, false));
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT ") + JournalEntryColumns() +
-              QStringLiteral(" FROM entries WHERE NOT EXISTS (SELECT 1 FROM server_sent s"
-                             " WHERE s.server = ? AND s.uuid = entries.uuid) ORDER BY id"));
+              QStringLiteral(" FROM entries e WHERE NOT EXISTS (SELECT 1 FROM server_sent s"
+                             " WHERE s.server = ? AND s.uuid = e.uuid) ORDER BY e.id"));
     q.addBindValue(m_address->Key());
     if (!q.exec()) return out;
     while (q.next()) {
@@ -305,16 +302,29 @@ int ServerJournal::Push(bool retryAtOnce) {
         const std::size_t to = std::min(unsent.size(), from + kBatch);
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("BEGIN"))) return FailSql(q.lastError(), {}), -1;
+        // A record is kept once by its SHA-256, as on the laptops, whoever sent it first.
+        QSqlQuery keepRecord(db);
+        keepRecord.prepare(QStringLiteral("INSERT INTO records (sha256, record) VALUES (?, ?) "
+                                          "ON CONFLICT (sha256) DO NOTHING"));
         q.prepare(QStringLiteral(
             "INSERT INTO entries (uuid, time_utc, action, result, result_text, port, "
             "line_address, unit_address, account, phone1, source, title, blocks_done, "
-            "half_written, record, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+            "half_written, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
             "ON CONFLICT (uuid) DO NOTHING"));
         std::vector<QString> uuids;
         for (std::size_t i = from; i < to; ++i) {
             // The record is read only now, one entry at a time, so a long queue costs no memory.
             std::optional<JournalEntry> full = m_local.FindHere(unsent[i].uuid);
             const JournalEntry& e = full ? *full : unsent[i];
+            if (e.HasRecord()) {
+                keepRecord.addBindValue(e.sha256);
+                keepRecord.addBindValue(e.record);
+                if (!keepRecord.exec()) {
+                    const QSqlError error = keepRecord.lastError();
+                    db.rollback();
+                    return FailSql(error, QStringLiteral("добавлять записи в журнал")), -1;
+                }
+            }
             q.addBindValue(e.uuid);
             q.addBindValue(e.time.toMSecsSinceEpoch());
             q.addBindValue(ActionName(e.action));
@@ -329,7 +339,6 @@ int ServerJournal::Push(bool retryAtOnce) {
             q.addBindValue(e.title);
             q.addBindValue(e.blocksDone);
             q.addBindValue(e.halfWritten ? 1 : 0);
-            q.addBindValue(e.HasRecord() ? QVariant(e.record) : NullBytes());
             q.addBindValue(e.HasRecord() ? QVariant(e.sha256) : NullText());
             if (!q.exec()) {
                 const QSqlError error = q.lastError();
@@ -351,9 +360,9 @@ std::optional<std::vector<JournalEntry>> ServerJournal::List(const JournalQuery&
                                                              bool retryAtOnce) {
     if (!Connect(retryAtOnce)) return std::nullopt;
     QString sql =
-        QStringLiteral("SELECT ") + JournalEntryColumns() + QStringLiteral(" FROM entries");
-    if (!query.account.isEmpty()) sql += QStringLiteral(" WHERE account = ?");
-    sql += QStringLiteral(" ORDER BY time_utc DESC, id DESC");
+        QStringLiteral("SELECT ") + JournalEntryColumns() + QStringLiteral(" FROM entries e");
+    if (!query.account.isEmpty()) sql += QStringLiteral(" WHERE e.account = ?");
+    sql += QStringLiteral(" ORDER BY e.time_utc DESC, e.id DESC");
     if (query.limit > 0) sql += QStringLiteral(" LIMIT ?");
     QSqlQuery q(QSqlDatabase::database(m_name, false));
     q.setForwardOnly(true);
@@ -375,9 +384,10 @@ std::optional<JournalEntry> ServerJournal::Find(const QString& idOrUuid) {
     if ((!isUuid && !numeric) || !Connect(false)) return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(m_name, false));
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT ") + JournalEntryColumns() +
-              (isUuid ? QStringLiteral(", record FROM entries WHERE uuid = ?")
-                      : QStringLiteral(", record FROM entries WHERE id = ?")));
+    q.prepare(
+        QStringLiteral("SELECT ") + JournalEntryColumns() +
+        QStringLiteral(", r.record FROM entries e LEFT JOIN records r ON r.sha256 = e.sha256 ") +
+        (isUuid ? QStringLiteral("WHERE e.uuid = ?") : QStringLiteral("WHERE e.id = ?")));
     q.addBindValue(isUuid ? QVariant(key) : QVariant(id));
     if (!q.exec()) return FailSql(q.lastError(), QStringLiteral("читать журнал")), std::nullopt;
     if (!q.next()) return std::nullopt;

@@ -313,6 +313,63 @@ TEST_F(Commands, WriteRestoresTheTransferButtonsWhateverTheResult) {
     }
 }
 
+// A record with values outside their ranges is written only after one question that names
+// them; No writes nothing. A record within its ranges writes without a question.
+TEST_F(Commands, OutOfRangeValuesAreNamedInOneQuestionBeforeAWrite) {
+    const std::string kHead = "Настройки содержат недопустимые значения:\n";
+    const std::string kTail = "\nЗагрузить их в прибор?";
+    struct Case {
+        std::uint8_t loopType; // loop 20's type byte; 0xD7 everywhere: a garbage file
+        bool garbage;
+        MessageAnswer answer;
+        std::string text; // the question, or empty: none
+    };
+    const Case cases[] = {
+        {1, false, MessageAnswer::Yes, ""},
+        {215, false, MessageAnswer::No,
+         kHead + "Расширитель 2, шлейф 5, тип: 215 — недопустимое значение (1..16)" + kTail},
+        {215, false, MessageAnswer::Yes,
+         kHead + "Расширитель 2, шлейф 5, тип: 215 — недопустимое значение (1..16)" + kTail},
+        {0, true, MessageAnswer::No, ""},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        dlg.reset();
+        record = Defaults();
+        record.loopTypes[20] = static_cast<std::int8_t>(c.loopType);
+        if (c.garbage) std::memset(&record, 0xD7, sizeof record);
+        CSetupDlg& w = Window();
+        SettingsShown = 1;
+        w.m_writeButton->setEnabled(true);
+        int writes = 0;
+        w.m_writeSession = [&](TransferView&, const SettingsRecord&, const SessionOptions&) {
+            ++writes;
+            return kSessionOk;
+        };
+        platform.answers.push_back(c.answer);
+        w.m_writeButton->click();
+
+        const bool asked = c.garbage || !c.text.empty();
+        ASSERT_EQ(platform.messages.size(), asked ? 1u : 0u) << c.text;
+        EXPECT_EQ(writes, !asked || c.answer == MessageAnswer::Yes ? 1 : 0) << c.text;
+        EXPECT_EQ(StateOf(w), (Buttons{false, false, true, true}));
+        if (!asked) continue;
+        const Message& m = platform.messages[0].message;
+        EXPECT_EQ(m.icon, MessageIcon::Question);
+        EXPECT_EQ(m.buttons, MessageButtons::YesNo);
+        EXPECT_EQ(platform.messages[0].owner, &w);
+        if (!c.garbage) {
+            EXPECT_EQ(m.text, c.text);
+            continue;
+        }
+        // Ten values, then how many more.
+        EXPECT_EQ(m.text.rfind(kHead, 0), 0u) << m.text;
+        EXPECT_EQ(std::count(m.text.begin(), m.text.end(), '\n'), 12) << m.text;
+        EXPECT_NE(m.text.find("\nи ещё "), std::string::npos) << m.text;
+        EXPECT_EQ(m.text.substr(m.text.size() - kTail.size()), kTail);
+    }
+}
+
 TEST_F(Commands, StatusShowsOnlyOnRefresh) {
     CSetupDlg& w = Window();
     auto* status = qobject_cast<QLabel*>(w.StatusLine());
@@ -362,6 +419,7 @@ TEST_F(Commands, RefreshDoesNotUndoTheAddressTexts) {
 }
 
 TEST_F(Commands, MessagesOfASessionGoThroughThePlatform) {
+    record = Defaults(); // within its ranges: no question before the write
     CSetupDlg& w = Window();
     w.m_writeSession = [&](TransferView& view, const SettingsRecord&, const SessionOptions&) {
         view.ShowMessage({MessageOwner::None, kCaptionError, "ГРЕМУС не отвечает !",

@@ -310,9 +310,9 @@ TEST_F(JournalDialog, WrongSizeRecordIsRefusedWithAMessage) {
         db.setDatabaseName(Path("journal.sqlite"));
         ASSERT_TRUE(db.open());
         QSqlQuery q(db);
-        q.prepare(QStringLiteral("UPDATE entries SET record = ? WHERE uuid = ?"));
+        q.prepare(QStringLiteral("UPDATE records SET record = ? WHERE sha256 = ?"));
         q.addBindValue(QByteArray(900, '\7'));
-        q.addBindValue(read.uuid);
+        q.addBindValue(read.sha256);
         ASSERT_TRUE(q.exec());
     }
     QSqlDatabase::removeDatabase("tamper");

@@ -170,7 +170,8 @@ TEST_F(Cli, NoCommandIsAUsageError) {
 }
 
 TEST_F(Cli, HelpOnEveryCommand) {
-    for (const std::string cmd : {"defaults", "encode", "decode", "show", "diff"}) {
+    for (const std::string cmd :
+         {"defaults", "encode", "decode", "show", "diff", "read", "write", "sim"}) {
         for (const std::vector<std::string>& args :
              {std::vector<std::string>{cmd, "--help"}, {cmd, "-h"}, {cmd, "x", "--bogus", "-h"}}) {
             const CtlRun run = Ctl(args);
@@ -210,6 +211,17 @@ TEST_F(Cli, UsageErrorsExit64WithOneLine) {
         {{"diff", stg, stg, stg}, "лишний параметр"},
         {{"diff", "-x", stg, stg}, "неизвестный параметр '-x'"},
         {{"frobnicate"}, "неизвестная команда 'frobnicate'"},
+        // The device commands read their options the same way.
+        {{"read", "--port", "COM1", "--bogus", "-o", out}, "неизвестный параметр '--bogus'"},
+        {{"read", "-o", out, "--port"}, "после --port нужно значение"},
+        {{"read", "--port=COM1", "-o" + out, "-o", out}, "параметр -o указан дважды"},
+        {{"read", "--port=COM1", "--line=64", "-o", out}, "--line: нужно число 0..63"},
+        {{"write", "--port", "COM1", stg, stg}, "лишний параметр"},
+        {{"write", "--port", "COM1", "--unit", "x", stg}, "--unit: нужно число 0..7"},
+        {{"write", "--port", "COM1"}, "не указан файл настроек"},
+        {{"sim", "--rate=4800"}, "--rate: нужно 9600, 19200, 38400 или 57600"},
+        {{"sim", "--seed"}, "после --seed нужно значение"},
+        {{"sim", "extra"}, "лишний параметр 'extra'"},
     };
     for (const auto& c : cases) {
         const CtlRun run = Ctl(c.args);
@@ -225,6 +237,10 @@ TEST_F(Cli, OptionFormsAndTheEndOfOptions) {
     EXPECT_EQ(Ctl({"defaults", "--output=" + Path("a.stg")}).status, 0);
     EXPECT_EQ(Ctl({"defaults", "-o" + Path("b.stg")}).status, 0);
     EXPECT_EQ(Ctl({"defaults", "--output", Path("c.stg")}).status, 0);
+    EXPECT_EQ(Ctl({"encode", "--output=" + Path("a.bin"), Path("a.stg")}).status, 0);
+    EXPECT_EQ(
+        Ctl({"decode", "--base=" + Path("a.stg"), "-o" + Path("d.stg"), Path("a.bin")}).status, 0);
+    EXPECT_EQ(Ctl({"show", "--json", "--", Path("d.stg")}).status, 0);
     // A file whose name starts with a dash, after "--".
     const CtlRun run = Ctl({"encode", "-o", Path("x.bin"), "--", "-a.stg"});
     ExpectOneLineError(run, 74, "-a.stg", "нет такого файла или каталога");
@@ -337,6 +353,53 @@ TEST_F(Cli, DecodeOfAnEncodedRecordGivesItBack) {
     EXPECT_EQ(diff.status, 0) << diff.out;
 }
 
+// write names a record's out-of-range values and refuses it (65) before any port is opened,
+// unless --force; a record within its ranges goes on to the port (here one that is missing:
+// session result 1).
+TEST_F(Cli, WriteRefusesOutOfRangeValuesUnlessForced) {
+    struct Case {
+        std::size_t offset; // the byte set to `value` in the defaults; 0 with value 0: none
+        std::uint8_t value;
+        const char* named; // the line naming it, or nullptr
+    };
+    const Case cases[] = {
+        {0, 0, nullptr},
+        {195 + 8 * 2 + 4, 215,
+         "  Расширитель 2, шлейф 5, тип: 215 — недопустимое значение (1..16)"},
+        {189, 'x', "  Адрес ПЕНКО-РС: x — недопустимое значение (только цифры)"},
+        {184, 0, "  Кол-во циклов дозвона: 0 — недопустимое значение (4..8)"},
+    };
+    const std::string port = "/dev/torvik7-none";
+    for (const auto& c : cases) {
+        Bytes bytes = ToBytes(Defaults());
+        if (c.named) bytes[c.offset] = c.value;
+        const std::string path = Path("w.stg");
+        WriteBytes(path, bytes);
+        const CtlRun run = Ctl({"write", "--port", port, path});
+        if (c.named) {
+            EXPECT_EQ(run.status, 65) << c.named;
+            EXPECT_EQ(run.err.rfind(
+                          "torvik7ctl: " + path + ": настройки содержат недопустимые значения", 0),
+                      0u)
+                << run.err;
+            EXPECT_TRUE(HasLine(run.err, c.named)) << run.err;
+            EXPECT_EQ(run.err.find("Не удаётся обнаружить"), std::string::npos) << run.err;
+        } else {
+            EXPECT_EQ(run.status, 1) << run.err;
+        }
+        const CtlRun forced = Ctl({"write", "--force", "--port", port, path});
+        EXPECT_EQ(forced.status, 1) << forced.err;
+        EXPECT_NE(forced.err.find("Не удаётся обнаружить " + port), std::string::npos);
+    }
+    // A garbage file lists ten values and the count of the rest.
+    Bytes garbage(kRecordSize, 0xD7);
+    WriteBytes(Path("g.stg"), garbage);
+    const CtlRun run = Ctl({"write", "--port", port, Path("g.stg")});
+    EXPECT_EQ(run.status, 65);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 12) << run.err;
+    EXPECT_NE(run.err.find("\n  и ещё "), std::string::npos) << run.err;
+}
+
 // ---------------------------------------------------------------- failures
 
 TEST_F(Cli, InputsOfTheWrongSizeExit65) {
@@ -346,10 +409,9 @@ TEST_F(Cli, InputsOfTheWrongSizeExit65) {
         std::size_t size;
     };
     const Case cases[] = {
-        {"encode", false, 0},    {"encode", false, 1799}, {"encode", false, 1801},
-        {"encode", false, 2048}, {"show", false, 1},      {"show", false, 4096},
-        {"diff", false, 1799},   {"decode", true, 0},     {"decode", true, 2047},
-        {"decode", true, 2049},  {"decode", true, 1800},  {"decode", true, 100000},
+        {"encode", false, 0},   {"encode", false, 1799}, {"show", false, 1},
+        {"diff", false, 1799},  {"decode", true, 0},     {"decode", true, 2047},
+        {"decode", true, 2049}, {"decode", true, 1800},  {"decode", true, 100000},
     };
     const std::string good = SaveRecord("good.stg", Defaults());
     for (const auto& c : cases) {
@@ -367,6 +429,59 @@ TEST_F(Cli, InputsOfTheWrongSizeExit65) {
         ExpectOneLineError(run, 65, bad, expected);
         EXPECT_EQ(run.out, "") << c.command;
         EXPECT_FALSE(fs::exists(Path("o"))) << c.command << " " << c.size;
+    }
+}
+
+// A settings file longer than 1800 bytes is taken as the window takes it: its first 1800
+// bytes, with one warning line naming the file, and the command does its work.
+TEST_F(Cli, LongerSettingsFilesGiveTheirFirst1800Bytes) {
+    SettingsRecord r = Defaults();
+    r.dialCycles = 5;
+    const std::string exact = SaveRecord("exact.stg", r);
+    Bytes longer = ToBytes(r);
+    longer.resize(4096, 0xEE);
+    const std::string path = Path("long.stg");
+    WriteBytes(path, longer);
+    WriteBytes(Path("image.bin"), Bytes(kImageSize, 0));
+    struct Case {
+        std::vector<std::string> args; // "L" stands for the longer file, "E" for the exact one
+        int status;
+    };
+    const Case cases[] = {
+        {{"show", "L"}, 0},
+        {{"show", "L", "--json"}, 0},
+        {{"encode", "L", "-o", Path("out")}, 0},
+        {{"diff", "E", "L"}, 0},
+        {{"decode", Path("image.bin"), "--base", "L", "-o", Path("out")}, 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> withLong, withExact;
+        for (const auto& a : c.args) {
+            withLong.push_back(a == "L" ? path : a == "E" ? exact : a);
+            withExact.push_back(a == "L" || a == "E" ? exact : a);
+        }
+        const CtlRun reference = Ctl(withExact);
+        const Bytes referenceOut = fs::exists(Path("out")) ? ReadBytes(Path("out")) : Bytes{};
+        fs::remove(Path("out"));
+        const CtlRun run = Ctl(withLong);
+        EXPECT_EQ(run.status, c.status) << c.args[0] << " " << run.err;
+        ExpectOneLineError(run, c.status, path, "взяты первые 1800 байт");
+        EXPECT_NE(run.err.find("4096 байт"), std::string::npos) << run.err;
+        std::string out = run.out, expected = reference.out;
+        if (c.args[0] == "show") { // the file's own name differs
+            const auto unnamed = [](std::string text, const std::string& name) {
+                for (std::size_t at; (at = text.find(name)) != std::string::npos;)
+                    text.erase(at, name.size());
+                return text;
+            };
+            out = unnamed(out, path);
+            expected = unnamed(expected, exact);
+        }
+        EXPECT_EQ(out, expected) << c.args[0];
+        if (fs::exists(Path("out"))) {
+            EXPECT_EQ(ReadBytes(Path("out")), referenceOut);
+        }
+        fs::remove(Path("out"));
     }
 }
 
@@ -661,7 +776,7 @@ TEST_F(Cli, ShowNamesOutOfRangeValues) {
              "  Расширитель 63:  1  1  1  1  1  1  1 17!",
              "  Расширитель 7, шлейф 2: 0 — недопустимое значение (1..16)",
              "  Расширитель 63, шлейф 8: 17 — недопустимое значение (1..16)",
-             "  Реле ПЦН 3: тип -1 — недопустимое значение (1..16)",
+             "  Реле ПЦН 3: тип 255 — недопустимое значение (1..16)",
              "  Реле ПЦН 1: тип 1 (Код события : 1[11]0)",
          })
         EXPECT_TRUE(HasLine(run.out, line)) << line << "\n" << run.out;
@@ -773,6 +888,44 @@ TEST_F(Cli, JsonCarriesEverySetting) {
     EXPECT_EQ(o["reserved"]["153"].toArray(), (QJsonArray{0, 0, 0}));
 }
 
+// A one-byte field is the byte in the file, 0..255: a byte 200 is never shown as -56.
+TEST_F(Cli, OneByteFieldsShowTheirByteValues) {
+    struct Case {
+        std::size_t offset;
+        const char* line; // the line of show
+        const char* key;  // where show --json holds the value
+        int index;        // -1: {"value"}; else element of the key's array
+    };
+    const Case cases[] = {
+        {184, "Кол-во циклов дозвона: 200 — недопустимое значение (4..8)", "dialCycles", -1},
+        {1796, "Пауза перед набором номера: 200 — недопустимое значение (1..59)", "dialPause", -1},
+        {194, "Протокол: 200 — недопустимое значение (1 — DTMF, 2 — ЧМ)", "protocol", -1},
+        {185, "Интервал проверки тел. линии: 200 — недопустимое значение (1..6)", "lineCheckPeriod",
+         -1},
+        {1797, "Импульсный коэффициент: 200 — недопустимое значение (0 — \"1,5\", 1 — \"2\")",
+         "pulseRatio", -1},
+        {195 + 8 * 63 + 7, "  Расширитель 63, шлейф 8: 200 — недопустимое значение (1..16)",
+         "invalidLoopTypes", 0},
+        {707 + 3, "  Реле ПЦН 4: тип 200 — недопустимое значение (1..16)", "relayTypes", 3},
+    };
+    for (const auto& c : cases) {
+        Bytes bytes = ToBytes(Defaults());
+        bytes[c.offset] = 200;
+        const std::string path = Path("b.stg");
+        WriteBytes(path, bytes);
+        const CtlRun text = Ctl({"show", path});
+        EXPECT_EQ(text.status, 0) << text.err;
+        EXPECT_TRUE(HasLine(text.out, c.line)) << c.line << "\n" << text.out;
+        const CtlRun json = Ctl({"show", path, "--json"});
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+        const QJsonValue field = c.index < 0 ? o[c.key] : o[c.key].toArray()[c.index];
+        EXPECT_EQ(field["value"].toInt(), 200) << c.key;
+        if (field.toObject().contains("valid")) {
+            EXPECT_FALSE(field["valid"].toBool()) << c.key;
+        }
+    }
+}
+
 TEST_F(Cli, JsonOfHostileRecordsParses) {
     for (int i = 0; i < 25; ++i) {
         const SettingsRecord r = RandomRecord();
@@ -784,8 +937,8 @@ TEST_F(Cli, JsonOfHostileRecordsParses) {
         ASSERT_EQ(error.error, QJsonParseError::NoError)
             << error.errorString().toStdString() << " at " << error.offset;
         const QJsonObject o = doc.object();
-        EXPECT_EQ(o["dialCycles"]["value"].toInt(), r.dialCycles);
-        EXPECT_EQ(o["loopTypes"][63][7].toInt(), r.loopTypes[511]);
+        EXPECT_EQ(o["dialCycles"]["value"].toInt(), std::uint8_t(r.dialCycles));
+        EXPECT_EQ(o["loopTypes"][63][7].toInt(), std::uint8_t(r.loopTypes[511]));
         // A record string maps byte for byte onto code points 0..255.
         const QString phone = o["phoneNumbers"][0]["value"].toString();
         const std::size_t length = FieldLength(r.phoneNumbers[0]);

@@ -282,7 +282,7 @@ TEST_F(JournalFiles, WrongSizeRecordIsRefusedOnOpen) {
         db.setDatabaseName(Path());
         ASSERT_TRUE(db.open());
         QSqlQuery q(db);
-        q.prepare(QStringLiteral("UPDATE entries SET record = ?"));
+        q.prepare(QStringLiteral("UPDATE records SET record = ?"));
         q.addBindValue(QByteArray(1700, '\1'));
         ASSERT_TRUE(q.exec());
     }
@@ -405,6 +405,116 @@ TEST_F(JournalFiles, FullDiskGivesOneMessageAndLeavesAHealthyFile) {
     EXPECT_EQ(IntegrityCheck(Path()), "ok");
     Journal journal(Path());
     EXPECT_GT(journal.List().size(), 1u);
+}
+
+} // namespace
+
+namespace {
+
+// torvik7ctl journal as a user runs it, against a journal seeded here.
+class JournalCli : public JournalFiles {
+protected:
+    struct Run {
+        int status = -1;
+        std::string err;
+    };
+    Run Ctl(std::vector<std::string> args) {
+        const std::string err = (dir / "stderr").string();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setenv("TORVIK7_JOURNAL", Path().toLocal8Bit().constData(), 1);
+            if (!std::freopen(err.c_str(), "w", stderr) ||
+                !std::freopen((dir / "stdout").c_str(), "w", stdout))
+                ::_exit(126);
+            std::vector<char*> argv{const_cast<char*>(TORVIK7_CTL)};
+            for (auto& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(TORVIK7_CTL, argv.data());
+            ::_exit(127);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        std::ifstream in(err);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128,
+                std::string(std::istreambuf_iterator<char>(in), {})};
+    }
+};
+
+TEST_F(JournalCli, ExitCodes) {
+    {
+        Journal journal(Path());
+        JournalEntry read, failed, other;
+        read.SetRecord(Edited("0001"));
+        failed.result = kSessionLinkFailed;
+        other.SetRecord(Edited("0002"));
+        ASSERT_TRUE(journal.Add(read));   // 1
+        ASSERT_TRUE(journal.Add(failed)); // 2: no record
+        ASSERT_TRUE(journal.Add(other));  // 3
+    }
+    const std::string out = (dir / "out.stg").string();
+    const std::string same = (dir / "same.stg").string();
+    {
+        const SettingsRecord r = Edited("0001");
+        std::ofstream(same, std::ios::binary).write(reinterpret_cast<const char*>(&r), sizeof r);
+    }
+    const struct {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{"journal", "list"}, 0},
+        {{"journal", "list", "--account", "0002", "--limit=1", "--json"}, 0},
+        {{"journal", "list", "--account", "12345"}, 64},
+        {{"journal", "list", "--limit", "0"}, 64},
+        {{"journal", "show", "1", "--json"}, 0},
+        {{"journal", "show", "99"}, 65},
+        {{"journal", "show"}, 64},
+        {{"journal", "export", "1", "-o", out}, 0},
+        {{"journal", "export", "2", "-o", out}, 65}, // a failed read kept no record
+        {{"journal", "export", "1"}, 64},
+        {{"journal", "diff", "1", same}, 0},
+        {{"journal", "diff", "1", "3"}, 1},
+        {{"journal", "diff", "1", "no-such-entry"}, 65},
+        {{"journal", "prune", "--before", "yesterday"}, 64},
+        {{"journal", "prune", "--before", "2000-01-01"}, 0},
+        {{"journal", "frobnicate"}, 64},
+    };
+    for (const auto& c : cases) {
+        const Run run = Ctl(c.args);
+        std::string line;
+        for (const auto& a : c.args)
+            line += a + " ";
+        EXPECT_EQ(run.status, c.status) << line << "\n" << run.err;
+    }
+    std::ifstream exported(out, std::ios::binary);
+    std::ifstream expected(same, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(exported), {}),
+              std::string(std::istreambuf_iterator<char>(expected), {}));
+}
+
+TEST_F(JournalCli, UnavailableJournalIsOneWarningAndNeverTheExitStatus) {
+    // A journal whose folder cannot be made: a file stands where the folder should be.
+    std::ofstream(dir / "blocker") << "x";
+    const QString blocked = QString::fromStdString((dir / "blocker" / "j.sqlite").string());
+    ::setenv("TORVIK7_JOURNAL", blocked.toLocal8Bit().constData(), 1);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen((dir / "stderr").c_str(), "w", stderr);
+        ::execl(TORVIK7_CTL, TORVIK7_CTL, "read", "--port", "/nonexistent/port", "-o",
+                (dir / "r.stg").c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::unsetenv("TORVIK7_JOURNAL");
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), kSessionPortOpenFailed);
+    std::ifstream in(dir / "stderr");
+    std::vector<std::string> warnings;
+    for (std::string line; std::getline(in, line);)
+        if (line.find("Журнал обменов недоступен") != std::string::npos) warnings.push_back(line);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind("torvik7ctl: предупреждение: Журнал обменов недоступен", 0), 0u)
+        << warnings[0];
 }
 
 } // namespace

@@ -84,8 +84,8 @@ TEST(ServerCli, TwoInstallersSeeEachOthersReadsAndAnOfflineReadIsPushedOnce) {
     // Its number is the local one made negative, and names it.
     const int localNumber = waiting[0].toObject()[QStringLiteral("id")].toInt();
     EXPECT_LT(localNumber, 0);
-    const CtlRun shown = ivanov.Ctl(
-        {QStringLiteral("journal"), QStringLiteral("show"), QString::number(localNumber)});
+    const CtlRun shown = ivanov.Ctl({QStringLiteral("journal"), QStringLiteral("show"),
+                                     QStringLiteral("--"), QString::number(localNumber)});
     EXPECT_EQ(shown.exit, 0) << shown.err.toStdString();
     EXPECT_TRUE(shown.out.contains(offline));
     const CtlRun refused = ivanov.Ctl({QStringLiteral("journal"), QStringLiteral("push")});

@@ -1,9 +1,8 @@
 // The commands that work on settings files and device images without a device:
 // defaults, encode, decode, show and diff.
 #include "Commands.h"
-#include "ShowFormat.h"
 
-#include "pages/ContactIdTable.h"
+#include "fields/RecordFields.h"
 #include "settings/DeviceImage.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsRecord.h"
@@ -81,110 +80,21 @@ std::string WrongSize(const char* what, long long size, std::size_t expected) {
            " байт, ожидается " + std::to_string(expected);
 }
 
-// ---------------------------------------------------------------- command line
-
-enum Option : unsigned { kOutput = 1, kBase = 2, kJson = 4 };
-
-struct CommandSpec {
-    const char* name;
-    unsigned options;
-    std::size_t files;   // exact number of file arguments
-    const char* missing; // what to say when a file argument is missing
-    const char* help;
-};
-
-struct CommandLine {
-    std::vector<std::string> files;
-    std::optional<std::string> output;
-    std::optional<std::string> base;
-    bool json = false;
-};
-
-const char kExitCodesHelp[] =
-    "\nКоды завершения:\n"
-    "  0   успешно\n"
-    "  64  ошибка в командной строке\n"
-    "  65  входной файл не является файлом настроек (1800 байт) или образом памяти (2048 "
-    "байт)\n"
-    "  74  ошибка чтения или записи файла\n";
-
-int UsageError(const CommandSpec& spec, const std::string& text) {
-    PrintError(std::string(spec.name) + ": " + text + " (справка: torvik7ctl " + spec.name +
-               " --help)");
-    return kExitUsage;
-}
-
-// Parses `args` for `spec`. Returns the exit status to end with (help printed, or a
-// usage error reported), or nothing when the command should run.
-std::optional<int> ParseCommandLine(const CommandSpec& spec, const Args& args, CommandLine& cl) {
-    // Help wins over everything else on the line, wherever it stands.
-    for (const auto& a : args) {
-        if (a == "--") break;
-        if (a == "--help" || a == "-h") {
-            std::fputs(spec.help, stdout);
-            std::fputs(kExitCodesHelp, stdout);
-            return kExitOk;
-        }
-    }
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (!optionsEnded && a == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (optionsEnded || a.size() < 2 || a[0] != '-') {
-            if (a.empty()) return UsageError(spec, "пустое имя файла");
-            cl.files.push_back(a);
-            continue;
-        }
-        std::string name = a;
-        std::optional<std::string> value;
-        if (const auto eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = a.substr(0, eq);
-            value = a.substr(eq + 1);
-        } else if (a.size() > 2 && a.rfind("-o", 0) == 0) {
-            name = "-o";
-            value = a.substr(2);
-        }
-        std::optional<std::string>* target = nullptr;
-        if ((name == "-o" || name == "--output") && (spec.options & kOutput)) {
-            target = &cl.output;
-        } else if (name == "--base" && (spec.options & kBase)) {
-            target = &cl.base;
-        } else if (name == "--json" && (spec.options & kJson) && !value) {
-            cl.json = true;
-            continue;
-        } else {
-            return UsageError(spec, "неизвестный параметр '" + a + "'");
-        }
-        if (*target) return UsageError(spec, "параметр " + name + " указан дважды");
-        if (!value) {
-            if (i + 1 >= args.size()) return UsageError(spec, "после " + name + " нужно имя файла");
-            value = args[++i];
-        }
-        if (value->empty()) return UsageError(spec, "пустое имя файла после " + name);
-        *target = *value;
-    }
-    if (cl.files.size() < spec.files) return UsageError(spec, spec.missing);
-    if (cl.files.size() > spec.files)
-        return UsageError(spec, "лишний параметр '" + cl.files[spec.files] + "'");
-    if ((spec.options & kOutput) && !cl.output)
-        return UsageError(spec, "не указан выходной файл (-o ФАЙЛ)");
-    return std::nullopt;
-}
-
 // ---------------------------------------------------------------- files
 
-// Loads a settings file that must be exactly 1800 bytes. Returns 0 or the exit status
-// after reporting the failure.
+// Loads a settings file of at least 1800 bytes. A longer file gives its first 1800 bytes,
+// as the window's "Открыть" takes it, with a warning. Returns 0 or the exit status after
+// reporting the failure.
 int ReadSettings(const std::string& path, SettingsRecord& record) {
     const FileResult r = LoadSettingsFile(path, record);
     switch (r.status) {
     case FileStatus::Ok:
-        if (r.fileSize >= 0 && r.fileSize != static_cast<long long>(kRecordSize))
+        if (r.fileSize >= 0 && r.fileSize < static_cast<long long>(kRecordSize))
             return FileError(path, WrongSize("файлом настроек", r.fileSize, kRecordSize),
                              kExitData);
+        if (r.fileSize > static_cast<long long>(kRecordSize))
+            PrintError(path + ": файл длиннее 1800 байт (" + std::to_string(r.fileSize) +
+                       " байт), взяты первые 1800 байт");
         return 0;
     case FileStatus::TooShort:
         return FileError(path, WrongSize("файлом настроек", r.fileSize, kRecordSize), kExitData);
@@ -269,107 +179,50 @@ int FinishOutput() {
 
 // ---------------------------------------------------------------- the commands
 
-const CommandSpec kDefaults = {
-    "defaults", kOutput, 0, "",
-    "Использование: torvik7ctl defaults -o ФАЙЛ.stg\n"
-    "\n"
-    "Записывает файл настроек (1800 байт) с заводскими значениями, как команда \"Новые\":\n"
-    "запись из нулевых байтов, заполненная значениями по умолчанию.\n"
-    "\n"
-    "Параметры:\n"
-    "  -o, --output ФАЙЛ  файл настроек для записи\n"
-    "  -h, --help         эта справка\n"};
+const char kFileExitCodes[] =
+    "  0   успешно\n"
+    "  64  ошибка в командной строке\n"
+    "  65  входной файл не является файлом настроек (1800 байт) или образом памяти (2048 "
+    "байт)\n"
+    "  74  ошибка чтения или записи файла\n";
 
-const CommandSpec kEncode = {
-    "encode", kOutput, 1, "не указан файл настроек",
-    "Использование: torvik7ctl encode ВХОД.stg -o ВЫХОД.bin\n"
-    "\n"
-    "Преобразует файл настроек (1800 байт) в образ памяти прибора (2048 байт), который\n"
-    "записывается в прибор. Байты 0 и 4 образа принадлежат прибору и остаются равными 0.\n"
-    "\n"
-    "Параметры:\n"
-    "  -o, --output ФАЙЛ  файл образа для записи\n"
-    "  -h, --help         эта справка\n"};
+OptionSpec Output(const char* value) {
+    return {.names = "o,output",
+            .value = value,
+            .help = "файл для записи",
+            .ifMissing = "не указан выходной файл (-o ФАЙЛ)",
+            .valueWord = "имя файла"};
+}
 
-const CommandSpec kDecode = {
-    "decode", kOutput | kBase, 1, "не указан файл образа памяти",
-    "Использование: torvik7ctl decode ВХОД.bin [--base ОСНОВА.stg] -o ВЫХОД.stg\n"
-    "\n"
-    "Преобразует образ памяти прибора (2048 байт) в файл настроек (1800 байт), как при\n"
-    "чтении настроек из прибора. Поля, которых нет в образе (резервные байты, байты за\n"
-    "концом строк, завершающий байт интервала теста, период проверки линии при\n"
-    "неизвестном значении), берутся из файла ОСНОВА, без него — нулевые.\n"
-    "\n"
-    "Параметры:\n"
-    "  --base ФАЙЛ        файл настроек, поверх которого читается образ\n"
-    "  -o, --output ФАЙЛ  файл настроек для записи\n"
-    "  -h, --help         эта справка\n"};
-
-const CommandSpec kShow = {
-    "show", kJson, 1, "не указан файл настроек",
-    "Использование: torvik7ctl show ФАЙЛ.stg [--json]\n"
-    "\n"
-    "Показывает все настройки файла словами: телефоны, префикс, набор номера, протокол,\n"
-    "адрес, интервалы, типы шлейфов и реле с описаниями, группы шлейфов и коды событий\n"
-    "Contact ID. Недопустимые значения показываются с пометкой \"недопустимое значение\".\n"
-    "\n"
-    "Параметры:\n"
-    "  --json      то же одним объектом JSON (ключи описаны в README)\n"
-    "  -h, --help  эта справка\n"};
-
-const CommandSpec kDiff = {
-    "diff", 0, 2, "нужны два файла настроек",
-    "Использование: torvik7ctl diff A.stg B.stg\n"
-    "\n"
-    "Перечисляет настройки, которые различаются в двух файлах, по одной строке:\n"
-    "  <настройка>: <значение в A> → <значение в B>\n"
-    "Для групп шлейфов — добавленные в B и удалённые из B шлейфы.\n"
-    "Байты за концом строк значения не имеют и не сравниваются.\n"
-    "\n"
-    "Параметры:\n"
-    "  -h, --help  эта справка\n"
-    "\n"
-    "Код завершения 1: файлы различаются.\n"};
-
-} // namespace
-
-int CmdDefaults(const Args& args) {
-    CommandLine cl;
-    if (const auto status = ParseCommandLine(kDefaults, args, cl)) return *status;
+int Defaults(const Invocation& in) {
     SettingsRecord record{};
     FillDefaults(record);
-    return WriteSettings(*cl.output, record);
+    return WriteSettings(*in.Value("output"), record);
 }
 
-int CmdEncode(const Args& args) {
-    CommandLine cl;
-    if (const auto status = ParseCommandLine(kEncode, args, cl)) return *status;
+int Encode(const Invocation& in) {
     SettingsRecord record{};
-    if (const int status = ReadSettings(cl.files[0], record)) return status;
+    if (const int status = ReadSettings(in.Argument(0), record)) return status;
     DeviceImage image{};
     EncodeImage(record, image);
-    return WriteImage(*cl.output, image);
+    return WriteImage(*in.Value("output"), image);
 }
 
-int CmdDecode(const Args& args) {
-    CommandLine cl;
-    if (const auto status = ParseCommandLine(kDecode, args, cl)) return *status;
+int Decode(const Invocation& in) {
     DeviceImage image{};
-    if (const int status = ReadImage(cl.files[0], image)) return status;
+    if (const int status = ReadImage(in.Argument(0), image)) return status;
     SettingsRecord record{};
-    if (cl.base)
-        if (const int status = ReadSettings(*cl.base, record)) return status;
+    if (const auto base = in.Value("base"))
+        if (const int status = ReadSettings(*base, record)) return status;
     DecodeImage(image, record);
-    return WriteSettings(*cl.output, record);
+    return WriteSettings(*in.Value("output"), record);
 }
 
-int CmdShow(const Args& args) {
-    CommandLine cl;
-    if (const auto status = ParseCommandLine(kShow, args, cl)) return *status;
+int Show(const Invocation& in) {
+    const std::string& path = in.Argument(0);
     SettingsRecord record{};
-    if (const int status = ReadSettings(cl.files[0], record)) return status;
-    const std::string text =
-        cl.json ? ShowJson(cl.files[0], record) : ShowText(cl.files[0], record);
+    if (const int status = ReadSettings(path, record)) return status;
+    const std::string text = in.Has("json") ? ShowJson(path, record) : ShowText(path, record);
     // A write that fails outright (the text is larger than the stream's buffer) says why
     // now; the flush would no longer know.
     errno = 0;
@@ -379,21 +232,86 @@ int CmdShow(const Args& args) {
     return FinishOutput();
 }
 
-int CmdDiff(const Args& args) {
-    CommandLine cl;
-    if (const auto status = ParseCommandLine(kDiff, args, cl)) return *status;
+int Diff(const Invocation& in) {
     SettingsRecord a{}, b{};
-    if (const int status = ReadSettings(cl.files[0], a)) return status;
-    if (const int status = ReadSettings(cl.files[1], b)) return status;
-
-    const std::vector<std::string> lines = DiffLines(a, b);
-    for (const std::string& line : lines)
+    if (const int status = ReadSettings(in.Argument(0), a)) return status;
+    if (const int status = ReadSettings(in.Argument(1), b)) return status;
+    const std::vector<std::string> differences = Differences(a, b);
+    for (const auto& line : differences)
         std::printf("%s\n", line.c_str());
-    const int differences = static_cast<int>(lines.size());
     const int status = FinishOutput();
     if (status != kExitOk) return status;
-    return differences > 0 ? kExitDiffers : kExitOk;
+    return differences.empty() ? kExitOk : kExitDiffers;
 }
+
+} // namespace
+
+const CommandSpec kDefaultsCommand = {
+    .name = "defaults",
+    .summary = "записать файл настроек по умолчанию",
+    .about =
+        "Записывает файл настроек (1800 байт) с заводскими значениями, как команда \"Новые\":\n"
+        "запись из нулевых байтов, заполненная значениями по умолчанию.",
+    .options = {Output("ФАЙЛ.stg")},
+    .exitCodes = kFileExitCodes,
+    .run = Defaults,
+};
+
+const CommandSpec kEncodeCommand = {
+    .name = "encode",
+    .summary = "преобразовать файл настроек в образ памяти прибора (2048 байт)",
+    .about = "Преобразует файл настроек (1800 байт) в образ памяти прибора (2048 байт), который\n"
+             "записывается в прибор. Байты 0 и 4 образа принадлежат прибору и остаются равными 0.",
+    .arguments = {{"ВХОД.stg", "не указан файл настроек"}},
+    .options = {Output("ВЫХОД.bin")},
+    .exitCodes = kFileExitCodes,
+    .run = Encode,
+};
+
+const CommandSpec kDecodeCommand = {
+    .name = "decode",
+    .summary = "преобразовать образ памяти прибора в файл настроек",
+    .about = "Преобразует образ памяти прибора (2048 байт) в файл настроек (1800 байт), как при\n"
+             "чтении настроек из прибора. Поля, которых нет в образе (резервные байты, байты за\n"
+             "концом строк, завершающий байт интервала теста, период проверки линии при\n"
+             "неизвестном значении), берутся из файла ОСНОВА, без него — нулевые.",
+    .arguments = {{"ВХОД.bin", "не указан файл образа памяти"}},
+    .options = {{.names = "base",
+                 .value = "ОСНОВА.stg",
+                 .help = "файл настроек, поверх которого читается образ",
+                 .valueWord = "имя файла"},
+                Output("ВЫХОД.stg")},
+    .exitCodes = kFileExitCodes,
+    .run = Decode,
+};
+
+const CommandSpec kShowCommand = {
+    .name = "show",
+    .summary = "показать все настройки файла (словами или --json)",
+    .about = "Показывает все настройки файла словами: телефоны, префикс, набор номера, протокол,\n"
+             "адрес, интервалы, типы шлейфов и реле с описаниями, группы шлейфов и коды событий\n"
+             "Contact ID. Недопустимые значения показываются с пометкой \"недопустимое значение\".",
+    .arguments = {{"ФАЙЛ.stg", "не указан файл настроек"}},
+    .options = {{.names = "json", .help = "то же одним объектом JSON (ключи описаны в README)"}},
+    .exitCodes = kFileExitCodes,
+    .run = Show,
+};
+
+const CommandSpec kDiffCommand = {
+    .name = "diff",
+    .summary = "перечислить различия двух файлов настроек",
+    .about = "Перечисляет настройки, которые различаются в двух файлах, по одной строке:\n"
+             "  <настройка>: <значение в A> → <значение в B>\n"
+             "Для групп шлейфов — добавленные в B и удалённые из B шлейфы.\n"
+             "Байты за концом строк значения не имеют и не сравниваются.",
+    .arguments = {{"A.stg", "нужны два файла настроек"}, {"B.stg", "нужны два файла настроек"}},
+    .exitCodes = "  0   файлы не различаются\n"
+                 "  1   файлы различаются\n"
+                 "  64  ошибка в командной строке\n"
+                 "  65  входной файл не является файлом настроек (1800 байт)\n"
+                 "  74  ошибка чтения файла\n",
+    .run = Diff,
+};
 
 int ReadSettingsFile(const std::string& path, SettingsRecord& record) {
     return ReadSettings(path, record);

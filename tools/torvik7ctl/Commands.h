@@ -1,40 +1,47 @@
-// The commands of torvik7ctl. Each takes its own arguments (without the command name),
-// prints its help for "--help", and returns the process exit status.
+// The commands of torvik7ctl. Each is declared by its CommandSpec beside the code that runs
+// it; a new command is one more spec here and in kCommands.
 #pragma once
 
+#include "CommandLine.h"
 #include "settings/SettingsRecord.h"
 
-#include <string>
+#include <memory>
 #include <vector>
 
-using Args = std::vector<std::string>;
-
-// Exit statuses shared by every command.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitDiffers = 1; // diff: the files differ
-inline constexpr int kExitUsage = 64;  // bad command line
-inline constexpr int kExitData = 65;   // not a settings file or image (wrong size)
-inline constexpr int kExitIo = 74;     // a file could not be read or written
+class Journal;
 
 // Settings files and images (no device).
-int CmdDefaults(const Args& args);
-int CmdEncode(const Args& args);
-int CmdDecode(const Args& args);
-int CmdShow(const Args& args);
-int CmdDiff(const Args& args);
+extern const CommandSpec kDefaultsCommand;
+extern const CommandSpec kEncodeCommand;
+extern const CommandSpec kDecodeCommand;
+extern const CommandSpec kShowCommand;
+extern const CommandSpec kDiffCommand;
 
-// The device link. read and write return the session result code.
-int CmdRead(const Args& args);
-int CmdWrite(const Args& args);
-int CmdSim(const Args& args);
+// The device link. read and write end with the session result code.
+extern const CommandSpec kReadCommand;
+extern const CommandSpec kWriteCommand;
+extern const CommandSpec kSimCommand;
 
-// The exchange journal: list, show, export, diff, prune.
-int CmdJournal(const Args& args);
+// The exchange journal.
+extern const CommandSpec kJournalListCommand;
+extern const CommandSpec kJournalShowCommand;
+extern const CommandSpec kJournalExportCommand;
+extern const CommandSpec kJournalDiffCommand;
+extern const CommandSpec kJournalPruneCommand;
+extern const CommandSpec kJournalPushCommand;
 
-// A settings file of exactly 1800 bytes in, a whole settings file out; 0 or the exit status
-// after one error line.
+// The journal the window keeps too, in the same data folder; TORVIK7_JOURNAL names another.
+std::unique_ptr<Journal> OpenCtlJournal();
+
+// A settings file of exactly 1800 bytes in, a whole settings file out; 0, or the exit
+// status after one error line.
 int ReadSettingsFile(const std::string& path, SettingsRecord& record);
 int WriteSettingsFile(const std::string& path, const SettingsRecord& record);
 
-// One line "torvik7ctl: <text>" on stderr.
-void PrintError(const std::string& text);
+// In the order "torvik7ctl --help" lists them.
+inline const std::vector<const CommandSpec*> kCommands = {
+    &kDefaultsCommand,     &kEncodeCommand,      &kDecodeCommand,        &kShowCommand,
+    &kDiffCommand,         &kReadCommand,        &kWriteCommand,         &kSimCommand,
+    &kJournalListCommand,  &kJournalShowCommand, &kJournalExportCommand, &kJournalDiffCommand,
+    &kJournalPruneCommand, &kJournalPushCommand,
+};

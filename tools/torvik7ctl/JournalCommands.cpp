@@ -2,10 +2,11 @@
 // terminal.
 #include "Commands.h"
 
-#include "ShowFormat.h"
+#include "fields/RecordFields.h"
 #include "journal/Journal.h"
 #include "journal/ServerJournal.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,99 +21,11 @@
 
 namespace {
 
-const char kJournalHelp[] =
-    "Использование: torvik7ctl journal list [--account N] [--limit N] [--json]\n"
-    "               torvik7ctl journal show ID [--json]\n"
-    "               torvik7ctl journal export ID -o ФАЙЛ.stg\n"
-    "               torvik7ctl journal diff ID ID|ФАЙЛ.stg\n"
-    "               torvik7ctl journal prune --before ДАТА [--all]\n"
-    "               torvik7ctl journal push\n"
-    "Журнал обменов: каждое чтение и каждая загрузка прибора (окном и torvik7ctl) и\n"
-    "настройки, не сохранённые при закрытии окна. ID - номер записи или её UUID.\n"
-    "  list           записи, новые первыми\n"
-    "  show           запись и её настройки, как show показывает файл\n"
-    "  export         настройки записи в файл (1800 байт)\n"
-    "  diff           различия настроек двух записей или записи и файла\n"
-    "  prune          удалить записи старше ДАТЫ (ГГГГ-ММ-ДД); не сохранённые при выходе\n"
-    "                 и прерванные загрузки остаются, если не указан --all\n"
-    "  push           отправить на сервер журнала записи, ещё не отправленные\n"
-    "База: TORVIK7_JOURNAL или journal.sqlite в папке данных пользователя. Журнал команды\n"
-    "на сервере: TORVIK7_JOURNAL=postgresql://пользователь@сервер:порт/база?sslmode=...\n"
-    "(пароль - из ~/.pgpass или PGPASSWORD); записи хранятся и здесь, а неотправленные\n"
-    "помечены.\n"
-    "\nКоды завершения: 0 успешно, 1 diff: настройки различаются, 64 ошибка в командной\n"
-    "строке, 65 нет такой записи или в ней нет настроек (или они повреждены),\n"
-    "74 журнал недоступен или ошибка записи файла.\n";
-
-int Usage(const std::string& text) {
-    PrintError("journal: " + text + " (справка: torvik7ctl journal --help)");
-    return kExitUsage;
-}
-
-struct JournalArgs {
-    std::vector<std::string> words;
-    std::string account;
-    long limit = 0;
-    bool json = false;
-    std::string output;
-    std::string before;
-    bool all = false;
-};
-
-std::optional<int> Parse(const Args& args, JournalArgs& out) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string a = args[i];
-        std::string inlineValue;
-        bool hasInline = false;
-        if (a.rfind("--", 0) == 0) {
-            if (const auto eq = a.find('='); eq != std::string::npos) {
-                inlineValue = a.substr(eq + 1);
-                a = a.substr(0, eq);
-                hasInline = true;
-            }
-        }
-        auto value = [&](std::string& into) -> bool {
-            if (hasInline) {
-                into = inlineValue;
-                return true;
-            }
-            if (i + 1 >= args.size()) return false;
-            into = args[++i];
-            return true;
-        };
-        if (a == "--help" || a == "-h") {
-            std::fputs(kJournalHelp, stdout);
-            return kExitOk;
-        } else if (a == "--json") {
-            out.json = true;
-        } else if (a == "--all") {
-            out.all = true;
-        } else if (a == "--account") {
-            if (!value(out.account) || out.account.empty() || out.account.size() > 4 ||
-                out.account.find_first_not_of("0123456789") != std::string::npos)
-                return Usage("--account: нужен номер объекта, до 4 цифр");
-        } else if (a == "--limit") {
-            std::string text;
-            char* end = nullptr;
-            if (!value(text) || text.empty() ||
-                (out.limit = std::strtol(text.c_str(), &end, 10), *end) || out.limit < 1)
-                return Usage("--limit: нужно число больше 0");
-        } else if (a == "-o" || a == "--output") {
-            if (!value(out.output)) return Usage("после -o нужен файл");
-        } else if (a.rfind("-o", 0) == 0 && a.size() > 2) {
-            out.output = a.substr(2);
-        } else if (a == "--before") {
-            if (!value(out.before)) return Usage("после --before нужна дата");
-        } else if (!a.empty() && a[0] == '-' && a != "-" &&
-                   a.find_first_not_of("0123456789", 1) != std::string::npos) {
-            // "-12" is no option: it names an entry not yet sent to the team's server.
-            return Usage("неизвестный параметр '" + a + "'");
-        } else {
-            out.words.push_back(a);
-        }
-    }
-    return std::nullopt;
-}
+const char kJournalExitCodes[] =
+    "  0   успешно\n"
+    "  64  ошибка в командной строке\n"
+    "  65  нет такой записи, или в ней нет настроек, или они повреждены\n"
+    "  74  журнал недоступен, ошибка записи файла\n";
 
 // Local time, as the window shows it.
 QString LocalTime(const QDateTime& t) {
@@ -187,14 +100,20 @@ int Finish() {
     return kExitIo;
 }
 
-int List(Journal& journal, const JournalArgs& a) {
-    if (a.words.size() != 1) return Usage("list не принимает аргументов");
+int List(const Invocation& in) {
+    long limit = 0;
+    if (!in.Number("limit", 1, 1L << 30, limit)) return kExitUsage;
+    const std::string account = in.Value("account").value_or("");
+    if ((account.empty() && in.Has("account")) || account.size() > 4 ||
+        account.find_first_not_of("0123456789") != std::string::npos)
+        return in.UsageError("--account: нужен номер объекта, до 4 цифр");
+    const auto journal = OpenCtlJournal();
     JournalQuery query;
-    query.account = QString::fromStdString(a.account);
-    query.limit = static_cast<int>(a.limit);
-    const std::vector<JournalEntry> entries = journal.List(query);
-    if (!journal.Problem().isEmpty()) return Unavailable(journal);
-    if (a.json) {
+    query.account = QString::fromStdString(account);
+    query.limit = static_cast<int>(limit);
+    const std::vector<JournalEntry> entries = journal->List(query);
+    if (!journal->Problem().isEmpty()) return Unavailable(*journal);
+    if (in.Has("json")) {
         QJsonArray array;
         for (const auto& e : entries)
             array.append(EntryJson(e));
@@ -206,19 +125,20 @@ int List(Journal& journal, const JournalArgs& a) {
     return Finish();
 }
 
-int Show(Journal& journal, const JournalArgs& a) {
-    if (a.words.size() != 2) return Usage("show: нужен номер записи");
-    const auto found = journal.Find(QString::fromStdString(a.words[1]));
+int Show(const Invocation& in) {
+    const std::string& id = in.Argument(0);
+    const auto journal = OpenCtlJournal();
+    const auto found = journal->Find(QString::fromStdString(id));
     if (!found) {
-        if (!journal.Problem().isEmpty()) return Unavailable(journal);
-        PrintError("journal: нет записи " + a.words[1]);
+        if (!journal->Problem().isEmpty()) return Unavailable(*journal);
+        PrintError("journal: нет записи " + id);
         return kExitData;
     }
     SettingsRecord record{};
     QString why;
     const bool usable = found->HasRecord() && RecordFromEntry(*found, record, &why);
     const std::string label = "журнал #" + std::to_string(found->id);
-    if (a.json) {
+    if (in.Has("json")) {
         QJsonObject o = EntryJson(*found);
         if (usable)
             o["settings"] =
@@ -234,63 +154,66 @@ int Show(Journal& journal, const JournalArgs& a) {
         if (usable) std::fputs(ShowText(label, record).c_str(), stdout);
     }
     if (found->HasRecord() && !usable) {
-        PrintError("journal: запись " + a.words[1] + ": " + why.toStdString());
+        PrintError("journal: запись " + id + ": " + why.toStdString());
         Finish();
         return kExitData;
     }
     return Finish();
 }
 
-int Export(Journal& journal, const JournalArgs& a) {
-    if (a.words.size() != 2) return Usage("export: нужен номер записи");
-    if (a.output.empty()) return Usage("export: не указан файл (-o)");
+int Export(const Invocation& in) {
+    const auto journal = OpenCtlJournal();
     JournalEntry entry;
     SettingsRecord record;
-    if (const int status = EntryRecord(journal, a.words[1], entry, record)) return status;
-    if (const int status = WriteSettingsFile(a.output, record)) return status;
-    return kExitOk;
+    if (const int status = EntryRecord(*journal, in.Argument(0), entry, record)) return status;
+    return WriteSettingsFile(*in.Value("output"), record);
 }
 
-int Diff(Journal& journal, const JournalArgs& a) {
-    if (a.words.size() != 3) return Usage("diff: нужны запись и запись или файл");
+int Diff(const Invocation& in) {
+    const auto journal = OpenCtlJournal();
     JournalEntry entry;
     SettingsRecord first, second{};
-    if (const int status = EntryRecord(journal, a.words[1], entry, first)) return status;
-    const std::string& other = a.words[2];
+    if (const int status = EntryRecord(*journal, in.Argument(0), entry, first)) return status;
+    const std::string& other = in.Argument(1);
     // A file that exists is a file; anything else names an entry.
     if (QFileInfo::exists(QString::fromStdString(other))) {
         if (const int status = ReadSettingsFile(other, second)) return status;
     } else {
         JournalEntry otherEntry;
-        if (const int status = EntryRecord(journal, other, otherEntry, second)) return status;
+        if (const int status = EntryRecord(*journal, other, otherEntry, second)) return status;
     }
-    const std::vector<std::string> lines = DiffLines(first, second);
+    const std::vector<std::string> lines = Differences(first, second);
     for (const std::string& line : lines)
         std::printf("%s\n", line.c_str());
     if (const int status = Finish()) return status;
     return lines.empty() ? kExitOk : kExitDiffers;
 }
 
-int Prune(Journal& journal, const JournalArgs& a) {
-    if (a.words.size() != 1) return Usage("prune не принимает аргументов");
-    if (a.before.empty()) return Usage("prune: не указана дата (--before ГГГГ-ММ-ДД)");
-    QDateTime before = QDateTime::fromString(QString::fromStdString(a.before), Qt::ISODate);
+int Prune(const Invocation& in) {
+    const QString text = QString::fromStdString(*in.Value("before"));
+    // A day is its local midnight; a time may be given too.
+    QDateTime before = QDateTime::fromString(text, Qt::ISODate);
     if (!before.isValid()) {
-        const QDate day = QDate::fromString(QString::fromStdString(a.before), Qt::ISODate);
+        const QDate day = QDate::fromString(text, Qt::ISODate);
         if (day.isValid()) before = day.startOfDay();
     }
-    if (!before.isValid()) return Usage("--before: нужна дата ГГГГ-ММ-ДД");
-    const int removed = journal.Prune(before, a.all);
-    if (removed < 0) return Unavailable(journal);
+    if (!before.isValid()) return in.UsageError("--before: нужна дата ГГГГ-ММ-ДД");
+    const auto journal = OpenCtlJournal();
+    const int removed = journal->Prune(before, in.Has("all"));
+    if (removed < 0) return Unavailable(*journal);
     std::printf("удалено записей: %d\n", removed);
     return Finish();
 }
 
-int Push(Journal& journal, const JournalArgs& a) {
-    if (a.words.size() != 1) return Usage("push не принимает аргументов");
-    ServerJournal* server = journal.Server();
-    if (!server) return Usage("push: сервер журнала не задан (TORVIK7_JOURNAL=postgresql://...)");
-    const int sent = journal.Push();
+int Push(const Invocation&) {
+    const auto journal = OpenCtlJournal();
+    ServerJournal* server = journal->Server();
+    if (!server) {
+        PrintError("journal push: сервер журнала не задан (TORVIK7_JOURNAL=postgresql://... или "
+                   "«Сервер…» в окне «Журнал»)");
+        return kExitUsage;
+    }
+    const int sent = journal->Push();
     if (sent < 0) {
         PrintError(server->Problem().toStdString());
         return kExitIo;
@@ -301,21 +224,100 @@ int Push(Journal& journal, const JournalArgs& a) {
 
 } // namespace
 
-int CmdJournal(const Args& args) {
-    JournalArgs a;
-    if (const auto status = Parse(args, a)) return *status;
-    if (a.words.empty()) return Usage("нужна команда: list, show, export, diff, prune или push");
-    Journal journal;
-    // A team's server that cannot be reached is a warning: the entries kept here still answer.
-    journal.SetProblemHandler([&journal, &a](const QString& text) {
-        if (a.words[0] != "push" && text != journal.Problem()) PrintError(text.toStdString());
+std::unique_ptr<Journal> OpenCtlJournal() {
+    // The window's data folder, whatever this program is called.
+    QCoreApplication::setApplicationName(QStringLiteral("torvik7-setup"));
+    auto journal = std::make_unique<Journal>();
+    // A team's server out of reach is one warning line: the entries kept here still answer,
+    // and this computer's own journal's problems are told where they stop a command.
+    journal->SetProblemHandler([j = journal.get()](const QString& text) {
+        if (text != j->Problem()) PrintError("предупреждение: " + text.toStdString());
     });
-    const std::string& what = a.words[0];
-    if (what == "list") return List(journal, a);
-    if (what == "show") return Show(journal, a);
-    if (what == "export") return Export(journal, a);
-    if (what == "diff") return Diff(journal, a);
-    if (what == "prune") return Prune(journal, a);
-    if (what == "push") return Push(journal, a);
-    return Usage("неизвестная команда '" + what + "'");
+    return journal;
 }
+
+namespace {
+const char kJournalAbout[] =
+    "Журнал обменов: каждое чтение и каждая загрузка прибора (окном и torvik7ctl) и\n"
+    "настройки, не сохранённые при закрытии окна. База: TORVIK7_JOURNAL или\n"
+    "journal.sqlite в папке данных пользователя. ID - номер записи или её UUID.";
+} // namespace
+
+const CommandSpec kJournalListCommand = {
+    .name = "journal list",
+    .summary = "записи журнала обменов, новые первыми",
+    .about = kJournalAbout,
+    .options = {{.names = "account", .value = "N", .help = "только записи объекта N"},
+                {.names = "limit", .value = "N", .help = "не больше N записей"},
+                {.names = "json", .help = "массивом JSON"}},
+    .exitCodes = kJournalExitCodes,
+    .run = List,
+};
+
+const CommandSpec kJournalShowCommand = {
+    .name = "journal show",
+    .summary = "запись журнала и её настройки, как show показывает файл",
+    .about = kJournalAbout,
+    .arguments = {{"ID", "не указана запись журнала"}},
+    .options = {{.names = "json", .help = "одним объектом JSON"}},
+    .exitCodes = kJournalExitCodes,
+    .run = Show,
+};
+
+const CommandSpec kJournalExportCommand = {
+    .name = "journal export",
+    .summary = "настройки записи журнала в файл (1800 байт)",
+    .about = kJournalAbout,
+    .arguments = {{"ID", "не указана запись журнала"}},
+    .options = {{.names = "o,output",
+                 .value = "ФАЙЛ.stg",
+                 .help = "файл для настроек",
+                 .ifMissing = "не указан выходной файл (-o ФАЙЛ)",
+                 .valueWord = "имя файла"}},
+    .exitCodes = kJournalExitCodes,
+    .run = Export,
+};
+
+const CommandSpec kJournalDiffCommand = {
+    .name = "journal diff",
+    .summary = "различия настроек двух записей или записи и файла",
+    .about = "Перечисляет различия настроек записи ID и записи ID2 или файла настроек, как diff.\n"
+             "Существующий файл считается файлом, иначе - номером записи.",
+    .arguments = {{"ID", "нужны запись и запись или файл"},
+                  {"ID2|ФАЙЛ.stg", "нужны запись и запись или файл"}},
+    .exitCodes = "  0   настройки не различаются\n"
+                 "  1   настройки различаются\n"
+                 "  64  ошибка в командной строке\n"
+                 "  65  нет такой записи, в ней нет настроек, или файл не является файлом\n"
+                 "      настроек\n"
+                 "  74  журнал недоступен, ошибка чтения файла\n",
+    .run = Diff,
+};
+
+const CommandSpec kJournalPushCommand = {
+    .name = "journal push",
+    .summary = "отправить на сервер журнала команды записи, ещё не отправленные",
+    .about = "Журнал команды на сервере PostgreSQL: TORVIK7_JOURNAL=postgresql://пользователь@\n"
+             "сервер:порт/база?sslmode=... (пароль - из ~/.pgpass или PGPASSWORD). Каждая запись\n"
+             "сначала хранится здесь; не отправленные помечены в list и уходят на сервер\n"
+             "по одному разу. В списке с сервером номера - серверные, у не отправленных -\n"
+             "отрицательные: torvik7ctl journal show -- -12.",
+    .exitCodes = "  0   отправлено (и ноль записей, если всё уже на сервере)\n"
+                 "  64  сервер журнала не задан\n"
+                 "  74  сервер недоступен или не принял записи; они остаются здесь\n",
+    .run = Push,
+};
+
+const CommandSpec kJournalPruneCommand = {
+    .name = "journal prune",
+    .summary = "удалить старые записи журнала",
+    .about = "Удаляет записи старше ДАТЫ. Настройки, не сохранённые при выходе, и прерванные\n"
+             "загрузки (прибор, возможно, записан частично) остаются, если не указан --all.",
+    .options = {{.names = "before",
+                 .value = "ДАТА",
+                 .help = "ГГГГ-ММ-ДД (или ГГГГ-ММ-ДДTЧЧ:ММ:СС)",
+                 .ifMissing = "не указана дата (--before ГГГГ-ММ-ДД)"},
+                {.names = "all", .help = "удалять и не сохранённые, и прерванные"}},
+    .exitCodes = kJournalExitCodes,
+    .run = Prune,
+};

@@ -3,6 +3,8 @@
 #include "Commands.h"
 
 #include "journal/SessionJournal.h"
+
+#include "fields/RecordFields.h"
 #include "link/LinkGlobals.h"
 #include "link/SerialPort.h"
 #include "link/TracingPort.h"
@@ -12,6 +14,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -124,112 +127,39 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
-bool ParseInt(const std::string& text, long min, long max, long& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (errno || *end || v < min || v > max) return false;
-    value = v;
-    return true;
-}
-
 struct LinkArgs {
     std::string port;
     long line = 0;
     long unit = 0;
-    std::string output;
-    std::string input;
-    std::string base;
     std::string trace;
-    bool noJournal = false;
-    bool help = false;
+    bool journal = true;
+    std::string file; // the settings file read into or written from, for the journal
 };
 
-const char* kReadHelp =
-    "Использование: torvik7ctl read --port ПОРТ [--line N] [--unit N] -o ФАЙЛ.stg\n"
-    "                               [--base ФАЙЛ.stg] [--trace ЖУРНАЛ]\n"
-    "Считывает настройки из прибора в файл (только при успехе) и пишет data.txt в\n"
-    "текущую папку.\n"
-    "  --port ПОРТ    COM1..COM6 (/dev/ttyS0..5), любой другой порт или путь\n"
-    "  --line N       адрес прибора на линии связи, 0..63 (0)\n"
-    "  --unit N       адрес ГРЕМУС, 0..7 (0)\n"
-    "  --base ФАЙЛ    начальные настройки вместо нулевых\n"
-    "  --trace ЖУРНАЛ записывать все кадры (hex, с метками времени)\n"
-    "  --no-journal   не записывать чтение в журнал обменов\n"
-    "Код завершения: результат сеанса (0 успех, 1 порт не открылся, 3 ошибка\n"
-    "настройки порта, 4 ошибка связи, 5 остановлено Ctrl-C); 64 ошибка в\n"
-    "параметрах, 74 ошибка файла.\n";
+// The options shared by read and write; false after reporting a bad value.
+bool LinkOptions(const Invocation& in, LinkArgs& out) {
+    out.port = *in.Value("port");
+    out.trace = in.Value("trace").value_or("");
+    out.journal = !in.Has("no-journal");
+    return in.Number("line", 0, 63, out.line) && in.Number("unit", 0, 7, out.unit);
+}
 
-const char* kWriteHelp =
-    "Использование: torvik7ctl write --port ПОРТ [--line N] [--unit N] [--trace ЖУРНАЛ]\n"
-    "                                ФАЙЛ.stg\n"
-    "Загружает настройки из файла в прибор; байты 0 и 4 прибора сохраняются.\n"
-    "  --port ПОРТ    COM1..COM6 (/dev/ttyS0..5), любой другой порт или путь\n"
-    "  --line N       адрес прибора на линии связи, 0..63 (0)\n"
-    "  --unit N       адрес ГРЕМУС, 0..7 (0)\n"
-    "  --trace ЖУРНАЛ записывать все кадры (hex, с метками времени)\n"
-    "  --no-journal   не записывать загрузку в журнал обменов\n"
-    "Код завершения: результат сеанса (0 успех, 1 порт не открылся, 2 и 3 ошибка\n"
-    "настройки порта, 4 ошибка связи, 5 остановлено Ctrl-C, 10 пультовый блок);\n"
-    "64 ошибка в параметрах, 65 или 74 ошибка файла.\n";
-
-// Parses the options shared by read and write; false after printing why.
-bool ParseLinkArgs(const Args& args, bool reading, LinkArgs& out) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) {
-                PrintError("после " + a + " нужно значение");
-                return false;
-            }
-            into = args[++i];
-            return true;
-        };
-        std::string text;
-        if (a == "--help" || a == "-h") {
-            out.help = true;
-            return true;
-        } else if (a == "--port") {
-            if (!value(out.port)) return false;
-        } else if (a == "--line") {
-            if (!value(text) || !ParseInt(text, 0, 63, out.line)) {
-                PrintError("--line: нужно число 0..63");
-                return false;
-            }
-        } else if (a == "--unit") {
-            if (!value(text) || !ParseInt(text, 0, 7, out.unit)) {
-                PrintError("--unit: нужно число 0..7");
-                return false;
-            }
-        } else if (a == "--trace") {
-            if (!value(out.trace)) return false;
-        } else if (a == "--no-journal") {
-            out.noJournal = true;
-        } else if (reading && (a == "-o" || a == "--output")) {
-            if (!value(out.output)) return false;
-        } else if (reading && a == "--base") {
-            if (!value(out.base)) return false;
-        } else if (!reading && !a.empty() && a[0] != '-' && out.input.empty()) {
-            out.input = a;
-        } else {
-            PrintError("неизвестный параметр '" + a + "'");
-            return false;
-        }
-    }
-    if (out.port.empty()) {
-        PrintError("не указан порт (--port)");
-        return false;
-    }
-    if (reading && out.output.empty()) {
-        PrintError("не указан файл для настроек (-o)");
-        return false;
-    }
-    if (!reading && out.input.empty()) {
-        PrintError("не указан файл настроек");
-        return false;
-    }
-    return true;
+std::vector<OptionSpec> LinkOptionSpecs(std::vector<OptionSpec> more) {
+    std::vector<OptionSpec> options = {
+        {.names = "port",
+         .value = "ПОРТ",
+         .help = "COM1..COM6 (/dev/ttyS0..5), любой другой порт или путь",
+         .ifMissing = "не указан порт (--port)"},
+        {.names = "line", .value = "N", .help = "адрес прибора на линии связи, 0..63 (0)"},
+        {.names = "unit", .value = "N", .help = "адрес ГРЕМУС, 0..7 (0)"},
+    };
+    options.insert(options.end(), more.begin(), more.end());
+    options.push_back({.names = "trace",
+                       .value = "ЖУРНАЛ",
+                       .help = "записывать все кадры (hex, с метками времени)",
+                       .valueWord = "имя файла"});
+    options.push_back({.names = "no-journal", .help = "не записывать обмен в журнал обменов"});
+    return options;
 }
 
 struct TraceFile {
@@ -274,21 +204,19 @@ int RunSession(const LinkArgs& a,
     UnitAddress = static_cast<int>(a.unit);
     TerminalView view(a.port);
     // The journal only watches: whatever becomes of it, the session and its exit status
-    // are the same. Its one problem of the run is one warning line.
-    std::optional<Journal> journal;
+    // are the same; its one problem of the run is one warning line.
+    std::unique_ptr<Journal> journal;
     std::optional<SessionJournal> keeper;
-    if (!a.noJournal) {
-        journal.emplace();
-        journal->SetProblemHandler([](const QString& text) {
-            std::fprintf(stderr, "torvik7ctl: предупреждение: %s\n", qPrintable(text));
-        });
-        keeper.emplace(&*journal);
+    if (a.journal) {
+        journal = OpenCtlJournal();
+        journal->SetProblemHandler(
+            [](const QString& text) { PrintError("предупреждение: " + text.toStdString()); });
+        keeper.emplace(journal.get());
         keeper->context.source = JournalSource::Ctl;
         keeper->context.port = QString::fromStdString(a.port);
         keeper->context.lineAddress = static_cast<int>(a.line);
         keeper->context.unitAddress = static_cast<int>(a.unit);
-        keeper->context.title =
-            QString::fromStdString(a.output.empty() ? a.input : a.output); // the file involved
+        keeper->context.title = QString::fromStdString(a.file);
         options.observers.push_back(&*keeper);
     }
     const int result = session(view, options);
@@ -296,66 +224,110 @@ int RunSession(const LinkArgs& a,
     return result;
 }
 
-} // namespace
-
-int CmdRead(const Args& args) {
+int Read(const Invocation& in) {
     LinkArgs a;
-    if (!ParseLinkArgs(args, true, a)) return kExitUsage;
-    if (a.help) {
-        std::fputs(kReadHelp, stdout);
-        return kExitOk;
-    }
+    if (!LinkOptions(in, a)) return kExitUsage;
+    const std::string output = *in.Value("output");
+    a.file = output;
     // The utility starts from an all-zero record; a read fills what the device holds.
     SettingsRecord record;
     std::memset(&record, 0, sizeof record);
-    if (!a.base.empty()) {
-        const FileResult loaded = LoadSettingsFile(a.base, record);
-        if (!loaded.ok()) return FileError(loaded, a.base);
+    if (const auto base = in.Value("base")) {
+        const FileResult loaded = LoadSettingsFile(*base, record);
+        if (!loaded.ok()) return FileError(loaded, *base);
     }
     const int result = RunSession(a, [&](TransferView& view, const SessionOptions& options) {
         return ReadDevice(view, record, options);
     });
     if (result != kSessionOk) return result;
-    const FileResult saved = SaveSettingsFile(a.output, record);
-    if (!saved.ok()) return FileError(saved, a.output);
-    std::fprintf(stderr, "torvik7ctl: настройки записаны в %s\n", a.output.c_str());
+    const FileResult saved = SaveSettingsFile(output, record);
+    if (!saved.ok()) return FileError(saved, output);
+    std::fprintf(stderr, "torvik7ctl: настройки записаны в %s\n", output.c_str());
     return kExitOk;
 }
 
-int CmdWrite(const Args& args) {
+int Write(const Invocation& in) {
     LinkArgs a;
-    if (!ParseLinkArgs(args, false, a)) return kExitUsage;
-    if (a.help) {
-        std::fputs(kWriteHelp, stdout);
-        return kExitOk;
-    }
+    if (!LinkOptions(in, a)) return kExitUsage;
+    const std::string& input = in.Argument(0);
+    a.file = input;
     SettingsRecord record;
     std::memset(&record, 0, sizeof record);
-    const FileResult loaded = LoadSettingsFile(a.input, record);
-    if (!loaded.ok()) return FileError(loaded, a.input);
+    const FileResult loaded = LoadSettingsFile(input, record);
+    if (!loaded.ok()) return FileError(loaded, input);
+    // A foreign or garbage file is not written into a live alarm device unless asked for.
+    if (const std::string list = OutOfRangeList(record); !list.empty() && !in.Has("force")) {
+        std::string lines;
+        for (std::size_t start = 0; start < list.size();) {
+            const std::size_t end = std::min(list.find('\n', start), list.size());
+            lines += "\n  " + list.substr(start, end - start);
+            start = end + 1;
+        }
+        PrintError(input +
+                   ": настройки содержат недопустимые значения, в прибор не загружены"
+                   " (--force — загрузить всё равно):" +
+                   lines);
+        return kExitData;
+    }
     return RunSession(a, [&](TransferView& view, const SessionOptions& options) {
         return WriteDevice(view, record, options);
     });
 }
 
-namespace {
+} // namespace
 
-const char* kSimHelp =
-    "Использование: torvik7ctl sim [--line N] [--unit N] [--rate R] [--memory ФАЙЛ]\n"
-    "                              [--link ПУТЬ] [неисправности]\n"
-    "Имитатор ГРЕМУС с одним прибором ТОРВИК-7 на псевдотерминале. Печатает путь\n"
-    "к порту и работает до Ctrl-C; память сохраняется в --memory при выходе.\n"
-    "  --line N           адрес прибора на линии связи, 0..63 (0)\n"
-    "  --unit N           адрес ГРЕМУС, 0..7 (0)\n"
-    "  --rate R           скорость: 9600, 19200, 38400 или 57600 (9600)\n"
-    "  --memory ФАЙЛ      память прибора, 2048 байт (нет файла: заводская)\n"
-    "  --link ПУТЬ        символическая ссылка на псевдотерминал\n"
-    "Неисправности (ЧИСЛО[@ПРОПУСК] или p=ВЕРОЯТНОСТЬ[@ПРОПУСК]):\n"
-    "  --no-answer, --corrupt-xor, --not-ready, --too-short, --wrong-sum,\n"
-    "  --wrong-address, --verify-mismatch\n"
-    "  --console-side     прибор отвечает идентификатором пультового блока\n"
-    "  --drop-after N     оборвать линию после N кадров\n"
-    "  --seed N           начальное число для случайных неисправностей (1)\n";
+const CommandSpec kReadCommand = {
+    .name = "read",
+    .summary = "считать настройки из прибора в файл",
+    .about = "Считывает настройки из прибора в файл (только при успехе) и пишет data.txt в\n"
+             "текущую папку.",
+    .options = LinkOptionSpecs({
+        {.names = "o,output",
+         .value = "ФАЙЛ.stg",
+         .help = "файл для считанных настроек",
+         .ifMissing = "не указан файл для настроек (-o)",
+         .valueWord = "имя файла"},
+        {.names = "base",
+         .value = "ФАЙЛ.stg",
+         .help = "начальные настройки вместо нулевых",
+         .valueWord = "имя файла"},
+    }),
+    .exitCodes = "  0   успешно\n"
+                 "  1   порт не открылся\n"
+                 "  3   ошибка настройки порта\n"
+                 "  4   ошибка связи\n"
+                 "  5   остановлено (Ctrl-C)\n"
+                 "  64  ошибка в командной строке\n"
+                 "  65  файл --base не является файлом настроек\n"
+                 "  74  ошибка чтения или записи файла\n"
+                 "Чтение записывается в журнал обменов (см. torvik7ctl journal), если не указан\n"
+                 "--no-journal; журнал, который недоступен, даёт одно предупреждение.\n",
+    .run = Read,
+};
+
+const CommandSpec kWriteCommand = {
+    .name = "write",
+    .summary = "загрузить настройки из файла в прибор",
+    .about = "Загружает настройки из файла в прибор; байты 0 и 4 прибора сохраняются.",
+    .arguments = {{"ФАЙЛ.stg", "не указан файл настроек"}},
+    .options = LinkOptionSpecs(
+        {{.names = "force", .help = "загрузить и настройки с недопустимыми значениями"}}),
+    .exitCodes = "  0   успешно\n"
+                 "  1   порт не открылся\n"
+                 "  2, 3  ошибка настройки порта\n"
+                 "  4   ошибка связи\n"
+                 "  5   остановлено (Ctrl-C)\n"
+                 "  10  пультовый блок\n"
+                 "  64  ошибка в командной строке\n"
+                 "  65  файл не является файлом настроек или содержит недопустимые значения\n"
+                 "      (без --force)\n"
+                 "  74  ошибка чтения файла\n"
+                 "Загрузка записывается в журнал обменов (см. torvik7ctl journal), если не\n"
+                 "указан --no-journal; журнал, который недоступен, даёт одно предупреждение.\n",
+    .run = Write,
+};
+
+namespace {
 
 bool ParseFault(const std::string& text, FaultRule& rule) {
     std::string head = text;
@@ -366,7 +338,7 @@ bool ParseFault(const std::string& text, FaultRule& rule) {
     }
     long value = 0;
     if (!after.empty()) {
-        if (!ParseInt(after, 0, 1L << 30, value)) return false;
+        if (!ParseNumber(after, 0, 1L << 30, value)) return false;
         rule.after = static_cast<int>(value);
     }
     if (head.rfind("p=", 0) == 0) {
@@ -376,77 +348,42 @@ bool ParseFault(const std::string& text, FaultRule& rule) {
         rule.probability = p;
         return true;
     }
-    if (!ParseInt(head, 0, 1L << 30, value)) return false;
+    if (!ParseNumber(head, 0, 1L << 30, value)) return false;
     rule.count = static_cast<int>(value);
     return true;
 }
 
-} // namespace
+const std::pair<const char*, SimFault> kFaults[] = {{"no-answer", SimFault::NoAnswer},
+                                                    {"corrupt-xor", SimFault::CorruptXor},
+                                                    {"not-ready", SimFault::NotReady},
+                                                    {"too-short", SimFault::TooShort},
+                                                    {"wrong-sum", SimFault::WrongSum},
+                                                    {"wrong-address", SimFault::WrongAddress},
+                                                    {"verify-mismatch", SimFault::VerifyMismatch}};
 
-int CmdSim(const Args& args) {
+int Sim(const Invocation& in) {
     SimConfig config;
-    std::string memory;
-    std::string link;
-    static const std::pair<const char*, SimFault> kFaults[] = {
-        {"--no-answer", SimFault::NoAnswer},
-        {"--corrupt-xor", SimFault::CorruptXor},
-        {"--not-ready", SimFault::NotReady},
-        {"--too-short", SimFault::TooShort},
-        {"--wrong-sum", SimFault::WrongSum},
-        {"--wrong-address", SimFault::WrongAddress},
-        {"--verify-mismatch", SimFault::VerifyMismatch}};
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kSimHelp, stdout);
-            return kExitOk;
-        }
-        if (a == "--console-side") {
-            config.consoleSide = true;
-            continue;
-        }
-        if (i + 1 >= args.size()) {
-            PrintError("неизвестный параметр или нет значения: '" + a + "'");
-            return kExitUsage;
-        }
-        const std::string v = args[++i];
-        long n = 0;
-        bool ok = true;
-        bool known = true;
-        if (a == "--line")
-            ok = ParseInt(v, 0, 63, n) && (config.lineAddress = static_cast<int>(n), true);
-        else if (a == "--unit")
-            ok = ParseInt(v, 0, 7, n) && (config.unitAddress = static_cast<int>(n), true);
-        else if (a == "--rate")
-            ok = ParseInt(v, 0, 57600, n) &&
-                 (n == 9600 || n == 19200 || n == 38400 || n == 57600) &&
-                 (config.rate = static_cast<int>(n), true);
-        else if (a == "--memory")
-            memory = v;
-        else if (a == "--link")
-            link = v;
-        else if (a == "--drop-after")
-            ok = ParseInt(v, 0, 1L << 30, n) && (config.dropLineAfter = n, true);
-        else if (a == "--seed")
-            ok = ParseInt(v, 0, 0x7FFFFFFF, n) && (config.seed = static_cast<unsigned>(n), true);
-        else {
-            known = false;
-            for (const auto& [name, fault] : kFaults) {
-                if (a == name) {
-                    known = true;
-                    ok = ParseFault(v, config.fault(fault));
-                }
-            }
-        }
-        if (!known) {
-            PrintError("неизвестный параметр '" + a + "'");
-            return kExitUsage;
-        }
-        if (!ok) {
-            PrintError("неверное значение " + a + " '" + v + "'");
-            return kExitUsage;
-        }
+    long line = config.lineAddress, unit = config.unitAddress, rate = config.rate;
+    long drop = config.dropLineAfter, seed = config.seed;
+    if (!in.Number("line", 0, 63, line) || !in.Number("unit", 0, 7, unit) ||
+        !in.Number("drop-after", 0, 1L << 30, drop) || !in.Number("seed", 0, 0x7FFFFFFF, seed))
+        return kExitUsage;
+    if (!in.Number("rate", 0, 57600, rate) ||
+        (rate != 9600 && rate != 19200 && rate != 38400 && rate != 57600))
+        return in.UsageError("--rate: нужно 9600, 19200, 38400 или 57600");
+    config.lineAddress = static_cast<int>(line);
+    config.unitAddress = static_cast<int>(unit);
+    config.rate = static_cast<int>(rate);
+    config.dropLineAfter = drop;
+    config.seed = static_cast<unsigned>(seed);
+    config.consoleSide = in.Has("console-side");
+    for (const auto& [name, fault] : kFaults) {
+        const auto value = in.Value(name);
+        if (value && !ParseFault(*value, config.fault(fault)))
+            return in.UsageError("неверное значение --" + std::string(name) + " '" + *value + "'");
     }
+    const std::string memory = in.Value("memory").value_or("");
+    const std::string link = in.Value("link").value_or("");
 
     DeviceSimulator sim(config);
     if (!memory.empty() && ::access(memory.c_str(), F_OK) == 0 && !sim.LoadMemory(memory)) {
@@ -493,3 +430,44 @@ int CmdSim(const Args& args) {
     }
     return kExitOk;
 }
+
+} // namespace
+
+const CommandSpec kSimCommand = {
+    .name = "sim",
+    .summary = "запустить имитатор ГРЕМУС с прибором ТОРВИК-7",
+    .about = "Имитатор ГРЕМУС с одним прибором ТОРВИК-7 на псевдотерминале. Печатает путь\n"
+             "к порту и работает до Ctrl-C; память сохраняется в --memory при выходе.\n"
+             "НЕИСПР: ЧИСЛО[@ПРОПУСК] — столько запросов после первых ПРОПУСК,\n"
+             "или p=ВЕРОЯТНОСТЬ[@ПРОПУСК] — каждый запрос с этой вероятностью.",
+    .options =
+        {
+            {.names = "line", .value = "N", .help = "адрес прибора на линии связи, 0..63 (0)"},
+            {.names = "unit", .value = "N", .help = "адрес ГРЕМУС, 0..7 (0)"},
+            {.names = "rate",
+             .value = "R",
+             .help = "скорость: 9600, 19200, 38400 или 57600 (9600)"},
+            {.names = "memory",
+             .value = "ФАЙЛ",
+             .help = "память прибора, 2048 байт (нет файла: заводская)",
+             .valueWord = "имя файла"},
+            {.names = "link", .value = "ПУТЬ", .help = "символическая ссылка на псевдотерминал"},
+            {.names = "no-answer", .value = "НЕИСПР", .help = "ГРЕМУС не отвечает"},
+            {.names = "corrupt-xor", .value = "НЕИСПР", .help = "искажённая контрольная сумма"},
+            {.names = "not-ready", .value = "НЕИСПР", .help = "прибор не готов"},
+            {.names = "too-short", .value = "НЕИСПР", .help = "короткий ответ"},
+            {.names = "wrong-sum", .value = "НЕИСПР", .help = "неверная сумма в ответе"},
+            {.names = "wrong-address", .value = "НЕИСПР", .help = "ответ с чужим адресом"},
+            {.names = "verify-mismatch", .value = "НЕИСПР", .help = "запись не подтверждается"},
+            {.names = "console-side", .help = "прибор отвечает идентификатором пультового блока"},
+            {.names = "drop-after", .value = "N", .help = "оборвать линию после N кадров"},
+            {.names = "seed",
+             .value = "N",
+             .help = "начальное число для случайных неисправностей (1)"},
+        },
+    .exitCodes = "  0   остановлен сигналом, память сохранена\n"
+                 "  64  ошибка в командной строке\n"
+                 "  65  файл --memory не является памятью прибора (2048 байт)\n"
+                 "  74  псевдотерминал, ссылка или память не создаются\n",
+    .run = Sim,
+};
