@@ -118,6 +118,9 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
 
 namespace {
 
+// The newest entries of a team's server that "Журнал" lists at once.
+constexpr int kServerListed = 10000;
+
 Message Info(const QString& text, MessageIcon icon = MessageIcon::Information) {
     Message m;
     m.owner = MessageOwner::Window;
@@ -189,7 +192,10 @@ CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
     connect(m_compareButton, &QPushButton::clicked, this, &CJournalDlg::OnCompareEntry);
     connect(m_serverButton, &QPushButton::clicked, this, &CJournalDlg::OnServerSettings);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
-    connect(m_account, &QLineEdit::textChanged, this, &CJournalDlg::ApplyFilter);
+    // A team's server is asked for the account's entries itself; this computer's journal is
+    // filtered in memory.
+    connect(m_account, &QLineEdit::textChanged, this,
+            [this] { m_journal.Server() ? Reload() : ApplyFilter(); });
     connect(m_text, &QLineEdit::textChanged, this, &CJournalDlg::ApplyFilter);
     connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CJournalDlg::UpdateButtons);
@@ -199,8 +205,15 @@ CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
 }
 
 void CJournalDlg::Reload() {
-    m_model.SetEntries(m_journal.List());
     const ServerJournal* server = m_journal.Server();
+    JournalQuery query;
+    if (server) {
+        // A team's journal may hold millions of entries: the newest are listed, and an account
+        // number typed in the filter is looked up on the server.
+        query.account = m_account->text();
+        query.limit = kServerListed;
+    }
+    m_model.SetEntries(m_journal.List(query));
     const auto address = server ? ParseServerAddress(JournalServerAddress()) : std::nullopt;
     m_where->setText(address ? QStringLiteral("Журнал команды на сервере %1; записи хранятся и на "
                                               "этом компьютере.")
@@ -242,10 +255,13 @@ void CJournalDlg::OnServerSettings() {
 
 void CJournalDlg::ApplyFilter() {
     m_model.SetFilter(m_account->text(), m_text->text());
-    m_count->setText(
+    QString count =
         m_model.rowCount() == m_model.Total()
             ? QStringLiteral("Записей: %1").arg(m_model.Total())
-            : QStringLiteral("Записей: %1 из %2").arg(m_model.rowCount()).arg(m_model.Total()));
+            : QStringLiteral("Записей: %1 из %2").arg(m_model.rowCount()).arg(m_model.Total());
+    if (m_journal.Server() && m_model.Total() >= kServerListed)
+        count += QStringLiteral(" (последние на сервере)");
+    m_count->setText(count);
     if (m_model.rowCount() > 0) m_table->selectRow(0);
     UpdateButtons();
 }
