@@ -3,12 +3,13 @@
 // processor time it spends getting there.
 //
 //   bench_link [--rate 9600|19200|38400|57600] [--only read|write]
-#include "sim/DeviceSimulator.h"
 #include "link/LinkGlobals.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
 #include "link/TransferSession.h"
 #include "platform/Pacer.h"
+#include "sim/DeviceSimulator.h"
+#include "support/QuietView.h"
 
 #include <QCoreApplication>
 
@@ -91,21 +92,6 @@ public:
 TimingPacer g_pacer;
 TimingOpener g_opener;
 
-class QuietView final : public TransferView {
-public:
-    std::string port;
-    std::string PortName() override { return port; }
-    void SetStatus(const std::string&) override {}
-    void SetProgress(int) override {}
-    void ShowProgress(bool) override {}
-    void ShowStop(bool) override {}
-    void Refresh() override {}
-    void PumpMessages() override {}
-    void ShowMessage(const Message& m) override {
-        std::fprintf(stderr, "  [%s] %s\n", m.caption.c_str(), m.text.c_str());
-    }
-};
-
 double CpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -167,6 +153,7 @@ int main(int argc, char** argv) {
     config.rate = rate;
     DeviceSimulator sim(config);
     QuietView view;
+    view.echo = true;
     view.port = sim.Start();
     if (view.port.empty()) {
         std::fprintf(stderr, "bench_link: %s\n", sim.LastError().c_str());

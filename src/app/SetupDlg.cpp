@@ -421,12 +421,16 @@ void CSetupDlg::LockLinkParameters(bool locked) {
 template <typename Session, typename R> int CSetupDlg::RunSession(Session& session, R& record) {
     m_sessionRunning = true;
     LockLinkParameters(true);
+    // The journal window could put another record into memory under a running read.
+    m_ui->journalButton->setEnabled(false);
     SessionOptions options = m_sessionOptions;
+    m_sessionJournal = std::make_unique<SessionJournal>(m_journal); // nothing of the last one
     m_sessionJournal->context = JournalContext();
     options.observers.push_back(m_sessionJournal.get());
     const int result = session(*this, record, options);
     if (m_virtualDevice) m_virtualDevice->Persist();
     LockLinkParameters(false);
+    m_ui->journalButton->setEnabled(true);
     m_sessionRunning = false;
     // What the device now holds (or what was just kept with a write) is no longer unsaved.
     const auto& last = m_sessionJournal->Last();

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -257,6 +258,7 @@ void Journal::SetProblemHandler(std::function<void(const QString&)> handler) {
 }
 
 ServerJournal* Journal::Server() {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (!m_serverChecked) {
         m_serverChecked = true;
         const QString address = JournalServerAddress();
@@ -269,11 +271,13 @@ ServerJournal* Journal::Server() {
 }
 
 int Journal::Push() {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     ServerJournal* server = Server();
     return server ? server->Push() : 0;
 }
 
 std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     ServerJournal* server = Server();
     if (!server) return ListHere(query);
     // Whatever waits to be sent goes first, so the list shows it as the team sees it.
@@ -301,6 +305,7 @@ std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
 }
 
 std::optional<JournalEntry> Journal::Find(const QString& idOrUuid) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     ServerJournal* server = Server();
     bool numeric = false;
     const qint64 id = idOrUuid.toLongLong(&numeric);
@@ -322,8 +327,17 @@ std::optional<JournalEntry> Journal::Find(const QString& idOrUuid) {
 }
 
 void Journal::ReloadServer() {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_server.reset();
     m_serverChecked = false;
+}
+
+void Journal::ReportMovedAside(const QString& moved) {
+    if (!m_problem.isEmpty()) return;
+    m_problem = QStringLiteral("Файл журнала обменов %1 был повреждён: он сохранён как %2, начат "
+                               "новый журнал.")
+                    .arg(QDir::toNativeSeparators(m_location), QDir::toNativeSeparators(moved));
+    if (m_onProblem) m_onProblem(m_problem);
 }
 
 void Journal::Report(const QString& why) {
@@ -371,6 +385,7 @@ Journal::Db* Journal::Open() {
             if (d->db().isOpen()) return d.get();
         }
     }
+    // The driver follows from the location; a file path is a SQLite database.
     const JournalDialect dialect = DialectFor(QStringLiteral("QSQLITE"));
     if (!QSqlDatabase::isDriverAvailable(dialect.driver)) {
         Report(QStringLiteral("нет драйвера SQLite для Qt (пакет libqt6sql6-sqlite)"));
@@ -497,14 +512,14 @@ Journal::Db* Journal::Open() {
             return nullptr;
         }
         m_movedAside = moved;
-        Report(QStringLiteral("файл был повреждён; он сохранён как %1, начат новый журнал")
-                   .arg(QDir::toNativeSeparators(moved)));
+        ReportMovedAside(moved);
         state = prepare();
     }
     return state == Prepared::Ok ? d : nullptr;
 }
 
 bool Journal::Add(JournalEntry& e) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (e.uuid.isEmpty()) e.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
     if (!e.time.isValid()) e.time = QDateTime::currentDateTimeUtc();
     if (e.resultText.isEmpty() && e.action != JournalAction::UnsavedAtExit)
@@ -575,8 +590,7 @@ bool Journal::Add(JournalEntry& e) {
             const QString moved = MoveAside(m_location);
             if (!moved.isEmpty()) {
                 m_movedAside = moved;
-                Report(QStringLiteral("файл был повреждён; он сохранён как %1, начат новый журнал")
-                           .arg(QDir::toNativeSeparators(moved)));
+                ReportMovedAside(moved);
                 continue;
             }
         }
@@ -586,6 +600,7 @@ bool Journal::Add(JournalEntry& e) {
 }
 
 std::vector<JournalEntry> Journal::ListHere(const JournalQuery& query) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     std::vector<JournalEntry> out;
     Db* d = Open();
     if (!d) return out;
@@ -608,6 +623,7 @@ std::vector<JournalEntry> Journal::ListHere(const JournalQuery& query) {
 }
 
 std::optional<JournalEntry> Journal::FindHere(const QString& idOrUuid) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Db* d = Open();
     if (!d) return std::nullopt;
     bool numeric = false;
@@ -628,6 +644,7 @@ std::optional<JournalEntry> Journal::FindHere(const QString& idOrUuid) {
 }
 
 int Journal::Prune(const QDateTime& before, bool all) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Db* d = Open();
     if (!d) return -1;
     QSqlDatabase db = d->db();
@@ -667,6 +684,7 @@ int Journal::Prune(const QDateTime& before, bool all) {
 }
 
 bool Journal::KeepRecovery(const JournalEntry& slot) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (!slot.HasRecord()) return false;
     Db* d = Open();
     if (!d) return false;
@@ -701,6 +719,7 @@ bool Journal::KeepRecovery(const JournalEntry& slot) {
 }
 
 bool Journal::ClearRecovery() {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Db* d = Open();
     if (!d) return false;
     QSqlQuery q(d->db());
@@ -709,6 +728,7 @@ bool Journal::ClearRecovery() {
 }
 
 std::optional<JournalEntry> Journal::RecoverUnsaved() {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Db* d = Open();
     if (!d) return std::nullopt;
     JournalEntry e;

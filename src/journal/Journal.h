@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -128,6 +129,7 @@ private:
     struct Db;
     Db* Open();
     void Report(const QString& why);
+    void ReportMovedAside(const QString& moved);
     bool Failed(Db& db, const QString& what, const class QSqlError& error);
 
     QString m_location;
@@ -136,6 +138,9 @@ private:
     QString m_movedAside;
     std::function<void(const QString&)> m_onProblem;
     std::vector<std::unique_ptr<Db>> m_dbs;
+    // A session may end on a thread of its own: each thread gets its own connection, and
+    // one operation runs at a time.
+    std::recursive_mutex m_mutex;
     std::unique_ptr<class ServerJournal> m_server;
     bool m_serverChecked = false;
 };

@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QUuid>
@@ -119,12 +120,11 @@ std::optional<ServerAddress> ParseServerAddress(const QString& url, QString* why
 ServerJournal::ServerJournal(const QString& url, Journal& local) : m_url(url), m_local(local) {
     m_address = ParseServerAddress(url, &m_addressProblem);
     const unsigned n = g_serverConnections.fetch_add(1);
-    m_name = QStringLiteral("torvik7-journal-server-%1").arg(n);
-    m_localName = QStringLiteral("torvik7-journal-sent-%1").arg(n);
+    m_base = QStringLiteral("torvik7-journal-%1").arg(n);
 }
 
 ServerJournal::~ServerJournal() {
-    for (const QString& name : {m_name, m_localName}) {
+    for (const QString& name : m_made) {
         if (!QSqlDatabase::contains(name)) continue;
         {
             QSqlDatabase db = QSqlDatabase::database(name, false);
@@ -132,6 +132,24 @@ ServerJournal::~ServerJournal() {
         }
         QSqlDatabase::removeDatabase(name);
     }
+}
+
+// Qt SQL connections belong to the thread that opened them, and a session may end on a thread
+// of its own: each thread gets connections of its own.
+QString ServerJournal::Named(const char* what) {
+    const QString name = QStringLiteral("%1-%2-%3")
+                             .arg(m_base, QLatin1String(what))
+                             .arg(reinterpret_cast<quintptr>(QThread::currentThread()));
+    if (std::find(m_made.begin(), m_made.end(), name) == m_made.end()) m_made.push_back(name);
+    return name;
+}
+
+QString ServerJournal::ServerName() {
+    return Named("server");
+}
+
+QString ServerJournal::LocalName() {
+    return Named("sent");
 }
 
 void ServerJournal::SetProblemHandler(std::function<void(const QString&)> handler) {
@@ -177,27 +195,28 @@ bool ServerJournal::FailSql(const QSqlError& error, const QString& doing) {
     else
         why = error.text().trimmed();
     // A connection in an unknown state is dropped; the next attempt opens a fresh one.
-    if (QSqlDatabase::contains(m_name)) QSqlDatabase::database(m_name, false).close();
+    if (QSqlDatabase::contains(ServerName())) QSqlDatabase::database(ServerName(), false).close();
     return Fail(why);
 }
 
 bool ServerJournal::Connect(bool retryAtOnce) {
     if (!m_address) return Fail(m_addressProblem);
-    if (QSqlDatabase::contains(m_name) && QSqlDatabase::database(m_name, false).isOpen())
+    if (QSqlDatabase::contains(ServerName()) &&
+        QSqlDatabase::database(ServerName(), false).isOpen())
         return true;
     if (!retryAtOnce && m_sinceFailure.isValid() && m_sinceFailure.elapsed() < kRetryAfterMs)
         return false;
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         return Fail(QStringLiteral("нет драйвера PostgreSQL для Qt (пакет libqt6sql6-psql)"));
-    if (!QSqlDatabase::contains(m_name)) {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
+    if (!QSqlDatabase::contains(ServerName())) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), ServerName());
         db.setHostName(m_address->host);
         db.setPort(m_address->port);
         db.setUserName(m_address->user);
         db.setDatabaseName(m_address->database);
         db.setConnectOptions(m_address->options);
     }
-    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    QSqlDatabase db = QSqlDatabase::database(ServerName(), false);
     if (!db.open()) return FailSql(db.lastError(), QString());
     // A server that answers but hangs must not hold up a push for ever.
     QSqlQuery(db).exec(QStringLiteral("SET statement_timeout = 10000"));
@@ -207,19 +226,19 @@ bool ServerJournal::Connect(bool retryAtOnce) {
 // The server's tables are made and migrated by the team's administrator (docs/server/),
 // with the same steps as the local journal's; an installer only checks the version.
 bool ServerJournal::CheckSchema() {
-    QSqlQuery q(QSqlDatabase::database(m_name, false));
+    QSqlQuery q(QSqlDatabase::database(ServerName(), false));
     if (!q.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !q.next())
         return FailSql(q.lastError(), QStringLiteral("читать журнал"));
     const int version = q.value(0).toInt();
     if (version > JournalSchemaVersion()) {
-        QSqlDatabase::database(m_name, false).close();
+        QSqlDatabase::database(ServerName(), false).close();
         return Fail(QStringLiteral("журнал на сервере создан более новой версией программы "
                                    "(схема %1, эта программа знает %2); обновите программу")
                         .arg(version)
                         .arg(JournalSchemaVersion()));
     }
     if (version < JournalSchemaVersion()) {
-        QSqlDatabase::database(m_name, false).close();
+        QSqlDatabase::database(ServerName(), false).close();
         return Fail(QStringLiteral("схема журнала на сервере устарела (%1 вместо %2); её "
                                    "обновляет администратор")
                         .arg(version)
@@ -229,12 +248,12 @@ bool ServerJournal::CheckSchema() {
 }
 
 QString ServerJournal::LocalConnection() {
-    if (!QSqlDatabase::contains(m_localName)) {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_localName);
+    if (!QSqlDatabase::contains(LocalName())) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), LocalName());
         db.setDatabaseName(m_local.Location());
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=3000"));
     }
-    QSqlDatabase db = QSqlDatabase::database(m_localName, false);
+    QSqlDatabase db = QSqlDatabase::database(LocalName(), false);
     if (!db.isOpen()) {
         if (!db.open()) return {};
         QSqlQuery q(db);
@@ -246,7 +265,7 @@ QString ServerJournal::LocalConnection() {
             return {};
         }
     }
-    return m_localName;
+    return LocalName();
 }
 
 std::vector<JournalEntry> ServerJournal::Unsent() {
@@ -296,7 +315,7 @@ int ServerJournal::Push(bool retryAtOnce) {
     std::vector<JournalEntry> unsent = Unsent();
     if (unsent.empty()) return 0;
     if (!Connect(retryAtOnce)) return -1;
-    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    QSqlDatabase db = QSqlDatabase::database(ServerName(), false);
     int sent = 0;
     for (std::size_t from = 0; from < unsent.size(); from += kBatch) {
         const std::size_t to = std::min(unsent.size(), from + kBatch);
@@ -364,7 +383,7 @@ std::optional<std::vector<JournalEntry>> ServerJournal::List(const JournalQuery&
     if (!query.account.isEmpty()) sql += QStringLiteral(" WHERE e.account = ?");
     sql += QStringLiteral(" ORDER BY e.time_utc DESC, e.id DESC");
     if (query.limit > 0) sql += QStringLiteral(" LIMIT ?");
-    QSqlQuery q(QSqlDatabase::database(m_name, false));
+    QSqlQuery q(QSqlDatabase::database(ServerName(), false));
     q.setForwardOnly(true);
     q.prepare(sql);
     if (!query.account.isEmpty()) q.addBindValue(query.account);
@@ -382,7 +401,7 @@ std::optional<JournalEntry> ServerJournal::Find(const QString& idOrUuid) {
     bool numeric = false;
     const qint64 id = key.toLongLong(&numeric);
     if ((!isUuid && !numeric) || !Connect(false)) return std::nullopt;
-    QSqlQuery q(QSqlDatabase::database(m_name, false));
+    QSqlQuery q(QSqlDatabase::database(ServerName(), false));
     q.setForwardOnly(true);
     q.prepare(
         QStringLiteral("SELECT ") + JournalEntryColumns() +

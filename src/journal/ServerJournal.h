@@ -75,13 +75,16 @@ private:
     bool FailSql(const class QSqlError& error, const QString& doing);
     bool MarkSent(const std::vector<QString>& uuids);
     QString LocalConnection();
+    QString Named(const char* what);
+    QString ServerName(); // this thread's connection to the server
+    QString LocalName();  // this thread's connection to the local database's sent marks
 
     QString m_url;
     std::optional<ServerAddress> m_address;
     QString m_addressProblem;
     Journal& m_local;
-    QString m_name;      // Qt SQL connection to the server
-    QString m_localName; // Qt SQL connection to the local database's sent marks
+    QString m_base;              // of the Qt SQL connection names
+    std::vector<QString> m_made; // every connection made, on whichever thread
     QString m_problem;
     std::function<void(const QString&)> m_onProblem;
     QElapsedTimer m_sinceFailure; // a server just found gone is not asked again at once

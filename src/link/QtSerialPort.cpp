@@ -110,8 +110,9 @@ private:
 };
 
 std::string ReasonFor(const QSerialPort& port, const std::string& systemName) {
-#ifdef Q_OS_LINUX
     const auto error = port.error();
+    if (error == QSerialPort::DeviceNotFoundError) return "Причина: порт не найден в системе.";
+#ifdef Q_OS_LINUX
     if (error == QSerialPort::PermissionError) {
         if (::access(systemName.c_str(), R_OK | W_OK) != 0 && errno == EACCES)
             return "Причина: нет прав на доступ к порту; добавьте пользователя в группу dialout "
@@ -119,7 +120,6 @@ std::string ReasonFor(const QSerialPort& port, const std::string& systemName) {
         return "Причина: порт уже занят (заблокирован другой программой).";
     }
 #else
-    (void)port;
     (void)systemName;
 #endif
     return {};

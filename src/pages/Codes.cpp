@@ -35,6 +35,10 @@ CCodes::CCodes(QWidget* parent) : CPropertyPage(QStringLiteral("Коды соб�
 
 CCodes::~CCodes() = default;
 
+QSize CCodes::TemplateSize() const {
+    return FormSize<Ui::CCodes>();
+}
+
 QLineEdit* CCodes::CodeEdit(int type) const {
     return type >= 1 && type <= kTypeCount ? m_edits[type - 1] : nullptr;
 }
@@ -120,6 +124,8 @@ bool CCodes::OnKillActive() {
 }
 
 void CCodes::RestoreDefaultCodes() {
+    // The button belongs to the built page; a page never shown has nothing to restore.
+    if (!m_ui) return;
     const Message question{MessageOwner::Window, "Запрос подтверждения",
                            "Вы уверены, что хотите восстановить \n коды событий для всех типов "
                            "шлейфов \n по умолчанию?",

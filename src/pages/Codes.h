@@ -26,6 +26,7 @@ public:
 
     explicit CCodes(QWidget* parent = nullptr);
     ~CCodes() override;
+    QSize TemplateSize() const override;
 
     // Takes the sixteen edits into the record; false keeps the sheet on the page.
     bool OnKillActive() override;

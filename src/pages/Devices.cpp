@@ -8,6 +8,10 @@ Devices::Devices(QWidget* parent) : CPropertyPage(QStringLiteral("Общие"), 
 
 Devices::~Devices() = default;
 
+QSize Devices::TemplateSize() const {
+    return FormSize<Ui::Devices>();
+}
+
 void Devices::CreateControls() {
     m_ui = std::make_unique<Ui::Devices>();
     m_ui->setupUi(this);

@@ -17,6 +17,7 @@ class Devices : public CPropertyPage {
 public:
     explicit Devices(QWidget* parent = nullptr);
     ~Devices() override;
+    QSize TemplateSize() const override;
 
     QString m_account;
     int m_protocolDtmf = 0;

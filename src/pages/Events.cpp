@@ -27,6 +27,10 @@ Events::Events(QWidget* parent) : CPropertyPage(QStringLiteral("Группы ш�
 
 Events::~Events() = default;
 
+QSize Events::TemplateSize() const {
+    return FormSize<Ui::Events>();
+}
+
 QTreeWidget* Events::Tree() const {
     return m_ui ? m_ui->tree : nullptr;
 }

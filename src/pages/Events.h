@@ -21,6 +21,7 @@ public:
 
     explicit Events(QWidget* parent = nullptr);
     ~Events() override;
+    QSize TemplateSize() const override;
 
     enum Command { kAddLoops = 1, kRemoveLoop = 2, kClearGroup = 3 };
 

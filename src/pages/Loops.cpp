@@ -19,6 +19,10 @@ Loops::Loops(QWidget* parent) : CPropertyPage(QStringLiteral("Шлейфы"), pa
 
 Loops::~Loops() = default;
 
+QSize Loops::TemplateSize() const {
+    return FormSize<Ui::Loops>();
+}
+
 QTreeWidget* Loops::Tree() const {
     return m_ui ? m_ui->tree : nullptr;
 }
@@ -83,6 +87,34 @@ void Loops::FillLoopTree() {
     tops << loops << relays;
     tree->addTopLevelItems(tops);
     tree->setUpdatesEnabled(true);
+}
+
+void Loops::RefreshLoopTexts() {
+    if (!m_ui || !m_record) return;
+    auto refresh = [](QTreeWidgetItem* item, const QString& text) {
+        if (item->text(0) != text) item->setText(0, text);
+    };
+    QTreeWidget* tree = m_ui->tree;
+    for (int top = 0; top < tree->topLevelItemCount(); ++top) {
+        QTreeWidgetItem* group = tree->topLevelItem(top);
+        for (int i = 0; i < group->childCount(); ++i) {
+            QTreeWidgetItem* item = group->child(i);
+            const std::uint32_t tag = pagetree::Tag(item);
+            if (tag >= RelayTag(1)) {
+                refresh(item, RelayText(static_cast<int>((tag - RelayTag(1)) / 16) + 1));
+                continue;
+            }
+            for (int l = 0; l < item->childCount(); ++l) {
+                const std::uint32_t loopTag = pagetree::Tag(item->child(l));
+                refresh(item->child(l),
+                        LoopText(static_cast<int>(loopTag >> 4), static_cast<int>(loopTag & 0xF)));
+            }
+        }
+    }
+}
+
+void Loops::OnSetActive() {
+    RefreshLoopTexts();
 }
 
 void Loops::OnContextMenu() {

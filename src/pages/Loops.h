@@ -26,6 +26,7 @@ public:
 
     explicit Loops(QWidget* parent = nullptr);
     ~Loops() override;
+    QSize TemplateSize() const override;
 
     static constexpr std::uint32_t kTagAllLoops = 0x800;
     static constexpr std::uint32_t kTagRelays = 0x1000;
@@ -35,6 +36,11 @@ public:
 
     // Rebuilds the tree from the record: nothing expanded, nothing selected.
     void FillLoopTree();
+    // Brings every loop and relay text up to date with the record (codes changed on the
+    // codes page meanwhile), leaving the items, what is expanded and what is selected.
+    void RefreshLoopTexts();
+    // Shown again: the descriptions follow the codes.
+    void OnSetActive() override;
     // The type menu for the selected item; nothing without a selection.
     void OnContextMenu();
     // A menu command: 1..16 assign that type to the selected item.

@@ -8,6 +8,10 @@ PhoneNums::PhoneNums(QWidget* parent) : CPropertyPage(QStringLiteral("Телеф
 
 PhoneNums::~PhoneNums() = default;
 
+QSize PhoneNums::TemplateSize() const {
+    return FormSize<Ui::PhoneNums>();
+}
+
 QLineEdit* PhoneNums::PhoneEdit(int n) const {
     QLineEdit* const edits[9] = {m_ui->phone1, m_ui->phone2, m_ui->phone3,
                                  m_ui->phone4, m_ui->phone5, m_ui->phone6,

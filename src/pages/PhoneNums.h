@@ -20,6 +20,7 @@ class PhoneNums : public CPropertyPage {
 public:
     explicit PhoneNums(QWidget* parent = nullptr);
     ~PhoneNums() override;
+    QSize TemplateSize() const override;
 
     QLineEdit* m_prefixEdit = nullptr;
     std::array<QString, 9> m_phones; // numbers 1..9

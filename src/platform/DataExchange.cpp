@@ -4,29 +4,58 @@
 #include <QComboBox>
 #include <QLineEdit>
 
-LimitValidator::LimitValidator(QLineEdit* edit, bool digitsOnly)
-    : QValidator(edit), m_digitsOnly(digitsOnly), m_length(edit->text().size()) {
-    // The edit asks with the new text already in place, so remember the accepted length.
-    connect(edit, &QLineEdit::textChanged, this,
-            [this](const QString& text) { m_length = text.size(); });
-}
-
-QValidator::State LimitValidator::validate(QString& input, int&) const {
-    if (m_digitsOnly) {
-        for (const QChar c : input)
-            if (c < u'0' || c > u'9') return Invalid;
-    }
-    if (m_limit > 0 && input.size() > m_limit && input.size() > m_length) return Invalid;
-    return Acceptable;
-}
+#include <algorithm>
 
 namespace {
+
+bool IsDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+
+// Whether every non-digit of `text` stands, in the same order, among those of `before`:
+// the edit that made `text` out of `before` took characters away or added digits only.
+bool AddsNoNonDigit(const QString& text, const QString& before) {
+    qsizetype from = 0;
+    for (const QChar c : text) {
+        if (IsDigit(c)) continue;
+        while (from < before.size() && before[from] != c)
+            ++from;
+        if (from == before.size()) return false;
+        ++from;
+    }
+    return true;
+}
 
 LimitValidator* ValidatorOf(const QLineEdit* edit) {
     return qobject_cast<LimitValidator*>(const_cast<QValidator*>(edit->validator()));
 }
 
 } // namespace
+
+LimitValidator::LimitValidator(QLineEdit* edit, bool digitsOnly)
+    : QValidator(edit), m_digitsOnly(digitsOnly), m_current(edit->text()) {
+    // The edit asks with the new text already in place, so remember the accepted one.
+    connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_unguarded = text != m_admitted && !Allows(text, m_current);
+        m_current = text;
+        m_admitted.clear();
+    });
+}
+
+bool LimitValidator::Allows(const QString& text, const QString& before) const {
+    if (m_digitsOnly && !AddsNoNonDigit(text, before)) return false;
+    return !(m_limit > 0 && text.size() > m_limit && text.size() > before.size());
+}
+
+QValidator::State LimitValidator::validate(QString& input, int& pos) const {
+    if (input == m_admitted || Allows(input, m_current)) return Acceptable;
+    if (!m_unguarded) return Invalid; // the edit puts the text before it back
+    // Refused while the edit no longer guards itself: hand back the text before the edit.
+    const qsizetype caret = pos - (input.size() - m_current.size());
+    pos = static_cast<int>(std::clamp<qsizetype>(caret, 0, m_current.size()));
+    input = m_current;
+    return Acceptable;
+}
 
 void MakeDigitsOnly(QLineEdit* edit, int limit) {
     auto* v = ValidatorOf(edit);
@@ -70,13 +99,10 @@ void Text(bool save, QLineEdit* edit, QString& value, int limit) {
     if (limit > 0) SetEditLimit(edit, limit);
     // Setting the same text again would move the caret while the operator types.
     if (edit->text() == value) return;
-    // A stored text longer than the limit is shown whole; the edit must take it as valid
-    // input, or it would not refuse the next character typed past the limit.
-    LimitValidator* v = ValidatorOf(edit);
-    const int kept = v ? v->Limit() : 0;
-    if (v && kept > 0 && value.size() > kept) v->SetLimit(static_cast<int>(value.size()));
+    // A stored text may break the field's rules (longer than the limit, or not digits from
+    // a foreign file): it is shown whole and the field keeps guarding what is typed.
+    if (LimitValidator* v = ValidatorOf(edit)) v->Admit(value);
     edit->setText(value);
-    if (v) v->SetLimit(kept);
 }
 
 void Check(bool save, QAbstractButton* button, int& value) {

@@ -15,7 +15,9 @@ class QLineEdit;
 
 // Refuses any edit that would make the text longer than the limit (unless it shrinks an
 // already longer text, which a record from a device or a file may bring), and, for number
-// fields, any character that is not a decimal digit. A refused paste is refused whole.
+// fields, any edit that brings a character that is not a decimal digit. A stored text that
+// breaks these rules is shown as it came (Admit) and stays until the operator edits it;
+// deleting from it is always allowed, adding to it never. A refused paste is refused whole.
 class LimitValidator : public QValidator {
     Q_OBJECT
 public:
@@ -24,12 +26,22 @@ public:
     void SetLimit(int limit) { m_limit = limit; }
     int Limit() const { return m_limit; }
     bool DigitsOnly() const { return m_digitsOnly; }
+    // The next text put into the edit by the program, taken as it stands.
+    void Admit(const QString& text) { m_admitted = text; }
 
     State validate(QString& input, int& pos) const override;
 
 private:
+    // Whether an edit that turns `before` into `text` keeps the rules.
+    bool Allows(const QString& text, const QString& before) const;
+
     bool m_digitsOnly;
-    qsizetype m_length;
+    QString m_current;  // the text the edit holds, before the edit being judged
+    QString m_admitted; // a stored text on its way in, until it is shown
+    // The edit holds a text the rules refuse (an undo brought it back, or the program set
+    // it without Admit). Qt stops undoing refused edits then, so the validator puts the
+    // text back itself.
+    bool m_unguarded = false;
     int m_limit = 0; // 0: no limit
 };
 

@@ -33,8 +33,8 @@ public:
     // close box of a question answer No, the safe way for a confirmation.
     virtual MessageAnswer ShowMessage(QWidget* owner, const Message& message) = 0;
 
-    // "Settings Files (*.stg)" and "All Files (*.*)", default suffix "stg". Save asks before
-    // overwriting; open does not insist that the file exists. Nothing on cancel.
+    // "Settings Files (*.stg)" and "All Files (*.*)" (every file), default suffix "stg". Save asks
+    // before overwriting; open does not insist that the file exists. Nothing on cancel.
     virtual std::optional<FileChoice> SaveFileDialog(QWidget* owner) = 0;
     virtual std::optional<FileChoice> OpenFileDialog(QWidget* owner) = 0;
 

@@ -3,6 +3,7 @@
 // input is refused.
 #pragma once
 
+#include <QSize>
 #include <QString>
 #include <QWidget>
 
@@ -23,6 +24,10 @@ public:
     virtual bool OnKillActive() { return UpdateData(true); }
     virtual void OnSetActive() {}
 
+    // The size the page takes once built, known before it is: the sheet sizes itself to
+    // its largest page at the start of its run. Empty when unknown.
+    virtual QSize TemplateSize() const { return m_created ? sizeHint() : QSize(); }
+
     // true: controls into members (and checks); false: members into controls. Returns
     // false when a check refused the input. Notifications are ignored meanwhile.
     bool UpdateData(bool saveAndValidate);
@@ -32,6 +37,15 @@ protected:
     virtual void CreateControls() = 0;
     virtual bool OnInitDialog();
     virtual bool DoDataExchange(bool saveAndValidate);
+
+    // The size of a page built on the form `Form`, measured on a scratch widget.
+    template <class Form> static QSize FormSize() {
+        QWidget sheet; // a page is never a window: its layout takes a child's margins
+        QWidget scratch(&sheet);
+        Form form;
+        form.setupUi(&scratch);
+        return scratch.sizeHint();
+    }
 
 private:
     QString m_caption;

@@ -2,6 +2,7 @@
 
 #include "platform/PropertyPage.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -42,6 +43,20 @@ CPropertySheet::CPropertySheet(const QString& caption, QWidget* owner, int start
     layout->addSpacing(8);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    // A property sheet's keys: Ctrl+Tab and Ctrl+PgDn to the next tab, Ctrl+Shift+Tab and
+    // Ctrl+PgUp to the one before, round the ends; they work wherever the focus is.
+    auto* next = new QAction(this);
+    next->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)});
+    auto* previous = new QAction(this);
+    previous->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+                            QKeySequence(Qt::CTRL | Qt::Key_PageUp)});
+    addAction(next);
+    addAction(previous);
+    connect(next, &QAction::triggered, this, [this] { Step(1); });
+    connect(previous, &QAction::triggered, this, [this] { Step(-1); });
 
     connect(m_tabs, &QTabBar::currentChanged, this, &CPropertySheet::OnTabChanged);
     connect(m_ok, &QPushButton::clicked, this, &CPropertySheet::PressOk);
@@ -87,20 +102,27 @@ void CPropertySheet::Activate(int index) {
 
 void CPropertySheet::OnTabChanged(int index) {
     if (m_reverting || index < 0 || index == m_active) return;
-    auto* current = ActivePage();
-    if (current && !current->OnKillActive()) {
-        m_reverting = true;
-        m_tabs->setCurrentIndex(m_active);
-        m_reverting = false;
-        return;
-    }
-    Activate(index);
+    // The tab bar has moved already; put it back while the page is asked, so that a page
+    // which refuses shows its own tab behind its message.
+    m_reverting = true;
+    m_tabs->setCurrentIndex(m_active);
+    m_reverting = false;
+    SetActivePage(index);
 }
 
 bool CPropertySheet::SetActivePage(int index) {
     if (index < 0 || index >= PageCount()) return false;
-    m_tabs->setCurrentIndex(index);
-    return m_active == index;
+    if (index == m_active) return true;
+    auto* current = ActivePage();
+    if (current && !current->OnKillActive()) return false;
+    Activate(index);
+    return true;
+}
+
+void CPropertySheet::Step(int delta) {
+    const int count = PageCount();
+    if (m_active < 0 || count < 2) return;
+    SetActivePage((m_active + delta + count) % count);
 }
 
 void CPropertySheet::PressOk() {
@@ -110,6 +132,11 @@ void CPropertySheet::PressOk() {
 }
 
 int CPropertySheet::DoModal() {
+    // One size for the whole run, that of the largest page, whichever tab is shown.
+    QSize largest;
+    for (const auto* page : m_pages)
+        if (page) largest = largest.expandedTo(page->TemplateSize());
+    if (largest.isValid()) m_stack->setMinimumSize(largest.grownBy(m_stack->contentsMargins()));
     if (!m_pages.empty()) {
         const int start = m_startPage >= 0 && m_startPage < PageCount() ? m_startPage : 0;
         m_active = -1;

@@ -1,6 +1,7 @@
 // The settings sheet's frame: tabs over property pages and the buttons OK, Отмена,
 // Применить and Справка. A page is built the first time its tab is shown, and a page whose
-// OnKillActive refuses keeps the sheet on it, for a tab switch as well as for OK.
+// OnKillActive refuses keeps the sheet on it, for a tab switch as well as for OK. The keys
+// Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PgDn and Ctrl+PgUp switch tabs.
 #pragma once
 
 #include <QDialog>
@@ -26,8 +27,11 @@ public:
     int ActiveIndex() const { return m_active; }
     CPropertyPage* ActivePage() const;
 
-    // Switches to a tab as a click on it would; false when the current page refused.
+    // Switches to a tab as a click on it would; false when the current page refused, and
+    // then its tab stays the highlighted one.
     bool SetActivePage(int index);
+    // The next (1) or the previous (-1) tab, round the ends, as Ctrl+Tab and Ctrl+Shift+Tab.
+    void Step(int delta);
 
     // Runs the sheet modally: QDialog::Accepted for OK, Rejected for Cancel or the close box.
     int DoModal();

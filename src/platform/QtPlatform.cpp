@@ -15,9 +15,12 @@
 
 namespace {
 
+// Each filter is its label followed by the patterns it applies. With the details hidden the
+// dialog shows the label alone, so "All Files (*.*)" reads as it always has while listing
+// every file: "*.*" taken literally would hide the names without an extension.
 const QStringList& StgFilters() {
-    static const QStringList filters{QStringLiteral("Settings Files (*.stg)"),
-                                     QStringLiteral("All Files (*.*)")};
+    static const QStringList filters{QStringLiteral("Settings Files (*.stg) (*.stg)"),
+                                     QStringLiteral("All Files (*.*) (*)")};
     return filters;
 }
 
@@ -30,6 +33,7 @@ std::optional<FileChoice> RunFileDialog(QWidget* owner, bool save) {
     // Open does not insist that the typed name exists: the file operation reports it.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !save);
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
     dialog.setNameFilters(StgFilters());
     dialog.selectNameFilter(StgFilters().front());
     dialog.setDefaultSuffix(QStringLiteral("stg"));

@@ -4,7 +4,10 @@
 
 #include "settings/SettingsRecord.h"
 
+#include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 enum class FileStatus {
     Ok,
@@ -33,6 +36,27 @@ FileResult SaveSettingsFile(const std::string& path, const SettingsRecord& recor
 // shorter files are refused with a message naming the file and its size.
 FileResult LoadSettingsFile(const std::string& path, SettingsRecord& record);
 
+// What LoadSettingsFile makes of a file's content once it is read: `bytes` are the file's
+// first bytes (at least 1800 for a settings file), `fileSize` its whole size and `name`
+// the name the messages give it.
+FileResult LoadSettingsBytes(std::span<const std::uint8_t> bytes, long long fileSize,
+                             const std::string& name, SettingsRecord& record);
+
+// How a whole-file read ended: the status (Ok, OpenFailed, ReadFailed or NotRegular), the
+// system's error number, the file's size and its first bytes.
+struct ReadOutcome {
+    FileStatus status = FileStatus::Ok;
+    int error = 0;
+    long long fileSize = -1;
+    std::vector<std::uint8_t> bytes;
+};
+
+// Reads at most `limit` bytes from the start of `path`, the one way settings files, device
+// images and the simulator's memory are read. Only a regular file is read: a folder gives
+// EISDIR, a device or a pipe NotRegular without waiting on it, and a file that another
+// holder keeps locked EWOULDBLOCK.
+ReadOutcome ReadWholeFile(const std::string& path, std::size_t limit);
+
 // How a whole-file write ended: error 0, or the system's error number and whether the
 // file could not even be opened or created.
 struct WriteOutcome {
@@ -40,11 +64,20 @@ struct WriteOutcome {
     bool openFailed = false;
 };
 
-// Replaces `path` with exactly `size` bytes, through a temporary file beside it and a
-// rename, so a failure never leaves a half-written file where the previous one was. A
-// link is followed, the previous file's permissions kept. A device, a pipe or a stream
-// name (/dev/..., /proc/...) is written in place and appended to. A file that another
-// holder keeps locked is not replaced (EWOULDBLOCK).
+// The name that stands for standard output, as the command-line tool's "-o -".
+inline constexpr const char* kStandardOutput = "-";
+
+// Replaces `path` with exactly `size` bytes, the one way settings files, device images and
+// the simulator's memory are written. What the name stands for decides how:
+// - a regular file, wherever it lives, gets a temporary file beside it and a rename, so a
+//   failure never leaves a half-written file where the previous one was; a link is
+//   followed, the previous file's mode, owner and group kept;
+// - a regular file with other names (hard links), one whose owner or group the new file
+//   could not take, or one in a folder that takes no new file is truncated and written in
+//   place, each step checked;
+// - a device, a pipe, a terminal or an open stream (/dev/stdout, "-") is written in place
+//   as it stands, so a stream redirected with ">>" is appended to.
+// A file that another holder keeps locked is not replaced (EWOULDBLOCK).
 WriteOutcome WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size);
 
 // The last path component, as the window title shows it.

@@ -1,5 +1,8 @@
 #include "sim/DeviceSimulator.h"
 
+#include "settings/SettingsFile.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -124,27 +127,18 @@ void DeviceSimulator::SetMemory(const DeviceImage& image) {
 }
 
 bool DeviceSimulator::LoadMemory(const std::string& path) {
+    // One byte more than the memory, to tell a longer file from an exact one.
+    const ReadOutcome file = ReadWholeFile(path, kImageSize + 1);
+    if (file.status != FileStatus::Ok || file.bytes.size() != kImageSize) return false;
     DeviceImage image{};
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    const std::size_t n = std::fread(image.data(), 1, image.size(), f);
-    const bool exact = n == image.size() && std::fgetc(f) == EOF;
-    std::fclose(f);
-    if (!exact) return false;
+    std::copy(file.bytes.begin(), file.bytes.end(), image.begin());
     SetMemory(image);
     return true;
 }
 
 bool DeviceSimulator::SaveMemory(const std::string& path) const {
     const DeviceImage image = Memory();
-    const std::string temporary = path + ".tmp";
-    FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(image.data(), 1, image.size(), f) == image.size();
-    ok = (std::fclose(f) == 0) && ok;
-    if (ok && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    std::remove(temporary.c_str());
-    return false;
+    return WriteWholeFile(path, image.data(), image.size()).error == 0;
 }
 
 SimConfig DeviceSimulator::Config() const {

@@ -43,7 +43,8 @@ public:
     // The device's 2048 bytes.
     DeviceImage Memory() const;
     void SetMemory(const DeviceImage& image);
-    // A memory file is exactly 2048 bytes. Loading leaves the memory as it was on failure.
+    // A memory file is exactly 2048 bytes, read and written as settings files are (a save
+    // never leaves half a file). Loading leaves the memory as it was on failure.
     bool LoadMemory(const std::string& path);
     bool SaveMemory(const std::string& path) const;
 

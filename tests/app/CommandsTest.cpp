@@ -2,6 +2,7 @@
 #include "AppFixture.h"
 
 #include "settings/SettingsFile.h"
+#include "support/Records.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -31,12 +32,6 @@ Buttons StateOf(CSetupDlg& w) {
 
 const Buttons kStart{false, false, false, true};
 const Buttons kAll{true, true, true, true};
-
-SettingsRecord Defaults() {
-    SettingsRecord r{};
-    FillDefaults(r);
-    return r;
-}
 
 bool SameBytes(const SettingsRecord& a, const SettingsRecord& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;

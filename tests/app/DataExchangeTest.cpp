@@ -9,10 +9,12 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -87,6 +89,72 @@ TEST(DigitEdit, KeepsALongerStoredTextAndLetsItShrink) {
     QTest::keyClick(&edit, Qt::Key_8);
     EXPECT_EQ(edit.text(), QStringLiteral("123456789012348"));
     EXPECT_EQ(EditLimit(&edit), 15);
+}
+
+// A stored text that breaks the field's rules (an account "12ab" from a device, a pause
+// "-5", letters from a foreign file) is shown as it came; what the operator then does to it
+// is still guarded. Keys: '<' Backspace, '^' Home, '*' select all, '~' undo, others typed.
+struct ForeignCase {
+    const char* stored;
+    int limit;
+    const char* keys;
+    const char* shown;
+};
+
+void PrintTo(const ForeignCase& c, std::ostream* os) {
+    *os << '"' << c.stored << "\" + \"" << c.keys << '"';
+}
+
+class ForeignTextTyping : public ::testing::TestWithParam<ForeignCase> {};
+
+TEST_P(ForeignTextTyping, AddsNoNonDigitAndNothingPastTheLimit) {
+    const auto& c = GetParam();
+    QLineEdit edit;
+    MakeDigitsOnly(&edit, c.limit);
+    edit.show();
+    QString value = QString::fromUtf8(c.stored);
+    exchange::Text(false, &edit, value, c.limit);
+    ASSERT_EQ(edit.text(), value) << "shown as stored";
+    edit.setFocus();
+    edit.end(false);
+    for (const QChar ch : QString::fromUtf8(c.keys)) {
+        if (ch == u'<')
+            QTest::keyClick(&edit, Qt::Key_Backspace);
+        else if (ch == u'^')
+            QTest::keyClick(&edit, Qt::Key_Home);
+        else if (ch == u'*')
+            edit.selectAll();
+        else if (ch == u'~')
+            QTest::keySequence(&edit, QKeySequence::Undo);
+        else
+            QTest::sendKeyEvent(QTest::Click, &edit, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    }
+    EXPECT_EQ(edit.text().toStdString(), c.shown) << c.stored << " + " << c.keys;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ForeignTextTyping,
+    ::testing::Values(ForeignCase{"12ab", 4, "x7123", "12ab"}, ForeignCase{"12ab", 4, "<", "12a"},
+                      ForeignCase{"12ab", 4, "<<7x", "127"}, ForeignCase{"12ab", 4, "<~x", "12ab"},
+                      ForeignCase{"12ab", 4, "<~<9", "12a9"}, ForeignCase{"ab", 4, "a", "ab"},
+                      ForeignCase{"ab", 4, "^b", "ab"}, ForeignCase{"-5", 2, "^x", "-5"},
+                      ForeignCase{"-5", 2, "<7", "-7"}, ForeignCase{"-5", 2, "*7x", "7"},
+                      ForeignCase{"1x2y3z", 4, "<<<4", "1x24"}, ForeignCase{"12ab", 4, "<<a", "12"},
+                      ForeignCase{"12ab", 4, "<<~x7", "12ab"},
+                      ForeignCase{"12ab", 4, "<<~<x", "12a"}));
+
+TEST(DigitEdit, AForeignTextSetStraightIntoTheEditIsGuardedToo) {
+    QLineEdit edit;
+    MakeDigitsOnly(&edit, 4);
+    edit.show();
+    edit.setText(QStringLiteral("12ab"));
+    edit.setFocus();
+    edit.end(false);
+    QTest::keyClicks(&edit, QStringLiteral("x7"));
+    EXPECT_EQ(edit.text(), QStringLiteral("12ab"));
+    QTest::keyClick(&edit, Qt::Key_Backspace);
+    QTest::keyClicks(&edit, QStringLiteral("c9"));
+    EXPECT_EQ(edit.text(), QStringLiteral("12a9"));
 }
 
 TEST(Ddx, TextLimitAppliesWhenPushed) {
@@ -181,8 +249,11 @@ public:
     bool refuse = false;
     int created = 0, killed = 0, activated = 0;
     QLabel* label = nullptr;
+    const CPropertySheet* sheet = nullptr;
+    int tabWhenAsked = -1; // the tab the sheet showed when this page was asked to go
     bool OnKillActive() override {
         ++killed;
+        if (sheet) tabWhenAsked = sheet->TabBar()->currentIndex();
         return !refuse && CPropertyPage::OnKillActive();
     }
     void OnSetActive() override { ++activated; }
@@ -247,6 +318,52 @@ TEST(PropertySheet, ARefusingPageKeepsTheSheetOnItForATabSwitchAndForOk) {
     });
     EXPECT_EQ(sheet.DoModal(), QDialog::Rejected);
     EXPECT_TRUE(stillOpenAfterOk);
+}
+
+TEST(PropertySheet, KeysSwitchTabsAndARefusingPageKeepsItsTabHighlighted) {
+    CPropertySheet sheet(QStringLiteral("Лист"), nullptr, 0);
+    TestPage p1(QStringLiteral("Один")), p2(QStringLiteral("Два")), p3(QStringLiteral("Три"));
+    for (TestPage* p : {&p1, &p2, &p3}) {
+        p->sheet = &sheet;
+        sheet.AddPage(p);
+    }
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
+    const Qt::KeyboardModifiers ctrlShift = Qt::ControlModifier | Qt::ShiftModifier;
+    struct Press {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int tab; // the tab shown after it
+    };
+    const Press presses[] = {{Qt::Key_Tab, ctrl, 1},    {Qt::Key_PageDown, ctrl, 2},
+                             {Qt::Key_Tab, ctrl, 0},    {Qt::Key_Backtab, ctrlShift, 2},
+                             {Qt::Key_PageUp, ctrl, 1}, {Qt::Key_Tab, ctrlShift, 0},
+                             {Qt::Key_PageUp, ctrl, 2}};
+    QTimer::singleShot(0, &sheet, [&] {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+        auto target = [&]() -> QWidget* {
+            QWidget* focus = QApplication::focusWidget();
+            return focus ? focus : &sheet;
+        };
+        for (const Press& p : presses) {
+            QTest::keyClick(target(), p.key, p.modifiers);
+            EXPECT_EQ(sheet.ActiveIndex(), p.tab)
+                << QKeySequence(p.key | p.modifiers).toString().toStdString();
+            EXPECT_EQ(sheet.TabBar()->currentIndex(), p.tab);
+        }
+        // The page on tab 3 refuses to go: by key and by a click on a tab its tab stays the
+        // highlighted one, also while the page is asked (when it shows its message).
+        p3.refuse = true;
+        QTest::keyClick(target(), Qt::Key_Tab, ctrl);
+        EXPECT_EQ(p3.tabWhenAsked, 2);
+        p3.tabWhenAsked = -1;
+        sheet.TabBar()->setCurrentIndex(0);
+        EXPECT_EQ(p3.tabWhenAsked, 2);
+        EXPECT_EQ(sheet.ActiveIndex(), 2);
+        EXPECT_EQ(sheet.TabBar()->currentIndex(), 2);
+        p3.refuse = false;
+        sheet.reject();
+    });
+    sheet.DoModal();
 }
 
 TEST(PropertySheet, CancelDoesNotAskThePage) {
@@ -354,7 +471,9 @@ TEST(QtFileDialogs, SaveOffersStgFilesAsksBeforeOverwritingAndAddsTheSuffix) {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
         seen.found = true;
-        seen.filters = dialog->nameFilters();
+        if (auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+            for (int i = 0; i < types->count(); ++i)
+                seen.filters << types->itemText(i);
         seen.selectedFilter = dialog->selectedNameFilter();
         seen.suffix = dialog->defaultSuffix();
         seen.mode = dialog->acceptMode();
@@ -364,7 +483,8 @@ TEST(QtFileDialogs, SaveOffersStgFilesAsksBeforeOverwritingAndAddsTheSuffix) {
     });
     const auto choice = ThePlatform().SaveFileDialog(nullptr);
     ASSERT_TRUE(seen.found);
-    EXPECT_EQ(seen.filters, (QStringList{"Settings Files (*.stg)", "All Files (*.*)"}));
+    EXPECT_EQ(seen.filters, (QStringList{"Settings Files (*.stg)", "All Files (*.*)"}))
+        << "as the file-type list shows them";
     EXPECT_EQ(seen.selectedFilter, QStringLiteral("Settings Files (*.stg)"));
     EXPECT_EQ(seen.suffix, QStringLiteral("stg"));
     EXPECT_EQ(seen.mode, QFileDialog::AcceptSave);
@@ -396,6 +516,40 @@ TEST(QtFileDialogs, OpenTakesANameThatDoesNotExistAndCancelGivesNothing) {
             dialog->reject();
     });
     EXPECT_FALSE(ThePlatform().OpenFileDialog(nullptr).has_value());
+}
+
+// Each filter of the open dialog lists what its label promises; "All Files (*.*)" lists
+// names without an extension too.
+TEST(QtFileDialogs, EachFilterListsTheFilesItNames) {
+    SetPlatform(nullptr);
+    QTemporaryDir dir;
+    for (const char* name : {"a.stg", "b.txt", "noext"})
+        QFile(dir.filePath(QString::fromUtf8(name))).open(QIODevice::WriteOnly);
+    const std::vector<std::string> expected = {"a.stg", "a.stg b.txt noext"};
+    std::vector<std::string> listed;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->setDirectory(dir.path());
+        auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
+        ASSERT_NE(view, nullptr);
+        const auto names = [view] {
+            QStringList shown;
+            const QModelIndex root = view->rootIndex();
+            for (int row = 0; row < view->model()->rowCount(root); ++row)
+                shown << view->model()->index(row, 0, root).data().toString();
+            shown.sort();
+            return shown.join(' ').toStdString();
+        };
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            dialog->selectNameFilter(dialog->nameFilters().at(static_cast<int>(i)));
+            (void)QTest::qWaitFor([&] { return names() == expected[i]; }, 3000);
+            listed.push_back(names());
+        }
+        dialog->reject();
+    });
+    EXPECT_FALSE(ThePlatform().OpenFileDialog(nullptr).has_value());
+    EXPECT_EQ(listed, expected);
 }
 
 TEST(QtMenus, ShowsTheItemsAndGivesTheChosenId) {

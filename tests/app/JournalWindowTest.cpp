@@ -3,9 +3,14 @@
 #include "AppFixture.h"
 
 #include "app/JournalDlg.h"
+#include "app/VirtualDevice.h"
 #include "journal/Journal.h"
 #include "settings/SettingsFile.h"
+#include "support/CountingPort.h"
+#include "support/Records.h"
+#include "support/SyncPacer.h"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSqlDatabase>
@@ -40,14 +45,6 @@ public:
     QTemporaryDir folder;
     std::unique_ptr<Journal> journal;
 };
-
-SettingsRecord Edited(const char* account) {
-    SettingsRecord r{};
-    FillDefaults(r);
-    std::memcpy(r.accountNumber, account, 5);
-    std::memcpy(r.phoneNumbers[0], "84951234567", 12);
-    return r;
-}
 
 // ---- unsaved at exit ----
 
@@ -87,7 +84,7 @@ void EditedAfterSave(JournalWindow& t, CSetupDlg& w) {
     t.record.loopTypes[8] = 4;
 }
 void Loaded(JournalWindow& t, CSetupDlg& w) {
-    SaveSettingsFile(t.Path("b.stg").toStdString(), Edited("0042"));
+    SaveSettingsFile(t.Path("b.stg").toStdString(), EditedRecord("0042"));
     t.platform.openChoices.push_back(FileChoice{t.Path("b.stg"), QStringLiteral("b.stg")});
     t.DriveSheets(AppTest::PressCancel);
     w.OnOpen();
@@ -153,8 +150,10 @@ TEST_F(JournalWindow, RecoverySlotOfARunThatDidNotEndBecomesAnEntry) {
 
 TEST_F(JournalWindow, StoppedWriteNamesTheBlocksWritten) {
     CSetupDlg& w = JournaledWindow();
-    record = Edited("0005");
-    w.m_writeSession = [](TransferView&, const SettingsRecord& r, const SessionOptions& o) {
+    record = EditedRecord("0005");
+    bool journalButtonDuring = true;
+    w.m_writeSession = [&](TransferView&, const SettingsRecord& r, const SessionOptions& o) {
+        journalButtonDuring = w.JournalButton()->isEnabled();
         SessionEnd end;
         end.kind = SessionKind::Write;
         end.result = kSessionStopped;
@@ -166,6 +165,8 @@ TEST_F(JournalWindow, StoppedWriteNamesTheBlocksWritten) {
         return kSessionStopped;
     };
     w.OnWriteDevice();
+    EXPECT_FALSE(journalButtonDuring);
+    EXPECT_TRUE(w.JournalButton()->isEnabled());
     ASSERT_EQ(platform.Texts(),
               (std::vector<std::string>{
                   "Загрузка настроек остановлена: записано 137 блоков из 512.\nВ приборе теперь "
@@ -194,7 +195,7 @@ public:
             e.blocksDone = blocks;
             e.halfWritten = half;
             e.time = QDateTime::currentDateTimeUtc().addSecs(-60 * minutesAgo);
-            if (account) e.SetRecord(Edited(account));
+            if (account) e.SetRecord(EditedRecord(account));
             EXPECT_TRUE(journal->Add(e));
             return e;
         };
@@ -255,7 +256,7 @@ TEST_F(JournalDialog, OpenPutsTheRecordIntoMemoryAndOpensTheSheet) {
         d.OpenButton()->click();
     });
     EXPECT_EQ(sheetsShown, 1);
-    const SettingsRecord expected = Edited("0001");
+    const SettingsRecord expected = EditedRecord("0001");
     EXPECT_EQ(std::memcmp(&record, &expected, sizeof record), 0);
     EXPECT_EQ(dlg->windowTitle(), kTitleStem + "Журнал " +
                                       read.time.toLocalTime().toString("dd.MM.yyyy HH:mm:ss") +
@@ -276,7 +277,7 @@ TEST_F(JournalDialog, SaveAsWritesTheEntrysRecord) {
     });
     std::ifstream in(Path("out.stg").toStdString(), std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    const SettingsRecord expected = Edited("0002");
+    const SettingsRecord expected = EditedRecord("0002");
     ASSERT_EQ(bytes.size(), kRecordSize);
     EXPECT_EQ(std::memcmp(bytes.data(), &expected, kRecordSize), 0);
     EXPECT_EQ(dlg->windowTitle(), kStartTitle); // the record in memory was not saved
@@ -284,7 +285,7 @@ TEST_F(JournalDialog, SaveAsWritesTheEntrysRecord) {
 
 TEST_F(JournalDialog, CompareListsTheDifferingFields) {
     platform.menuChoices = {CJournalDlg::kCompareFile};
-    SettingsRecord other = Edited("0001");
+    SettingsRecord other = EditedRecord("0001");
     other.loopTypes[9] = 15;
     SaveSettingsFile(Path("other.stg").toStdString(), other);
     platform.openChoices.push_back(FileChoice{Path("other.stg"), QStringLiteral("other.stg")});
@@ -326,6 +327,47 @@ TEST_F(JournalDialog, WrongSizeRecordIsRefusedWithAMessage) {
               (std::vector<std::string>{"Настройки в журнале повреждены: 900 байт вместо 1800."}));
     SettingsRecord zero{};
     EXPECT_EQ(std::memcmp(&record, &zero, sizeof zero), 0);
+}
+
+// Read the virtual device, press Escape, start again: the record is one click away.
+TEST_F(JournalWindow, ReadEscapeStartAgainOpenFromTheJournal) {
+    CountingOpener opener;
+    VirtualDevice* device = nullptr;
+    SyncPacer pacer(
+        [&]() -> const DeviceSimulator* { return device ? device->Simulator() : nullptr; },
+        opener.frames);
+    CSetupDlg& w = JournaledWindow();
+    w.m_virtualMemoryPath = Path("memory.bin").toStdString();
+    w.m_sessionOptions.opener = &opener;
+    w.m_sessionOptions.pacer = &pacer;
+    w.m_sessionOptions.dumpPath = Path("data.txt").toStdString();
+    w.PortList()->setCurrentIndex(w.PortList()->count() - 1); // "Виртуальный прибор"
+    w.PortName();
+    device = w.TheVirtualDevice();
+    ASSERT_NE(device, nullptr);
+    DriveSheets(PressCancel);
+    w.OnReadDevice();
+    ASSERT_EQ(sheetsShown, 1);
+    const SettingsRecord read = record;
+    EscapeKey(w);
+    dlg.reset();
+
+    // The next run: a fresh window over a zero record and the same journal file.
+    std::memset(&record, 0, sizeof record);
+    sheetsShown = 0;
+    journal = std::make_unique<Journal>(Path("journal.sqlite"));
+    CSetupDlg& again = JournaledWindow();
+    again.m_onJournalShown = [](CJournalDlg& d) {
+        ASSERT_EQ(d.Model().rowCount(), 1);
+        EXPECT_EQ(d.Model().EntryAt(0)->action, JournalAction::Read);
+        EXPECT_EQ(d.Model().EntryAt(0)->port, "Виртуальный прибор");
+        d.OpenButton()->click();
+    };
+    DriveSheets(PressCancel);
+    again.JournalButton()->click();
+    EXPECT_EQ(sheetsShown, 1);
+    EXPECT_EQ(std::memcmp(&record, &read, sizeof record), 0);
+    EXPECT_TRUE(again.windowTitle().startsWith(kTitleStem + "Журнал "));
 }
 
 } // namespace

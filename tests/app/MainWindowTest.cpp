@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -272,6 +273,24 @@ TEST(PortList, ClassicPortsFirstThenUnnamedSystemPortsThenTheVirtualDevice) {
     EXPECT_EQ(list[8].label, QStringLiteral("Виртуальный прибор"));
     EXPECT_TRUE(list[8].virtualDevice);
     EXPECT_EQ(BuildPortList({}, false).size(), 6u);
+}
+
+TEST_F(MainWindow, PortListShowsEveryEntryWhole) {
+    CSetupDlg& w = Window();
+    w.SetPorts(BuildPortList({{QStringLiteral("ttyUSB0"), QStringLiteral("/dev/ttyUSB0")}}, true));
+    QApplication::processEvents();
+    QComboBox* list = w.PortList();
+    for (int i = 0; i < list->count(); ++i) {
+        list->setCurrentIndex(i);
+        QStyleOptionComboBox option;
+        option.initFrom(list);
+        option.currentText = list->currentText();
+        const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                          QStyle::SC_ComboBoxEditField, list);
+        // The label is drawn one pixel in from each side of the field.
+        EXPECT_GE(field.width() - 2, list->fontMetrics().horizontalAdvance(option.currentText))
+            << option.currentText.toStdString();
+    }
 }
 
 TEST_F(MainWindow, PortNameReadsTheListFirst) {

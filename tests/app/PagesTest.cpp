@@ -1,9 +1,10 @@
 // The General and Phones pages as the operator sees them.
 #include "AppFixture.h"
 
-#include "pages/Devices.h"
 #include "app/PageCopies.h"
+#include "pages/Devices.h"
 #include "pages/PhoneNums.h"
+#include "support/Records.h"
 #include "ui_Devices.h"
 #include "ui_PhoneNums.h"
 
@@ -11,6 +12,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QRadioButton>
+#include <QStyle>
 
 namespace {
 
@@ -34,12 +36,6 @@ struct ShownPhones {
     PhoneNums page;
     Ui::PhoneNums* ui() { return page.Form(); }
 };
-
-SettingsRecord Defaults() {
-    SettingsRecord r{};
-    FillDefaults(r);
-    return r;
-}
 
 TEST(GeneralPage, ProtocolButtons) {
     for (int protocol : {1, 2, 0, 3, -1}) {
@@ -221,6 +217,25 @@ TEST(PhonesPage, TextsAndTooltips) {
     EXPECT_EQ(ui->dialBox->title(), QStringLiteral("Набор номера"));
     EXPECT_EQ(ui->cyclesBox->title(), QStringLiteral("Кол-во циклов дозвона"));
     EXPECT_EQ(ui->prefixOn->layoutDirection(), Qt::RightToLeft) << "text left of the box";
+}
+
+TEST(PhonesPage, EachNumberLabelStandsAgainstItsOwnField) {
+    ShownPhones p(Defaults());
+    p.page.resize(p.page.sizeHint());
+    QApplication::processEvents();
+    for (int n = 1; n <= 9; ++n) {
+        auto* label = p.page.findChild<QLabel*>(QStringLiteral("phoneLabel%1").arg(n));
+        ASSERT_NE(label, nullptr) << n;
+        const QRect field = p.page.PhoneEdit(n)->geometry();
+        // Where the text is drawn, not the cell the label fills.
+        const int textRight =
+            label->geometry().left() + QStyle::alignedRect(Qt::LeftToRight, label->alignment(),
+                                                           label->sizeHint(), label->contentsRect())
+                                           .right();
+        EXPECT_GE(field.left(), textRight) << n;
+        EXPECT_LE(field.left() - textRight, 12) << n;
+        EXPECT_EQ(label->geometry().center().y(), field.center().y()) << n;
+    }
 }
 
 TEST(PhonesPage, RadioButtonsFormOneGroup) {

@@ -57,6 +57,28 @@ TEST_F(Sheet, FrameTabsAndButtons) {
     EXPECT_FALSE(phonesCreated) << "a page is built when first shown";
 }
 
+TEST_F(Sheet, OneSizeForEveryTabThatOfTheLargestPage) {
+    FillValid(record);
+    std::vector<QSize> sizes;
+    QSize largest;
+    DriveSheets([&](CPropertySheet& s) {
+        for (int i = 0; i < s.PageCount(); ++i) {
+            s.SetActivePage(i);
+            QApplication::processEvents();
+            sizes.push_back(s.size());
+            largest = largest.expandedTo(s.Page(i)->minimumSizeHint());
+        }
+        for (int i = 0; i < s.PageCount(); ++i)
+            EXPECT_TRUE(s.Page(i)->width() >= largest.width() &&
+                        s.Page(i)->height() >= largest.height())
+                << "page " << i << " has the room of the largest";
+    });
+    Window().EditSettings(record);
+    ASSERT_EQ(sizes.size(), 5u);
+    for (std::size_t i = 1; i < sizes.size(); ++i)
+        EXPECT_EQ(sizes[i], sizes[0]) << "tab " << i + 1;
+}
+
 TEST_F(Sheet, SettingsShownAlsoOnCancel) {
     FillValid(record);
     DriveSheets(PressCancel);
@@ -155,6 +177,21 @@ TEST_F(Sheet, UnterminatedFieldsFromAForeignFileStayInsideTheirFields) {
     EXPECT_EQ(std::string(record.testInterval), "88");
     EXPECT_EQ(std::string(record.phoneNumbers[0]), "7777777777777777");
     EXPECT_EQ(record.phoneNumbers[1][0], '\0');
+}
+
+TEST_F(Sheet, AForeignAccountTakesNoLettersAndNoFifthCharacter) {
+    FillValid(record);
+    std::memcpy(record.accountNumber, "12ab", 5); // account nibbles 10 and 11 from a device
+    DriveSheets([&](CPropertySheet& s) {
+        QLineEdit* account = General(s)->Form()->account;
+        account->setFocus();
+        account->end(false);
+        TypeChars(account, QStringLiteral("x7123"));
+        EXPECT_EQ(account->text(), QStringLiteral("12ab"));
+        PressOk(s);
+    });
+    EXPECT_TRUE(Window().EditSettings(record));
+    EXPECT_STREQ(record.accountNumber, "12ab");
 }
 
 TEST_F(Sheet, PauseFieldEmptyGives5AndDoubleZeroGives1) {

@@ -7,13 +7,13 @@
 
 #include "AppFixture.h"
 
-
-#include "sim/DeviceSimulator.h"
 #include "app/VirtualDevice.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
 #include "platform/Pacer.h"
+#include "sim/DeviceSimulator.h"
 #include "support/CountingPort.h"
+#include "support/SyncPacer.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -24,19 +24,6 @@
 #include <set>
 
 namespace {
-
-class SyncPacer final : public Pacer {
-public:
-    SyncPacer(VirtualDevice*& device, const long& frames) : m_device(device), m_frames(frames) {}
-    void Sleep(int milliseconds) override {
-        if (milliseconds == kWaitBeforeRead && m_device && m_device->Simulator())
-            m_device->Simulator()->WaitFrames(m_frames, 10000);
-    }
-
-private:
-    VirtualDevice*& m_device;
-    const long& m_frames;
-};
 
 class VirtualDeviceWindow : public AppTest {
 protected:
@@ -69,7 +56,9 @@ protected:
     QTemporaryDir dir;
     CountingOpener opener;
     VirtualDevice* device = nullptr;
-    SyncPacer pacer{device, opener.frames};
+    SyncPacer pacer{
+        [this]() -> const DeviceSimulator* { return device ? device->Simulator() : nullptr; },
+        opener.frames};
 };
 
 TEST_F(VirtualDeviceWindow, WriteThenReadRoundTripsTheSettings) {
@@ -155,4 +144,3 @@ TEST_F(VirtualDeviceWindow, AnotherLineAddressGetsNoAnswer) {
 }
 
 } // namespace
-

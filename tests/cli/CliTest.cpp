@@ -2,6 +2,8 @@
 // status, stderr and the bytes it writes.
 #include "settings/DeviceImage.h"
 #include "settings/SettingsRecord.h"
+#include "support/Records.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -58,12 +60,6 @@ Bytes ToBytes(const DeviceImage& image) {
     return Bytes(image.begin(), image.end());
 }
 
-SettingsRecord Defaults() {
-    SettingsRecord r{};
-    FillDefaults(r);
-    return r;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -79,16 +75,6 @@ bool HasLine(const std::string& text, const std::string& line) {
 
 class Cli : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/torvik7-cli-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
     // Runs torvik7ctl with `args`; stdout goes to `stdoutPath` when given.
@@ -124,7 +110,8 @@ protected:
         return Path(name);
     }
 
-    std::string dir_;
+    TempDir temp_{"cli"};
+    std::string dir_ = temp_.path().string();
 };
 
 // One line on stderr, naming the command's file and the reason.

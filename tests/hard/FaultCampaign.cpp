@@ -11,10 +11,11 @@
 // (an acknowledgement with a wrong first byte, or refusing a command it accepted) and the
 // garbled handshake answers are made by a port between the session and the line, which
 // alters answers as line noise would.
-#include "sim/DeviceSimulator.h"
 #include "link/LinkFakes.h"
 #include "link/Protocol.h"
 #include "link/TransferSession.h"
+#include "sim/DeviceSimulator.h"
+#include "support/SyncPacer.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -141,20 +142,6 @@ public:
     int opened = 0;
     int closes = 0;
     int spoiled = 0; // answers the noise altered
-};
-
-// Spends no real time: where the product waits for the answer, it waits until the
-// simulator has answered, so a loaded machine cannot make an answer late.
-class SyncPacer final : public Pacer {
-public:
-    SyncPacer(const DeviceSimulator& sim, const long& frames) : sim_(sim), frames_(frames) {}
-    void Sleep(int milliseconds) override {
-        if (milliseconds == kWaitBeforeRead) sim_.WaitFrames(frames_, 10000);
-    }
-
-private:
-    const DeviceSimulator& sim_;
-    const long& frames_;
 };
 
 // A second process that holds a port open until its input closes.
@@ -407,8 +394,9 @@ protected:
             e.result = kSessionPortOpenFailed;
             e.messages = {"Не удаётся обнаружить " + view.portName +
                           " !\n Возможно, ресурс используется другой программой."};
-            if (c.kind == Kind::PortHeld)
-                e.messages[0] += "\nПричина: порт уже занят (заблокирован другой программой).";
+            e.messages[0] += c.kind == Kind::PortHeld
+                                 ? "\nПричина: порт уже занят (заблокирован другой программой)."
+                                 : "\nПричина: порт не найден в системе.";
             e.blocks = 0;
             return e;
         }

@@ -3,6 +3,8 @@
 // up, files of every awkward size and things that are no files at all. Whatever happens,
 // the previous file stays whole and each failure carries the system's error number.
 #include "settings/SettingsFile.h"
+#include "support/Records.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -23,14 +25,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-SettingsRecord Random(unsigned seed) {
-    std::mt19937 rng(seed);
-    SettingsRecord r;
-    for (auto& b : RecordBytes(r))
-        b = static_cast<std::uint8_t>(rng());
-    return r;
-}
 
 std::vector<std::uint8_t> Raw(const SettingsRecord& r) {
     const auto* p = reinterpret_cast<const std::uint8_t*>(&r);
@@ -56,17 +50,8 @@ std::vector<std::string> Entries(const fs::path& dir) {
 
 class FileFaults : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("torvik7-hard-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
     void TearDown() override {
         if (mounted) ::umount2(dir.c_str(), MNT_DETACH);
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
     // A file system of its own in the test folder; false where mounting is not allowed.
     bool MountTmpfs(const char* options) {
@@ -75,13 +60,14 @@ protected:
     }
     std::string Path(const char* name) const { return (dir / name).string(); }
 
-    fs::path dir;
+    TempDir temp{"hard"};
+    fs::path dir = temp.path();
     bool mounted = false;
 };
 
 TEST_F(FileFaults, ASaveKilledBeforeTheRenameLeavesTheOldFileAndTripsNoLaterSave) {
     const auto path = Path("site.stg");
-    const auto old = Random(1);
+    const auto old = RandomRecord(1);
     ASSERT_TRUE(SaveSettingsFile(path, old).ok());
 
     // The process dies in the middle of writing the temporary file: a file-size limit with
@@ -92,7 +78,7 @@ TEST_F(FileFaults, ASaveKilledBeforeTheRenameLeavesTheOldFileAndTripsNoLaterSave
         std::signal(SIGXFSZ, SIG_DFL);
         rlimit small{1000, 1000};
         ::setrlimit(RLIMIT_FSIZE, &small);
-        SaveSettingsFile(path, Random(2));
+        SaveSettingsFile(path, RandomRecord(2));
         ::_exit(0); // not reached when the limit bites
     }
     int status = 0;
@@ -114,7 +100,7 @@ TEST_F(FileFaults, ASaveKilledBeforeTheRenameLeavesTheOldFileAndTripsNoLaterSave
     // The next save goes through as if nothing had happened, and leaves the leftover alone
     // (it could be another program's save in progress).
     const auto leftoverBytes = ReadBytes(dir / leftover);
-    const auto fresh = Random(3);
+    const auto fresh = RandomRecord(3);
     const FileResult saved = SaveSettingsFile(path, fresh);
     ASSERT_TRUE(saved.ok()) << saved.message;
     ASSERT_TRUE(LoadSettingsFile(path, back).ok());
@@ -125,23 +111,23 @@ TEST_F(FileFaults, ASaveKilledBeforeTheRenameLeavesTheOldFileAndTripsNoLaterSave
 
 TEST_F(FileFaults, LeftoversOfEveryShapeBesideTheTargetAreNoObstacle) {
     const auto path = Path("a.stg");
-    ASSERT_TRUE(SaveSettingsFile(path, Random(4)).ok());
+    ASSERT_TRUE(SaveSettingsFile(path, RandomRecord(4)).ok());
     // A whole temporary with other settings, an empty one, and a folder with a temporary's
     // name: none of them is the settings file, and none stops a save.
     {
         std::ofstream whole(Path(".a.stg.Ab12Cd"), std::ios::binary);
-        const auto other = Random(5);
+        const auto other = RandomRecord(5);
         whole.write(reinterpret_cast<const char*>(&other), sizeof other);
     }
     std::ofstream(Path(".a.stg.000000")).close();
     fs::create_directory(Path(".a.stg.zzzzzz"));
     SettingsRecord back{};
     ASSERT_TRUE(LoadSettingsFile(path, back).ok());
-    EXPECT_EQ(Raw(back), Raw(Random(4)));
+    EXPECT_EQ(Raw(back), Raw(RandomRecord(4)));
     for (unsigned seed = 6; seed < 16; ++seed) {
-        ASSERT_TRUE(SaveSettingsFile(path, Random(seed)).ok()) << seed;
+        ASSERT_TRUE(SaveSettingsFile(path, RandomRecord(seed)).ok()) << seed;
         ASSERT_TRUE(LoadSettingsFile(path, back).ok());
-        ASSERT_EQ(Raw(back), Raw(Random(seed)));
+        ASSERT_EQ(Raw(back), Raw(RandomRecord(seed)));
     }
     EXPECT_EQ(Entries(dir).size(), 4u); // nothing new left behind by ten saves
 }
@@ -166,9 +152,17 @@ TEST_P(LoadSizes, EachSizeHasAClearResult) {
         out.write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));
     }
-    SettingsRecord record = Random(20);
+    SettingsRecord record = RandomRecord(20);
     const SettingsRecord before = record;
     const FileResult r = LoadSettingsFile(path, record);
+    // The loader's verdict is the one its bytes get from memory (what the fuzzer runs).
+    SettingsRecord fromMemory = before;
+    const FileResult m =
+        LoadSettingsBytes(bytes, static_cast<long long>(bytes.size()), "sized.stg", fromMemory);
+    EXPECT_EQ(m.status, r.status);
+    EXPECT_EQ(m.message, r.message);
+    EXPECT_EQ(m.fileSize, r.fileSize);
+    EXPECT_EQ(Raw(fromMemory), Raw(record));
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.fileSize, static_cast<long long>(c.size));
     if (c.status == FileStatus::Ok) {
@@ -211,7 +205,7 @@ TEST_F(FileFaults, ThingsThatAreNoFilesLeaveTheRecordAndSayWhy) {
         {Path("missing.stg"), FileStatus::OpenFailed, ENOENT, SystemError(ENOENT, "LoadObject")},
     };
     for (const Thing& t : things) {
-        SettingsRecord record = Random(30);
+        SettingsRecord record = RandomRecord(30);
         const SettingsRecord before = record;
         const FileResult r = LoadSettingsFile(t.path, record);
         EXPECT_EQ(r.status, t.status) << t.path;
@@ -223,13 +217,13 @@ TEST_F(FileFaults, ThingsThatAreNoFilesLeaveTheRecordAndSayWhy) {
 
 TEST_F(FileFaults, AFileHeldByAnotherProgramIsNeitherLoadedNorReplaced) {
     const auto path = Path("held.stg");
-    const auto old = Random(40);
+    const auto old = RandomRecord(40);
     ASSERT_TRUE(SaveSettingsFile(path, old).ok());
     const int holder = ::open(path.c_str(), O_RDWR);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
 
-    SettingsRecord record = Random(41);
+    SettingsRecord record = RandomRecord(41);
     const SettingsRecord before = record;
     const FileResult load = LoadSettingsFile(path, record);
     EXPECT_EQ(load.status, FileStatus::OpenFailed);
@@ -237,7 +231,7 @@ TEST_F(FileFaults, AFileHeldByAnotherProgramIsNeitherLoadedNorReplaced) {
     EXPECT_EQ(load.message, SystemError(EWOULDBLOCK, "LoadObject"));
     EXPECT_EQ(Raw(record), Raw(before));
 
-    const FileResult save = SaveSettingsFile(path, Random(42));
+    const FileResult save = SaveSettingsFile(path, RandomRecord(42));
     EXPECT_EQ(save.message, SystemError(EWOULDBLOCK, "SaveForm"));
     ::close(holder);
     ASSERT_TRUE(LoadSettingsFile(path, record).ok());
@@ -248,11 +242,11 @@ TEST_F(FileFaults, AFileHeldByAnotherProgramIsNeitherLoadedNorReplaced) {
 TEST_F(FileFaults, AReadOnlyFileSystemRefusesTheSaveAndKeepsTheFile) {
     if (!MountTmpfs("size=64k")) GTEST_SKIP() << "mounting is not allowed here";
     const auto path = Path("ro.stg");
-    const auto old = Random(50);
+    const auto old = RandomRecord(50);
     ASSERT_TRUE(SaveSettingsFile(path, old).ok());
     ASSERT_EQ(::mount("tmpfs", dir.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k"), 0);
     for (const char* name : {"ro.stg", "new.stg"}) {
-        const FileResult r = SaveSettingsFile(Path(name), Random(51));
+        const FileResult r = SaveSettingsFile(Path(name), RandomRecord(51));
         EXPECT_EQ(r.status, FileStatus::OpenFailed) << name;
         EXPECT_EQ(r.errorNumber, EROFS) << name;
         EXPECT_EQ(r.message, SystemError(EROFS, "SaveForm")) << name;
@@ -266,7 +260,7 @@ TEST_F(FileFaults, AReadOnlyFileSystemRefusesTheSaveAndKeepsTheFile) {
 TEST_F(FileFaults, ASmallFileSystemThatIsFullKeepsTheOldFile) {
     if (!MountTmpfs("size=16k")) GTEST_SKIP() << "mounting is not allowed here";
     const auto path = Path("full.stg");
-    const auto old = Random(60);
+    const auto old = RandomRecord(60);
     ASSERT_TRUE(SaveSettingsFile(path, old).ok());
     // Fill what is left.
     {
@@ -280,7 +274,7 @@ TEST_F(FileFaults, ASmallFileSystemThatIsFullKeepsTheOldFile) {
         }
         ::close(fd);
     }
-    const FileResult r = SaveSettingsFile(path, Random(61));
+    const FileResult r = SaveSettingsFile(path, RandomRecord(61));
     EXPECT_EQ(r.status, FileStatus::WriteFailed);
     EXPECT_EQ(r.errorNumber, ENOSPC);
     EXPECT_EQ(r.message, SystemError(ENOSPC, "SaveForm"));
@@ -290,9 +284,9 @@ TEST_F(FileFaults, ASmallFileSystemThatIsFullKeepsTheOldFile) {
     EXPECT_EQ(Entries(dir), (std::vector<std::string>{"filler", "full.stg"}));
     // Room again: the next save succeeds.
     fs::remove(Path("filler"));
-    ASSERT_TRUE(SaveSettingsFile(path, Random(62)).ok());
+    ASSERT_TRUE(SaveSettingsFile(path, RandomRecord(62)).ok());
     ASSERT_TRUE(LoadSettingsFile(path, back).ok());
-    EXPECT_EQ(Raw(back), Raw(Random(62)));
+    EXPECT_EQ(Raw(back), Raw(RandomRecord(62)));
 }
 
 } // namespace

@@ -4,14 +4,16 @@
 // Not a ctest test; scripts/soak runs it.
 //
 //   torvik7_soak [CYCLES] [SEED]     defaults: 20 cycles, seed 1
-#include "sim/DeviceSimulator.h"
 #include "link/LinkGlobals.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
 #include "link/TracingPort.h"
 #include "link/TransferSession.h"
 #include "platform/Pacer.h"
+#include "sim/DeviceSimulator.h"
 #include "support/CountingPort.h"
+#include "support/QuietView.h"
+#include "support/SyncPacer.h"
 
 #include <QCoreApplication>
 
@@ -40,33 +42,6 @@ public:
     }
     long frames = 0;
     std::FILE* trace = nullptr; // every frame of the last session, when asked for
-};
-
-// No real waits: the wait for an answer lasts until the simulator has given it.
-class SyncPacer final : public Pacer {
-public:
-    SyncPacer(const DeviceSimulator& sim, const long& frames) : sim_(sim), frames_(frames) {}
-    void Sleep(int milliseconds) override {
-        if (milliseconds == kWaitBeforeRead) sim_.WaitFrames(frames_, 10000);
-    }
-
-private:
-    const DeviceSimulator& sim_;
-    const long& frames_;
-};
-
-class QuietView final : public TransferView {
-public:
-    std::string port;
-    std::vector<std::string> messages;
-    std::string PortName() override { return port; }
-    void SetStatus(const std::string&) override {}
-    void SetProgress(int) override {}
-    void ShowProgress(bool) override {}
-    void ShowStop(bool) override {}
-    void Refresh() override {}
-    void PumpMessages() override {}
-    void ShowMessage(const Message& m) override { messages.push_back(m.text); }
 };
 
 template <std::size_t N> void Digits(char (&field)[N], int count, std::mt19937& rng) {

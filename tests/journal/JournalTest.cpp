@@ -4,6 +4,8 @@
 #include "journal/SessionJournal.h"
 #include "link/LinkFakes.h"
 #include "link/TransferSession.h"
+#include "support/Records.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -25,32 +27,12 @@ namespace fs = std::filesystem;
 // A fresh folder per test, removed afterwards.
 class JournalFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("torvik7-journal-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::permissions(dir, fs::perms::owner_all, ignored);
-        fs::remove_all(dir, ignored);
-    }
     QString Path(const char* name = "journal.sqlite") const {
         return QString::fromStdString((dir / name).string());
     }
-    fs::path dir;
+    TempDir temp{"journal"};
+    const fs::path dir = temp.path();
 };
-
-SettingsRecord Edited(const char* account) {
-    SettingsRecord r;
-    std::memset(&r, 0, sizeof r);
-    FillDefaults(r);
-    std::memcpy(r.accountNumber, account, 5);
-    std::memcpy(r.phoneNumbers[0], "84951234567", 12);
-    return r;
-}
 
 // "ok" from SQLite's own check, through a connection of its own.
 std::string IntegrityCheck(const QString& path) {
@@ -106,7 +88,7 @@ TEST_P(SessionEnds, GiveTheirEntry) {
     options.dumpPath = (dir / "data.txt").string();
     options.observers = {&keeper};
 
-    SettingsRecord record = Edited("1234");
+    SettingsRecord record = EditedRecord("1234");
     const int result = c.kind == SessionKind::Read ? ReadDevice(view, record, options)
                                                    : WriteDevice(view, record, options);
     ASSERT_EQ(result, c.result);
@@ -200,7 +182,7 @@ TEST(JournalRecord, OnlyEditedRecordsAreWorthKeeping) {
         bool worth;
     } cases[] = {{"zero", zero, false},
                  {"defaults", defaults, false},
-                 {"account", Edited("0042"), true},
+                 {"account", EditedRecord("0042"), true},
                  {"protocol", protocol, true}};
     for (const auto& c : cases)
         EXPECT_EQ(WorthKeeping(c.record), c.worth) << c.name;
@@ -213,9 +195,9 @@ TEST_F(JournalFiles, RecoverySlotBecomesOneUnsavedEntry) {
         Journal journal(Path());
         JournalEntry slot;
         slot.title = QStringLiteral("Утилита настройки ТОРВИК-7 - [New.stg]");
-        slot.SetRecord(Edited("0001"));
+        slot.SetRecord(EditedRecord("0001"));
         ASSERT_TRUE(journal.KeepRecovery(slot));
-        slot.SetRecord(Edited("0002")); // overwritten, not a second entry
+        slot.SetRecord(EditedRecord("0002")); // overwritten, not a second entry
         ASSERT_TRUE(journal.KeepRecovery(slot));
     } // the run ends without clearing it
     Journal next(Path());
@@ -262,7 +244,8 @@ TEST_F(JournalFiles, CorruptFileIsMovedAsideAndAFreshOneStarted) {
     EXPECT_TRUE(journal.Add(first));
     EXPECT_TRUE(journal.Add(second));
     ASSERT_EQ(problems.size(), 1u);
-    EXPECT_TRUE(problems[0].contains(QStringLiteral("повреждён"))) << problems[0].toStdString();
+    EXPECT_TRUE(problems[0].contains(QStringLiteral("был повреждён: он сохранён как")))
+        << problems[0].toStdString();
     ASSERT_FALSE(journal.MovedAside().isEmpty());
     std::ifstream moved(journal.MovedAside().toStdString(), std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(moved), {}), garbage);
@@ -274,7 +257,7 @@ TEST_F(JournalFiles, WrongSizeRecordIsRefusedOnOpen) {
     {
         Journal journal(Path());
         JournalEntry e;
-        e.SetRecord(Edited("0007"));
+        e.SetRecord(EditedRecord("0007"));
         ASSERT_TRUE(journal.Add(e));
     }
     {
@@ -290,7 +273,7 @@ TEST_F(JournalFiles, WrongSizeRecordIsRefusedOnOpen) {
     Journal journal(Path());
     const auto e = journal.Find(QStringLiteral("1"));
     ASSERT_TRUE(e);
-    SettingsRecord r = Edited("0009");
+    SettingsRecord r = EditedRecord("0009");
     const SettingsRecord before = r;
     QString why;
     EXPECT_FALSE(RecordFromEntry(*e, r, &why));
@@ -339,7 +322,7 @@ TEST_F(JournalFiles, TwoProcessesWritingAtOnceBothSucceed) {
             Journal journal(Path());
             for (int i = 0; i < kEach; ++i) {
                 JournalEntry e;
-                e.SetRecord(Edited(account));
+                e.SetRecord(EditedRecord(account));
                 if (!journal.Add(e)) return 1;
             }
             return 0;
@@ -371,7 +354,7 @@ TEST_F(JournalFiles, ReadOnlyFolderGivesOneMessage) {
         int calls = 0;
         journal.SetProblemHandler([&](const QString&) { ++calls; });
         JournalEntry e;
-        e.SetRecord(Edited("0003"));
+        e.SetRecord(EditedRecord("0003"));
         const bool first = journal.Add(e);
         const bool second = journal.Add(e);
         const bool said = journal.Problem().startsWith(QStringLiteral("Журнал обменов недоступен"));
@@ -396,7 +379,7 @@ TEST_F(JournalFiles, FullDiskGivesOneMessageAndLeavesAHealthyFile) {
         int failures = 0;
         for (int i = 0; i < 400; ++i) {
             JournalEntry e;
-            e.SetRecord(Edited("0004"));
+            e.SetRecord(EditedRecord("0004"));
             if (!journal.Add(e)) ++failures;
         }
         return failures > 0 && calls == 1 ? 0 : 1;
@@ -445,9 +428,9 @@ TEST_F(JournalCli, ExitCodes) {
     {
         Journal journal(Path());
         JournalEntry read, failed, other;
-        read.SetRecord(Edited("0001"));
+        read.SetRecord(EditedRecord("0001"));
         failed.result = kSessionLinkFailed;
-        other.SetRecord(Edited("0002"));
+        other.SetRecord(EditedRecord("0002"));
         ASSERT_TRUE(journal.Add(read));   // 1
         ASSERT_TRUE(journal.Add(failed)); // 2: no record
         ASSERT_TRUE(journal.Add(other));  // 3
@@ -455,7 +438,7 @@ TEST_F(JournalCli, ExitCodes) {
     const std::string out = (dir / "out.stg").string();
     const std::string same = (dir / "same.stg").string();
     {
-        const SettingsRecord r = Edited("0001");
+        const SettingsRecord r = EditedRecord("0001");
         std::ofstream(same, std::ios::binary).write(reinterpret_cast<const char*>(&r), sizeof r);
     }
     const struct {

@@ -2,6 +2,7 @@
 // outcomes that need no answer in real time are tried here; whole sessions are in the
 // end-to-end tests, with the same sessions and port.
 #include "sim/DeviceSimulator.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -26,17 +27,7 @@ struct CtlRun {
 
 class CtlTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("torvik7-ctl-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        sim.Stop();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { sim.Stop(); }
 
     // Runs torvik7ctl in `dir` with stderr captured.
     CtlRun Ctl(std::vector<std::string> args) {
@@ -73,7 +64,8 @@ protected:
         return path;
     }
 
-    fs::path dir;
+    TempDir temp{"ctl"};
+    fs::path dir = temp.path();
     DeviceSimulator sim;
 };
 

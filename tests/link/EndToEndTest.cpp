@@ -2,11 +2,13 @@
 // device simulator. The pacer spends no real time: where the product waits 20 ms for the
 // answer, it waits until the simulator has answered, so a busy machine cannot make the
 // answers late.
-#include "sim/DeviceSimulator.h"
 #include "LinkFakes.h"
 #include "link/Protocol.h"
 #include "link/TransferSession.h"
+#include "sim/DeviceSimulator.h"
 #include "support/CountingPort.h"
+#include "support/Records.h"
+#include "support/SyncPacer.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -24,33 +26,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class SyncPacer final : public Pacer {
-public:
-    SyncPacer(const DeviceSimulator& sim, const long& frames) : sim_(sim), frames_(frames) {}
-    void Sleep(int milliseconds) override {
-        ++waits;
-        if (milliseconds == kWaitBeforeRead) sim_.WaitFrames(frames_, 10000);
-    }
-    int waits = 0;
-
-private:
-    const DeviceSimulator& sim_;
-    const long& frames_;
-};
-
 std::vector<std::string> Lines(const fs::path& path) {
     std::ifstream in(path);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
-}
-
-SettingsRecord Defaults() {
-    SettingsRecord record;
-    std::memset(&record, 0, sizeof record);
-    FillDefaults(record);
-    return record;
 }
 
 class EndToEnd : public ::testing::Test {
@@ -318,7 +299,8 @@ TEST_F(EndToEnd, MissingPort) {
     EXPECT_EQ(ReadDevice(view, record, options), kSessionPortOpenFailed);
     ASSERT_EQ(view.messages.size(), 1u);
     EXPECT_EQ(view.messages[0].text, "Не удаётся обнаружить /dev/torvik7-no-such-port !\n "
-                                     "Возможно, ресурс используется другой программой.");
+                                     "Возможно, ресурс используется другой программой.\n"
+                                     "Причина: порт не найден в системе.");
     EXPECT_EQ(view.messages[0].caption, "Ошибка");
     EXPECT_TRUE(fs::exists(dump));
 }

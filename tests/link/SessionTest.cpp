@@ -2,6 +2,7 @@
 #include "link/Protocol.h"
 #include "link/TransferSession.h"
 #include "settings/DeviceImage.h"
+#include "support/Records.h"
 
 #include <gtest/gtest.h>
 
@@ -28,13 +29,6 @@ SettingsRecord Pattern() {
     auto bytes = RecordBytes(record);
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    return record;
-}
-
-SettingsRecord Defaults() {
-    SettingsRecord record;
-    std::memset(&record, 0, sizeof record);
-    FillDefaults(record);
     return record;
 }
 

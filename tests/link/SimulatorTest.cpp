@@ -1,7 +1,8 @@
-#include "sim/DeviceModel.h"
-#include "sim/DeviceSimulator.h"
 #include "LinkFakes.h"
 #include "link/TracingPort.h"
+#include "sim/DeviceModel.h"
+#include "sim/DeviceSimulator.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -133,8 +134,8 @@ TEST(DeviceModelTest, DropsTheLineAfterItsFrames) {
 }
 
 TEST(DeviceSimulatorTest, MemoryFiles) {
-    const fs::path dir = fs::temp_directory_path() / ("torvik7-sim-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const TempDir temp("sim");
+    const fs::path& dir = temp.path();
     DeviceSimulator sim;
     DeviceImage image{};
     image[100] = 0x42;
@@ -148,7 +149,15 @@ TEST(DeviceSimulatorTest, MemoryFiles) {
     EXPECT_FALSE(other.LoadMemory((dir / "short.bin").string()));
     EXPECT_EQ(other.Memory(), image);
     EXPECT_FALSE(other.LoadMemory((dir / "none.bin").string()));
-    fs::remove_all(dir);
+    // Memory is written as settings files are: a leftover beside it is no obstacle, and a
+    // file with two names keeps both.
+    fs::create_directory(dir / "m.bin.tmp");
+    fs::create_hard_link(dir / "m.bin", dir / "also.bin");
+    image[101] = 0x43;
+    sim.SetMemory(image);
+    EXPECT_TRUE(sim.SaveMemory((dir / "m.bin").string()));
+    ASSERT_TRUE(other.LoadMemory((dir / "also.bin").string()));
+    EXPECT_EQ(other.Memory(), image);
 }
 
 TEST(DeviceSimulatorTest, StartGivesATerminalAndStopRemovesIt) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <random>
 #include <set>
 
@@ -117,6 +119,46 @@ TEST(ContactIdTable, FullTableShape) {
         const bool known = expected.count(code) != 0;
         EXPECT_EQ(En(code).has_value(), known) << code;
         EXPECT_EQ(Ru(code).has_value(), known) << code;
+    }
+}
+
+// Every code of 0..999 in both languages against the data file: a listed code has exactly
+// its two texts, any other code none.
+TEST(ContactIdTable, EveryCodeAsTheDataFileHasIt) {
+    std::ifstream file(CONTACTID_TABLE_FILE);
+    ASSERT_TRUE(file) << CONTACTID_TABLE_FILE;
+    std::map<int, std::pair<std::string, std::string>> listed;
+    auto text = [](const std::string& field) { return field == "(blank)" ? " "s : field; };
+    for (std::string line; std::getline(file, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        const auto tab1 = line.find('\t');
+        const auto tab2 = line.find('\t', tab1 + 1);
+        ASSERT_NE(tab2, std::string::npos) << line;
+        ASSERT_EQ(line.find('\t', tab2 + 1), std::string::npos) << line;
+        const int code = std::stoi(line.substr(0, tab1));
+        ASSERT_TRUE(listed
+                        .emplace(code, std::pair{text(line.substr(tab1 + 1, tab2 - tab1 - 1)),
+                                                 text(line.substr(tab2 + 1))})
+                        .second)
+            << "code " << code << " listed twice";
+    }
+    ASSERT_EQ(listed.size(), 123u);
+    std::vector<int> absent = {119, 608, 999};
+    for (int code = 1; code <= 109; ++code)
+        absent.push_back(code);
+    for (int code : absent) {
+        ASSERT_EQ(listed.count(code), 0u) << code;
+        EXPECT_FALSE(En(code) || Ru(code)) << code;
+    }
+    for (int code = 0; code <= 999; ++code) {
+        const auto it = listed.find(code);
+        if (it == listed.end()) {
+            EXPECT_FALSE(En(code)) << code;
+            EXPECT_FALSE(Ru(code)) << code;
+            continue;
+        }
+        EXPECT_EQ(En(code), it->second.first) << code;
+        EXPECT_EQ(Ru(code), it->second.second) << code;
     }
 }
 

@@ -313,15 +313,18 @@ TEST_F(CodesTest, ForeignDigitsAreShownWholeAndKeptUntilEdited) {
 namespace {
 
 TEST(NeverShownPagesTest, LeaveAndCommandsWithoutControlsDoNothing) {
-    ScriptedPlatform platform;
+    ScriptedPlatform platform; // would answer Yes
     auto record = DefaultRecord();
+    for (auto& digits : record->eventCodes)
+        digits[0] = digits[1] = digits[2] = 9; // not the factory codes: a restore would show
     const auto before = Bytes(*record);
     CCodes codes;
     codes.m_record = record.get();
     EXPECT_TRUE(codes.OnKillActive());
     codes.DecodeEventCode(QPoint(50, 50));
-    codes.RestoreDefaultCodes(); // asks, but has nothing to show
+    codes.RestoreDefaultCodes();
     EXPECT_EQ(Bytes(*record), before);
+    EXPECT_TRUE(platform.messages.empty()) << "nothing asked, nothing told";
 }
 
 } // namespace

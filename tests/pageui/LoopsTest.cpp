@@ -251,21 +251,26 @@ TEST_F(LoopsTest, WholeDeviceChangesEveryLoopButNoRelayAndCollapses) {
     EXPECT_EQ(loop(40, 2)->text(0), "Шлейф 2: '" + Describe(*record, 11) + "'");
 }
 
-TEST_F(LoopsTest, DescriptionsFollowCodeChangesOnlyAfterARebuild) {
+TEST_F(LoopsTest, DescriptionsFollowCodeChangesWhenThePageIsShownAgain) {
     LeftClick(tree(), loopsTop());
     LeftClick(tree(), expander(1));
-    const QString old = loop(1, 1)->text(0);
+    LeftClick(tree(), loop(1, 3));
+    QTreeWidgetItem* const item = loop(1, 1);
+    const QStringList expanded = ExpandedTexts(tree());
     record->eventCodes[0][0] = 1, record->eventCodes[0][1] = 2, record->eventCodes[0][2] = 0;
     page.hide();
-    page.show(); // re-activated: nothing rebuilt
-    EXPECT_EQ(loop(1, 1)->text(0), old);
+    page.show(); // merely shown, as outside a sheet: nothing changes
+    EXPECT_EQ(loop(1, 1)->text(0), "Шлейф 1: 'Охранная тревога'");
+    page.OnSetActive(); // the sheet shows the tab again
+    EXPECT_EQ(loop(1, 1)->text(0), "Шлейф 1: 'Кнопка тревожной сигнализации'");
+    EXPECT_EQ(loop(63, 8)->text(0), "Шлейф 8: 'Кнопка тревожной сигнализации'");
+    EXPECT_EQ(relay(4)->text(0), "Реле ПЦН 4 : 'Кнопка тревожной сигнализации'");
+    EXPECT_EQ(loop(1, 1), item) << "the same items, not a rebuild";
+    EXPECT_EQ(ExpandedTexts(tree()), expanded);
+    EXPECT_EQ(Selected(tree()), loop(1, 3));
     RightClick(tree(), expander(1));
     ASSERT_EQ(platform.menus.size(), 1u);
     EXPECT_EQ(platform.menus[0].items[0].text, "Тип 1:\t 'Кнопка тревожной сигнализации'");
-    LeftClick(tree(), loop(1, 2));
-    platform.menuChoices.push_back(2);
-    RightClick(tree(), loop(1, 2));
-    EXPECT_EQ(loop(1, 1)->text(0), "Шлейф 1: 'Кнопка тревожной сигнализации'");
 }
 
 TEST_F(LoopsTest, SelectingOpensOneBranchAtATime) {

@@ -1,4 +1,6 @@
 #include "settings/SettingsFile.h"
+#include "support/Records.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +10,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -19,18 +24,6 @@ namespace {
 
 class SettingsFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("torvik7-files-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::permissions(dir, fs::perms::owner_all, ec);
-        fs::remove_all(dir, ec);
-    }
     std::string Path(const char* name) const { return (dir / name).string(); }
 
     static void WriteBytes(const std::string& path, std::size_t size, std::uint8_t fill) {
@@ -42,20 +35,13 @@ protected:
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
     }
-    static SettingsRecord Random(unsigned seed) {
-        std::mt19937 rng(seed);
-        SettingsRecord r;
-        for (auto& b : RecordBytes(r))
-            b = static_cast<std::uint8_t>(rng());
-        return r;
-    }
-
-    fs::path dir;
+    TempDir temp{"files"};
+    fs::path dir = temp.path();
 };
 
 TEST_F(SettingsFileTest, SaveThenLoadRestoresEveryByte) {
     for (unsigned seed = 1; seed <= 20; ++seed) {
-        const auto r = Random(seed);
+        const auto r = RandomRecord(seed);
         const auto path = Path("a.stg");
         ASSERT_TRUE(SaveSettingsFile(path, r).ok());
         EXPECT_EQ(fs::file_size(path), 1800u);
@@ -80,14 +66,14 @@ TEST_F(SettingsFileTest, StaleDigitsBehindATerminatorAreKept) {
 TEST_F(SettingsFileTest, SavingOverALongerFileTruncatesIt) {
     const auto path = Path("long.stg");
     WriteBytes(path, 5000, 0xAB);
-    const auto r = Random(3);
+    const auto r = RandomRecord(3);
     ASSERT_TRUE(SaveSettingsFile(path, r).ok());
     EXPECT_EQ(fs::file_size(path), 1800u);
 }
 
 TEST_F(SettingsFileTest, LoadingALongerFileTakesItsFirst1800Bytes) {
     const auto path = Path("older.stg");
-    const auto r = Random(4);
+    const auto r = RandomRecord(4);
     {
         std::ofstream out(path, std::ios::binary);
         out.write(reinterpret_cast<const char*>(&r), sizeof r);
@@ -103,7 +89,7 @@ TEST_F(SettingsFileTest, ShortFilesAreRefusedAndLeaveTheRecord) {
     for (std::size_t size : {0u, 1u, 17u, 1799u}) {
         const auto path = Path("short.stg");
         WriteBytes(path, size, 0x33);
-        auto r = Random(5);
+        auto r = RandomRecord(5);
         const auto before = r;
         const auto result = LoadSettingsFile(path, r);
         EXPECT_EQ(result.status, FileStatus::TooShort) << size;
@@ -117,7 +103,7 @@ TEST_F(SettingsFileTest, ShortFilesAreRefusedAndLeaveTheRecord) {
 }
 
 TEST_F(SettingsFileTest, OpenFailuresCarryTheSystemErrorNumber) {
-    auto r = Random(6);
+    auto r = RandomRecord(6);
     const auto before = r;
     const auto load = LoadSettingsFile(Path("missing.stg"), r);
     EXPECT_EQ(load.status, FileStatus::OpenFailed);
@@ -131,7 +117,7 @@ TEST_F(SettingsFileTest, OpenFailuresCarryTheSystemErrorNumber) {
 }
 
 TEST_F(SettingsFileTest, AFullDeviceIsReportedAsAFailedWrite) {
-    const auto result = SaveSettingsFile("/dev/full", Random(7));
+    const auto result = SaveSettingsFile("/dev/full", RandomRecord(7));
     EXPECT_EQ(result.status, FileStatus::WriteFailed);
     EXPECT_EQ(result.errorNumber, ENOSPC);
     EXPECT_EQ(result.message,
@@ -141,13 +127,13 @@ TEST_F(SettingsFileTest, AFullDeviceIsReportedAsAFailedWrite) {
 TEST_F(SettingsFileTest, AFailedSaveKeepsThePreviousFileWhole) {
     // Another program holds the file locked: the save is refused and the file keeps its
     // old content (tests run as root, which ignores permissions, so a lock is used).
-    const auto old = Random(8);
+    const auto old = RandomRecord(8);
     const auto lockedPath = Path("busy.stg");
     ASSERT_TRUE(SaveSettingsFile(lockedPath, old).ok());
     const int holder = ::open(lockedPath.c_str(), O_RDONLY);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-    const auto result = SaveSettingsFile(lockedPath, Random(9));
+    const auto result = SaveSettingsFile(lockedPath, RandomRecord(9));
     EXPECT_EQ(result.status, FileStatus::OpenFailed);
     EXPECT_EQ(result.errorNumber, EWOULDBLOCK);
     SettingsRecord back{};
@@ -166,7 +152,7 @@ TEST_F(SettingsFileTest, AFailedSaveKeepsThePreviousFileWhole) {
 TEST_F(SettingsFileTest, ADiskThatFillsMidWriteLeavesTheOldFile) {
     // A file-size limit below 1800 bytes makes the write stop part-way, like a full disk.
     const auto path = Path("full.stg");
-    const auto old = Random(13);
+    const auto old = RandomRecord(13);
     ASSERT_TRUE(SaveSettingsFile(path, old).ok());
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -174,7 +160,7 @@ TEST_F(SettingsFileTest, ADiskThatFillsMidWriteLeavesTheOldFile) {
     rlimit small = saved;
     small.rlim_cur = 1000;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const auto result = SaveSettingsFile(path, Random(14));
+    const auto result = SaveSettingsFile(path, RandomRecord(14));
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_EQ(result.status, FileStatus::WriteFailed);
@@ -188,7 +174,7 @@ TEST_F(SettingsFileTest, ADiskThatFillsMidWriteLeavesTheOldFile) {
 }
 
 TEST_F(SettingsFileTest, FoldersAndDevicesAreNoSettingsFiles) {
-    auto r = Random(10);
+    auto r = RandomRecord(10);
     const auto before = r;
     const auto folder = LoadSettingsFile(dir.string(), r);
     EXPECT_EQ(folder.status, FileStatus::ReadFailed);
@@ -209,10 +195,16 @@ TEST_F(SettingsFileTest, AStreamNameIsWrittenInPlaceNotReplaced) {
     WriteBytes(log, 10, 0x42);
     const int fd = ::open(log.c_str(), O_WRONLY | O_APPEND);
     ASSERT_GE(fd, 0);
-    const auto r = Random(15);
+    const auto r = RandomRecord(15);
     const auto result = SaveSettingsFile("/proc/self/fd/" + std::to_string(fd), r);
     ::close(fd);
     ASSERT_TRUE(result.ok()) << result.message;
+    // Once closed, a link to it (as /dev/stdout is) is no place for a file: the link stays.
+    fs::create_symlink("/proc/self/fd/" + std::to_string(fd), dir / "stdout");
+    const auto closed = SaveSettingsFile(Path("stdout"), r);
+    EXPECT_EQ(closed.status, FileStatus::OpenFailed);
+    EXPECT_EQ(closed.errorNumber, ENOENT);
+    EXPECT_TRUE(fs::is_symlink(dir / "stdout"));
     const auto bytes = ReadBytes(log);
     ASSERT_EQ(bytes.size(), 1810u);
     EXPECT_EQ(bytes[0], 0x42);
@@ -222,14 +214,147 @@ TEST_F(SettingsFileTest, AStreamNameIsWrittenInPlaceNotReplaced) {
 TEST_F(SettingsFileTest, SavingThroughALinkReplacesItsTarget) {
     const auto target = Path("real.stg");
     const auto link = Path("link.stg");
-    ASSERT_TRUE(SaveSettingsFile(target, Random(11)).ok());
+    ASSERT_TRUE(SaveSettingsFile(target, RandomRecord(11)).ok());
     fs::create_symlink(target, link);
-    const auto r = Random(12);
+    const auto r = RandomRecord(12);
     ASSERT_TRUE(SaveSettingsFile(link, r).ok());
     EXPECT_TRUE(fs::is_symlink(link));
     SettingsRecord back{};
     ASSERT_TRUE(LoadSettingsFile(target, back).ok());
     EXPECT_EQ(0, std::memcmp(&back, &r, sizeof r));
+}
+
+// Where a save goes is decided by what the name stands for. Each row prepares a target,
+// the record is saved there (by another user where the row says so), and the row checks
+// what came of it.
+TEST_F(SettingsFileTest, ASaveGoesByWhatTheNameStandsFor) {
+    const bool root = ::geteuid() == 0;
+    constexpr uid_t kOther = 65534; // an unprivileged user, for the rows that need one
+    int savedStdout = -1;
+    const auto redirectStdout = [&](const std::string& log) {
+        WriteBytes(log, 10, 0x42);
+        std::fflush(stdout);
+        savedStdout = ::dup(STDOUT_FILENO);
+        const int fd = ::open(log.c_str(), O_WRONLY | O_APPEND);
+        ::dup2(fd, STDOUT_FILENO);
+        ::close(fd);
+    };
+    const auto restoreStdout = [&] {
+        ::dup2(savedStdout, STDOUT_FILENO);
+        ::close(savedStdout);
+    };
+    const auto sameContent = [](const std::string& path, const SettingsRecord& r) {
+        const auto bytes = ReadBytes(path);
+        return bytes.size() == sizeof r && std::memcmp(bytes.data(), &r, sizeof r) == 0;
+    };
+    const std::string shm = "/dev/shm/torvik7-files-" + std::to_string(::getpid()) + ".stg";
+    struct Row {
+        const char* what;
+        bool byOtherUser;
+        std::function<std::string()> prepare; // gives the name to save to
+        std::function<void(const std::string&, const SettingsRecord&)> check;
+    };
+    const std::vector<Row> rows = {
+        {"a regular file under /dev/ is replaced, not appended to", false,
+         [&] {
+             EXPECT_TRUE(SaveSettingsFile(shm, RandomRecord(1)).ok());
+             return shm;
+         },
+         [&](const std::string& path, const SettingsRecord& r) {
+             EXPECT_TRUE(sameContent(path, r));
+             fs::remove(path);
+         }},
+        {"a file with two names is written in place", false,
+         [&] {
+             EXPECT_TRUE(SaveSettingsFile(Path("one.stg"), RandomRecord(1)).ok());
+             fs::create_hard_link(Path("one.stg"), Path("two.stg"));
+             return Path("two.stg");
+         },
+         [&](const std::string& path, const SettingsRecord& r) {
+             EXPECT_TRUE(sameContent(Path("one.stg"), r));
+             EXPECT_EQ(fs::hard_link_count(path), 2u);
+         }},
+        {"a file keeps its owner, group and mode", false,
+         [&] {
+             EXPECT_TRUE(SaveSettingsFile(Path("owned.stg"), RandomRecord(1)).ok());
+             if (root) {
+                 EXPECT_EQ(::chown(Path("owned.stg").c_str(), kOther, kOther), 0);
+             }
+             ::chmod(Path("owned.stg").c_str(), 0640);
+             return Path("owned.stg");
+         },
+         [&](const std::string& path, const SettingsRecord& r) {
+             struct stat info {};
+             ASSERT_EQ(::stat(path.c_str(), &info), 0);
+             EXPECT_EQ(info.st_uid, root ? kOther : ::geteuid());
+             EXPECT_EQ(info.st_gid, root ? kOther : ::getegid());
+             EXPECT_EQ(info.st_mode & 07777, 0640u);
+             EXPECT_TRUE(sameContent(path, r));
+         }},
+        {"a writable file in a folder that takes no new file is written in place", true,
+         [&] {
+             fs::create_directory(dir / "shared");
+             const std::string path = (dir / "shared" / "x.stg").string();
+             EXPECT_TRUE(SaveSettingsFile(path, RandomRecord(1)).ok());
+             if (root) {
+                 EXPECT_EQ(::chown(path.c_str(), kOther, kOther), 0);
+             }
+             ::chmod((dir / "shared").c_str(), 0555);
+             return path;
+         },
+         [&](const std::string& path, const SettingsRecord& r) {
+             ::chmod((dir / "shared").c_str(), 0755);
+             EXPECT_TRUE(sameContent(path, r));
+             EXPECT_EQ(
+                 std::distance(fs::directory_iterator(dir / "shared"), fs::directory_iterator{}),
+                 1);
+         }},
+        {"\"-\" is standard output as it stands", false,
+         [&] {
+             redirectStdout(Path("dash.log"));
+             return std::string("-");
+         },
+         [&](const std::string&, const SettingsRecord& r) {
+             restoreStdout();
+             const auto bytes = ReadBytes(Path("dash.log"));
+             ASSERT_EQ(bytes.size(), 1810u);
+             EXPECT_EQ(0, std::memcmp(bytes.data() + 10, &r, sizeof r));
+         }},
+        {"/dev/stdout redirected with >> is appended to", false,
+         [&] {
+             redirectStdout(Path("stdout.log"));
+             return std::string("/dev/stdout");
+         },
+         [&](const std::string&, const SettingsRecord& r) {
+             restoreStdout();
+             const auto bytes = ReadBytes(Path("stdout.log"));
+             ASSERT_EQ(bytes.size(), 1810u);
+             EXPECT_EQ(bytes[0], 0x42);
+             EXPECT_EQ(0, std::memcmp(bytes.data() + 10, &r, sizeof r));
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const auto r = RandomRecord(2);
+        const std::string path = row.prepare();
+        if (!row.byOtherUser) {
+            const auto result = SaveSettingsFile(path, r);
+            EXPECT_TRUE(result.ok()) << result.message;
+        } else {
+            // Another user, so that the folder's permissions hold even when tests run as root.
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                if (root && (::setgid(kOther) != 0 || ::setuid(kOther) != 0)) ::_exit(100);
+                ::_exit(SaveSettingsFile(path, r).errorNumber);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 0) << "the save's error number";
+        }
+        row.check(path, r);
+    }
 }
 
 TEST(SettingsFileName, LastComponent) {

@@ -119,44 +119,27 @@ int WriteSettings(const std::string& path, const SettingsRecord& record) {
 
 // Reads an image that must be exactly 2048 bytes.
 int ReadImage(const std::string& path, DeviceImage& image) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return FileError(path, Reason("не удалось открыть", errno), kExitIo);
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return FileError(path, Reason("ошибка чтения", error), kExitIo);
-    }
-    if (S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        return FileError(path, Reason("ошибка чтения", EISDIR), kExitIo);
-    }
-    if (!S_ISREG(info.st_mode)) {
-        ::close(fd);
+    // One byte more than an image, to tell a longer file from an exact one.
+    const ReadOutcome file = ReadWholeFile(path, kImageSize + 1);
+    switch (file.status) {
+    case FileStatus::Ok:
+        break;
+    case FileStatus::OpenFailed:
+        return FileError(path, Reason("не удалось открыть", file.error), kExitIo);
+    case FileStatus::NotRegular:
         return FileError(path, "не является образом памяти прибора: это не обычный файл",
                          kExitData);
+    default:
+        return FileError(path, Reason("ошибка чтения", file.error), kExitIo);
     }
-    // One byte more than an image, to tell a longer file from an exact one.
-    std::uint8_t buffer[kImageSize + 1];
-    std::size_t done = 0;
-    while (done < sizeof buffer) {
-        const ssize_t n = ::read(fd, buffer + done, sizeof buffer - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int error = errno;
-            ::close(fd);
-            return FileError(path, Reason("ошибка чтения", error), kExitIo);
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
+    const std::size_t done = file.bytes.size();
     if (done != kImageSize) {
-        const long long size = done > kImageSize ? std::max<long long>(info.st_size, done)
-                                                 : static_cast<long long>(done);
+        const long long size =
+            done > kImageSize ? std::max<long long>(file.fileSize, static_cast<long long>(done))
+                              : static_cast<long long>(done);
         return FileError(path, WrongSize("образом памяти прибора", size, kImageSize), kExitData);
     }
-    std::memcpy(image.data(), buffer, kImageSize);
+    std::copy(file.bytes.begin(), file.bytes.end(), image.begin());
     return 0;
 }
 
