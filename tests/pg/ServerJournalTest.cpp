@@ -88,6 +88,25 @@ TEST(ServerJournal, OneInstallerSeesAnothersEntriesAndHisOwnOnce) {
     EXPECT_EQ(ServerCount(server, account), 1);
 }
 
+// A session may end on a thread of its own; the window lists on its own thread.
+TEST(ServerJournal, EntriesKeptOnAnotherThreadReachTheServer) {
+    PgServer server;
+    ASSERT_TRUE(server.Ok());
+    const QString account = PgServer::FreshAccount();
+    Laptop laptop(server.Url(PgServer::Installer));
+    std::thread session([&] { laptop.Add(account); });
+    session.join();
+    laptop.Add(account);
+    std::thread another([&] { laptop.Add(account); });
+    another.join();
+    const std::vector<JournalEntry> listed = laptop.journal->List({account, 0});
+    ASSERT_EQ(listed.size(), 3u);
+    for (const JournalEntry& e : listed)
+        EXPECT_FALSE(e.unsent);
+    EXPECT_EQ(ServerCount(server, account), 3);
+    EXPECT_TRUE(laptop.problems.isEmpty()) << laptop.problems.join('\n').toStdString();
+}
+
 TEST(ServerJournal, OfflineEntriesAreSentOnceWhenTheServerIsBack) {
     PgServer server;
     ASSERT_TRUE(server.Ok());
