@@ -20,6 +20,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # SQLite driver of the exchange journal.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, libqt6sql6-sqlite")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-dejavu-core")
+# The PostgreSQL driver is loaded only when a team's journal server is configured.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-dejavu-core, libqt6sql6-psql")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -1,5 +1,6 @@
 #include "app/JournalDlg.h"
 
+#include "journal/ServerJournal.h"
 #include "platform/Platform.h"
 #include "settings/SettingsFile.h"
 
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -69,12 +71,14 @@ QString JournalModel::CellText(const JournalEntry& e, int column) {
     switch (column) {
     case Time:
         return e.time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
-    case Action:
-        if (e.halfWritten)
-            return QStringLiteral("Запись прервана: прибор, возможно, записан частично "
-                                  "(%1 из 512 блоков)")
-                .arg(e.blocksDone);
-        return ActionText(e.action);
+    case Action: {
+        QString text = e.halfWritten ? QStringLiteral("Запись прервана: прибор, возможно, записан "
+                                                      "частично (%1 из 512 блоков)")
+                                           .arg(e.blocksDone)
+                                     : ActionText(e.action);
+        if (e.unsent) text += QStringLiteral(" — не отправлена на сервер");
+        return text;
+    }
     case Result:
         if (e.action == JournalAction::UnsavedAtExit) return e.resultText;
         return QStringLiteral("%1 %2").arg(e.result).arg(e.resultText);
@@ -97,6 +101,8 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) return CellText(*e, index.column());
     if (role == Qt::DecorationRole && index.column() == Action && e->halfWritten)
         return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    if (role == Qt::DecorationRole && index.column() == Time && e->unsent)
+        return QApplication::style()->standardIcon(QStyle::SP_DriveNetIcon);
     return {};
 }
 
@@ -111,6 +117,9 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
 // ---- the dialog ----
 
 namespace {
+
+// The newest entries of a team's server that "Журнал" lists at once.
+constexpr int kServerListed = 10000;
 
 Message Info(const QString& text, MessageIcon icon = MessageIcon::Information) {
     Message m;
@@ -165,20 +174,28 @@ CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
     m_openButton = new QPushButton(QStringLiteral("Открыть"), this);
     m_saveButton = new QPushButton(QStringLiteral("Сохранить как…"), this);
     m_compareButton = new QPushButton(QStringLiteral("Сравнить…"), this);
+    m_serverButton = new QPushButton(QStringLiteral("Сервер…"), this);
     auto* closeButton = new QPushButton(QStringLiteral("Закрыть"), this);
-    for (QPushButton* b : {m_openButton, m_saveButton, m_compareButton, closeButton}) {
+    for (QPushButton* b :
+         {m_openButton, m_saveButton, m_compareButton, m_serverButton, closeButton}) {
         b->setAutoDefault(false);
         buttons->addWidget(b);
     }
     buttons->insertStretch(3, 1);
     layout->addLayout(buttons);
+    m_where = new QLabel(this);
+    layout->insertWidget(1, m_where);
     resize(1250, 560);
 
     connect(m_openButton, &QPushButton::clicked, this, &CJournalDlg::OnOpenEntry);
     connect(m_saveButton, &QPushButton::clicked, this, &CJournalDlg::OnSaveEntry);
     connect(m_compareButton, &QPushButton::clicked, this, &CJournalDlg::OnCompareEntry);
+    connect(m_serverButton, &QPushButton::clicked, this, &CJournalDlg::OnServerSettings);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
-    connect(m_account, &QLineEdit::textChanged, this, &CJournalDlg::ApplyFilter);
+    // A team's server is asked for the account's entries itself; this computer's journal is
+    // filtered in memory.
+    connect(m_account, &QLineEdit::textChanged, this,
+            [this] { m_journal.Server() ? Reload() : ApplyFilter(); });
     connect(m_text, &QLineEdit::textChanged, this, &CJournalDlg::ApplyFilter);
     connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CJournalDlg::UpdateButtons);
@@ -188,16 +205,63 @@ CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
 }
 
 void CJournalDlg::Reload() {
-    m_model.SetEntries(m_journal.List());
+    const ServerJournal* server = m_journal.Server();
+    JournalQuery query;
+    if (server) {
+        // A team's journal may hold millions of entries: the newest are listed, and an account
+        // number typed in the filter is looked up on the server.
+        query.account = m_account->text();
+        query.limit = kServerListed;
+    }
+    m_model.SetEntries(m_journal.List(query));
+    const auto address = server ? ParseServerAddress(JournalServerAddress()) : std::nullopt;
+    m_where->setText(address ? QStringLiteral("Журнал команды на сервере %1; записи хранятся и на "
+                                              "этом компьютере.")
+                                   .arg(address->Shown())
+                             : QStringLiteral("Журнал хранится на этом компьютере."));
     ApplyFilter();
+}
+
+bool CJournalDlg::ApplyServerAddress(const QString& address) {
+    QString why;
+    if (!SetJournalServerAddress(address, &why)) {
+        Message m = Info(QStringLiteral("Адрес сервера журнала не принят: %1.").arg(why),
+                         MessageIcon::Error);
+        m.caption = kCaptionOshibka;
+        ThePlatform().ShowMessage(this, m);
+        return false;
+    }
+    m_journal.ReloadServer();
+    Reload();
+    return true;
+}
+
+void CJournalDlg::OnServerSettings() {
+    if (IsServerAddress(QString::fromLocal8Bit(qgetenv("TORVIK7_JOURNAL")))) {
+        ThePlatform().ShowMessage(
+            this,
+            Info(QStringLiteral("Сервер журнала задан переменной окружения TORVIK7_JOURNAL.")));
+        return;
+    }
+    bool ok = false;
+    const QString address = QInputDialog::getText(
+        this, QStringLiteral("Сервер журнала"),
+        QStringLiteral("Адрес сервера PostgreSQL, пусто — журнал только на этом компьютере:\n"
+                       "postgresql://пользователь@сервер:порт/база?sslmode=require\n"
+                       "Пароль берётся из ~/.pgpass или переменной PGPASSWORD."),
+        QLineEdit::Normal, JournalServerAddress(), &ok);
+    if (ok) ApplyServerAddress(address);
 }
 
 void CJournalDlg::ApplyFilter() {
     m_model.SetFilter(m_account->text(), m_text->text());
-    m_count->setText(
+    QString count =
         m_model.rowCount() == m_model.Total()
             ? QStringLiteral("Записей: %1").arg(m_model.Total())
-            : QStringLiteral("Записей: %1 из %2").arg(m_model.rowCount()).arg(m_model.Total()));
+            : QStringLiteral("Записей: %1 из %2").arg(m_model.rowCount()).arg(m_model.Total());
+    if (m_journal.Server() && m_model.Total() >= kServerListed)
+        count += QStringLiteral(" (последние на сервере)");
+    m_count->setText(count);
     if (m_model.rowCount() > 0) m_table->selectRow(0);
     UpdateButtons();
 }
@@ -223,7 +287,7 @@ bool CJournalDlg::SelectedRecord(const JournalEntry*& entry, SettingsRecord& rec
     const auto selected = Selected();
     if (selected.empty()) return false;
     // The list holds no records: fetch the entry whole, with its record, and check it.
-    const auto full = m_journal.Find(QString::number(selected[0]->id));
+    const auto full = m_journal.Find(selected[0]->uuid);
     QString why;
     if (!full) {
         why = m_journal.Problem().isEmpty() ? QStringLiteral("Запись журнала не найдена.")

@@ -61,6 +61,10 @@ public:
     void OnOpenEntry();
     void OnSaveEntry();
     void OnCompareEntry();
+    // Asks for the team's server address and keeps it in the window's settings.
+    void OnServerSettings();
+    // Keeps `address` (empty: none) and lists from there; false, with a message, when refused.
+    bool ApplyServerAddress(const QString& address);
 
     QTableView* Table() const { return m_table; }
     JournalModel& Model() { return m_model; }
@@ -70,6 +74,7 @@ public:
     QPushButton* OpenButton() const { return m_openButton; }
     QPushButton* SaveButton() const { return m_saveButton; }
     QPushButton* CompareButton() const { return m_compareButton; }
+    QLabel* Where() const { return m_where; }
 
     // Menu items of "Сравнить…".
     static constexpr int kCompareMemory = 1;
@@ -93,6 +98,8 @@ private:
     QPushButton* m_openButton;
     QPushButton* m_saveButton;
     QPushButton* m_compareButton;
+    QPushButton* m_serverButton;
+    QLabel* m_where; // where the journal lives
 };
 
 // Lines "label: a → b" of what differs, in the words of torvik7ctl diff.

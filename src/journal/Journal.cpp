@@ -1,6 +1,7 @@
 #include "journal/Journal.h"
 
 #include "journal/JournalSchema.h"
+#include "journal/ServerJournal.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QUuid>
 #include <QVariant>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -117,6 +119,14 @@ JournalEntry EntryFromRow(const QSqlQuery& q, bool withRecord) {
 }
 
 } // namespace
+
+const char* JournalEntryColumns() {
+    return kEntryColumns;
+}
+
+JournalEntry JournalEntryFromRow(const QSqlQuery& q, bool withRecord) {
+    return EntryFromRow(q, withRecord);
+}
 
 QString ActionName(JournalAction action) {
     switch (action) {
@@ -237,13 +247,90 @@ Journal::~Journal() {
 
 QString Journal::DefaultLocation() {
     const QByteArray env = qgetenv("TORVIK7_JOURNAL");
-    if (!env.isEmpty()) return QFile::decodeName(env);
+    // A server address names the team's journal; this computer's stays in its usual place.
+    if (!env.isEmpty() && !IsServerAddress(QFile::decodeName(env))) return QFile::decodeName(env);
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     return QDir(folder).filePath(QStringLiteral("journal.sqlite"));
 }
 
 void Journal::SetProblemHandler(std::function<void(const QString&)> handler) {
     m_onProblem = std::move(handler);
+    if (m_server) m_server->SetProblemHandler(m_onProblem);
+}
+
+ServerJournal* Journal::Server() {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (!m_serverChecked) {
+        m_serverChecked = true;
+        const QString address = JournalServerAddress();
+        if (!address.isEmpty()) {
+            m_server = std::make_unique<ServerJournal>(address, *this);
+            m_server->SetProblemHandler(m_onProblem);
+        }
+    }
+    return m_server.get();
+}
+
+int Journal::Push() {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    ServerJournal* server = Server();
+    return server ? server->Push() : 0;
+}
+
+std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    ServerJournal* server = Server();
+    if (!server) return ListHere(query);
+    // Whatever waits to be sent goes first, so the list shows it as the team sees it.
+    server->Push(false);
+    std::vector<JournalEntry> unsent = server->Unsent();
+    if (!query.account.isEmpty())
+        std::erase_if(unsent, [&](const JournalEntry& e) { return e.account != query.account; });
+    std::optional<std::vector<JournalEntry>> out = server->List(query, false);
+    if (!out) {
+        out = ListHere(query);
+        for (JournalEntry& e : *out) {
+            const auto u = std::find_if(unsent.begin(), unsent.end(),
+                                        [&](const JournalEntry& u) { return u.uuid == e.uuid; });
+            if (u != unsent.end()) e = *u;
+        }
+        return *out;
+    }
+    out->insert(out->end(), unsent.begin(), unsent.end());
+    std::stable_sort(out->begin(), out->end(), [](const JournalEntry& a, const JournalEntry& b) {
+        return a.time > b.time;
+    });
+    if (query.limit > 0 && out->size() > static_cast<std::size_t>(query.limit))
+        out->resize(static_cast<std::size_t>(query.limit));
+    return *out;
+}
+
+std::optional<JournalEntry> Journal::Find(const QString& idOrUuid) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    ServerJournal* server = Server();
+    bool numeric = false;
+    const qint64 id = idOrUuid.toLongLong(&numeric);
+    // With a server, the numbers a list shows are the server's, and those of entries not yet
+    // sent are their local numbers made negative.
+    if (server && numeric && id < 0) {
+        std::optional<JournalEntry> here = FindHere(QString::number(-id));
+        if (here) {
+            here->unsent = true;
+            here->id = id;
+        }
+        return here;
+    }
+    if (server && numeric) {
+        if (std::optional<JournalEntry> there = server->Find(idOrUuid)) return there;
+    }
+    if (std::optional<JournalEntry> here = FindHere(idOrUuid)) return here;
+    return server && !numeric ? server->Find(idOrUuid) : std::nullopt;
+}
+
+void Journal::ReloadServer() {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_server.reset();
+    m_serverChecked = false;
 }
 
 void Journal::ReportMovedAside(const QString& moved) {
@@ -495,7 +582,11 @@ bool Journal::Add(JournalEntry& e) {
             }
         }
         if (!ok) db.rollback();
-        if (ok) return true;
+        if (ok) {
+            // Kept here first; the team's server gets it now or at a later push.
+            if (ServerJournal* server = Server()) server->Push(false);
+            return true;
+        }
         if (IsCorrupt(error) && attempt == 0) {
             db.close();
             const QString moved = MoveAside(m_location);
@@ -510,7 +601,7 @@ bool Journal::Add(JournalEntry& e) {
     return false;
 }
 
-std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
+std::vector<JournalEntry> Journal::ListHere(const JournalQuery& query) {
     const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     std::vector<JournalEntry> out;
     Db* d = Open();
@@ -533,7 +624,7 @@ std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
     return out;
 }
 
-std::optional<JournalEntry> Journal::Find(const QString& idOrUuid) {
+std::optional<JournalEntry> Journal::FindHere(const QString& idOrUuid) {
     const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Db* d = Open();
     if (!d) return std::nullopt;

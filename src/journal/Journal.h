@@ -50,6 +50,7 @@ struct JournalEntry {
     bool halfWritten = false; // a write that ended early after touching the device
     QByteArray record;        // 1800 bytes, or empty when none was kept (or not loaded)
     QString sha256;           // of the record, hex; given on Add
+    bool unsent = false;      // kept here, not yet on the team's journal server
 
     bool HasRecord() const { return !record.isEmpty(); }
     // A record was kept with the entry, loaded or not (a listed entry carries only its sum).
@@ -98,10 +99,22 @@ public:
 
     // Keeps one entry, in a transaction of its own. Fills id, uuid, time and sha256.
     bool Add(JournalEntry& entry);
-    // Newest first, without the records.
+    // Newest first, without the records. With a team's server (JournalServerAddress()): the
+    // server's entries and this computer's entries not yet sent, those marked `unsent`; this
+    // computer's alone, unsent ones marked, while the server cannot be reached.
     std::vector<JournalEntry> List(const JournalQuery& query = {});
-    // One entry with its record, by id or UUID.
+    // One entry with its record, by id or UUID; from the team's server when not kept here.
     std::optional<JournalEntry> Find(const QString& idOrUuid);
+    // The same, of the entries kept on this computer only.
+    std::vector<JournalEntry> ListHere(const JournalQuery& query = {});
+    std::optional<JournalEntry> FindHere(const QString& idOrUuid);
+    // The team's server when one is set, created on first use; null otherwise.
+    class ServerJournal* Server();
+    // Takes up a server address changed in the window's settings.
+    void ReloadServer();
+    // Sends the entries the team's server lacks: the number sent, -1 when it cannot be reached,
+    // 0 without a server.
+    int Push();
     // Removes entries older than `before`; unsaved and half-written ones only with `all`.
     // The number removed, or -1.
     int Prune(const QDateTime& before, bool all);
@@ -132,4 +145,6 @@ private:
     // A session may end on a thread of its own: each thread gets its own connection, and
     // one operation runs at a time.
     std::recursive_mutex m_mutex;
+    std::unique_ptr<class ServerJournal> m_server;
+    bool m_serverChecked = false;
 };

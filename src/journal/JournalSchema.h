@@ -25,3 +25,11 @@ int JournalSchemaVersion();
 // The statements that take the schema from version `from` - 1 to `from`, with the dialect's
 // words filled in. Versions count from 1.
 QStringList JournalMigration(int to, const JournalDialect& dialect);
+
+class QSqlQuery;
+struct JournalEntry;
+
+// The entry columns every database's queries select, in the order JournalEntryFromRow reads
+// them; a query that wants the record selects it after them.
+const char* JournalEntryColumns();
+JournalEntry JournalEntryFromRow(const QSqlQuery& q, bool withRecord);

@@ -32,6 +32,7 @@ extern const CommandSpec kJournalShowCommand;
 extern const CommandSpec kJournalExportCommand;
 extern const CommandSpec kJournalDiffCommand;
 extern const CommandSpec kJournalPruneCommand;
+extern const CommandSpec kJournalPushCommand;
 
 // The journal the window keeps too, in the same data folder; TORVIK7_JOURNAL names another.
 std::unique_ptr<Journal> OpenCtlJournal();
@@ -44,11 +45,12 @@ int WriteSettingsFile(const std::string& path, const SettingsRecord& record);
 
 // In the order "torvik7ctl --help" lists them.
 inline const std::vector<const CommandSpec*> kCommands = {
-    &kDefaultsCommand,    &kEncodeCommand,        &kDecodeCommand,      &kShowCommand,
-    &kDiffCommand,
+    &kDefaultsCommand,    &kEncodeCommand,       &kDecodeCommand,
+    &kShowCommand,        &kDiffCommand,
 #ifdef TORVIK7_CARD
     &kCardCommand,
 #endif
-    &kReadCommand,        &kWriteCommand,         &kSimCommand,         &kJournalListCommand,
-    &kJournalShowCommand, &kJournalExportCommand, &kJournalDiffCommand, &kJournalPruneCommand,
+    &kReadCommand,        &kWriteCommand,        &kSimCommand,
+    &kJournalListCommand, &kJournalShowCommand,  &kJournalExportCommand,
+    &kJournalDiffCommand, &kJournalPruneCommand, &kJournalPushCommand,
 };

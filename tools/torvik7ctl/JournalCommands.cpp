@@ -4,6 +4,7 @@
 
 #include "fields/RecordFields.h"
 #include "journal/Journal.h"
+#include "journal/ServerJournal.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -49,12 +50,14 @@ QJsonObject EntryJson(const JournalEntry& e) {
     o["blocksDone"] = e.blocksDone;
     o["halfWritten"] = e.halfWritten;
     o["sha256"] = e.sha256.isEmpty() ? QJsonValue() : QJsonValue(e.sha256);
+    if (e.unsent) o["unsent"] = true;
     return o;
 }
 
 std::string EntryLine(const JournalEntry& e) {
     QString action = ActionName(e.action);
     if (e.halfWritten) action += QStringLiteral(" (прервана: %1 из 512 блоков)").arg(e.blocksDone);
+    if (e.unsent) action += QStringLiteral(" [не отправлена на сервер]");
     const QString result = e.action == JournalAction::UnsavedAtExit
                                ? QStringLiteral("-")
                                : QStringLiteral("%1 %2").arg(e.result).arg(e.resultText);
@@ -202,12 +205,35 @@ int Prune(const Invocation& in) {
     return Finish();
 }
 
+int Push(const Invocation&) {
+    const auto journal = OpenCtlJournal();
+    ServerJournal* server = journal->Server();
+    if (!server) {
+        PrintError("journal push: сервер журнала не задан (TORVIK7_JOURNAL=postgresql://... или "
+                   "«Сервер…» в окне «Журнал»)");
+        return kExitUsage;
+    }
+    const int sent = journal->Push();
+    if (sent < 0) {
+        PrintError(server->Problem().toStdString());
+        return kExitIo;
+    }
+    std::printf("отправлено записей: %d\n", sent);
+    return Finish();
+}
+
 } // namespace
 
 std::unique_ptr<Journal> OpenCtlJournal() {
     // The window's data folder, whatever this program is called.
     QCoreApplication::setApplicationName(QStringLiteral("torvik7-setup"));
-    return std::make_unique<Journal>();
+    auto journal = std::make_unique<Journal>();
+    // A team's server out of reach is one warning line: the entries kept here still answer,
+    // and this computer's own journal's problems are told where they stop a command.
+    journal->SetProblemHandler([j = journal.get()](const QString& text) {
+        if (text != j->Problem()) PrintError("предупреждение: " + text.toStdString());
+    });
+    return journal;
 }
 
 namespace {
@@ -266,6 +292,20 @@ const CommandSpec kJournalDiffCommand = {
                  "      настроек\n"
                  "  74  журнал недоступен, ошибка чтения файла\n",
     .run = Diff,
+};
+
+const CommandSpec kJournalPushCommand = {
+    .name = "journal push",
+    .summary = "отправить на сервер журнала команды записи, ещё не отправленные",
+    .about = "Журнал команды на сервере PostgreSQL: TORVIK7_JOURNAL=postgresql://пользователь@\n"
+             "сервер:порт/база?sslmode=... (пароль - из ~/.pgpass или PGPASSWORD). Каждая запись\n"
+             "сначала хранится здесь; не отправленные помечены в list и уходят на сервер\n"
+             "по одному разу. В списке с сервером номера - серверные, у не отправленных -\n"
+             "отрицательные: torvik7ctl journal show -- -12.",
+    .exitCodes = "  0   отправлено (и ноль записей, если всё уже на сервере)\n"
+                 "  64  сервер журнала не задан\n"
+                 "  74  сервер недоступен или не принял записи; они остаются здесь\n",
+    .run = Push,
 };
 
 const CommandSpec kJournalPruneCommand = {

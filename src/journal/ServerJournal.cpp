@@ -1,0 +1,414 @@
+#include "journal/ServerJournal.h"
+
+#include "journal/JournalSchema.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QUuid>
+#include <QVariant>
+
+#include <algorithm>
+#include <atomic>
+
+namespace {
+
+// A server found unreachable is asked again only after this long, so a window that keeps
+// journaling while the network is down does not wait on every entry.
+constexpr qint64 kRetryAfterMs = 60000;
+// Entries sent in one server transaction: a failure loses at most this much work, never data.
+constexpr std::size_t kBatch = 200;
+const char kSettingsKey[] = "journal/server";
+
+// SQLSTATE codes of the faults an installer can meet.
+const char kInsufficientPrivilege[] = "42501";
+const char kUndefinedTable[] = "42P01";
+
+std::atomic<unsigned> g_serverConnections{0};
+
+QVariant NullText() {
+    return QVariant(QMetaType(QMetaType::QString));
+}
+
+// Options the operator may give in the address; anything else is refused rather than passed
+// to the driver unseen.
+const char* const kAllowedOptions[] = {"sslmode", "sslrootcert",     "sslcert",
+                                       "sslkey",  "connect_timeout", "application_name"};
+
+// The window and torvik7ctl read the same file, whatever the application object says.
+QSettings Settings() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("torvik7-setup"),
+                     QStringLiteral("torvik7-setup"));
+}
+
+} // namespace
+
+bool IsServerAddress(const QString& location) {
+    return location.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
+           location.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
+}
+
+QString JournalServerAddress() {
+    const QString env = QString::fromLocal8Bit(qgetenv("TORVIK7_JOURNAL"));
+    if (!env.isEmpty()) return IsServerAddress(env) ? env : QString();
+    return Settings().value(QLatin1String(kSettingsKey)).toString();
+}
+
+bool SetJournalServerAddress(const QString& address, QString* why) {
+    const QString trimmed = address.trimmed();
+    if (!trimmed.isEmpty() && !ParseServerAddress(trimmed, why)) return false;
+    QSettings settings = Settings();
+    if (trimmed.isEmpty())
+        settings.remove(QLatin1String(kSettingsKey));
+    else
+        settings.setValue(QLatin1String(kSettingsKey), trimmed);
+    settings.sync();
+    return true;
+}
+
+QString ServerAddress::Key() const {
+    return host + ':' + QString::number(port) + '/' + database;
+}
+
+QString ServerAddress::Shown() const {
+    return (user.isEmpty() ? QString() : user + '@') + host + ':' + QString::number(port) + '/' +
+           database;
+}
+
+std::optional<ServerAddress> ParseServerAddress(const QString& url, QString* why) {
+    auto fail = [why](const QString& text) -> std::optional<ServerAddress> {
+        if (why) *why = text;
+        return std::nullopt;
+    };
+    const QUrl u(url, QUrl::StrictMode);
+    if (!IsServerAddress(url) || !u.isValid() || u.host().isEmpty())
+        return fail(QStringLiteral("адрес сервера журнала должен иметь вид "
+                                   "postgresql://пользователь@сервер:порт/база"));
+    if (!u.password().isEmpty())
+        return fail(QStringLiteral("пароль в адресе сервера журнала не указывают: он берётся из "
+                                   "~/.pgpass или переменной PGPASSWORD"));
+    ServerAddress a;
+    a.host = u.host();
+    a.port = u.port(5432);
+    a.user = u.userName();
+    a.database = u.path().mid(1);
+    QStringList options;
+    bool timeoutGiven = false;
+    for (const auto& item : QUrlQuery(u).queryItems(QUrl::FullyDecoded)) {
+        const bool allowed = std::any_of(std::begin(kAllowedOptions), std::end(kAllowedOptions),
+                                         [&](const char* k) { return item.first == k; });
+        if (!allowed || item.second.contains(';') || item.second.contains(' '))
+            return fail(QStringLiteral("неизвестный параметр «%1» в адресе сервера журнала")
+                            .arg(item.first));
+        if (item.first == QLatin1String("connect_timeout")) timeoutGiven = true;
+        options << item.first + '=' + item.second;
+    }
+    if (!timeoutGiven) options << QStringLiteral("connect_timeout=2");
+    // A server that vanishes without closing the connection (a cable pulled, a laptop's Wi-Fi
+    // gone) is given up within seconds, not after the system's two hours.
+    options << QStringLiteral("keepalives_idle=10") << QStringLiteral("keepalives_interval=3")
+            << QStringLiteral("keepalives_count=3") << QStringLiteral("tcp_user_timeout=10000");
+    a.options = options.join(';');
+    return a;
+}
+
+ServerJournal::ServerJournal(const QString& url, Journal& local) : m_url(url), m_local(local) {
+    m_address = ParseServerAddress(url, &m_addressProblem);
+    const unsigned n = g_serverConnections.fetch_add(1);
+    m_base = QStringLiteral("torvik7-journal-%1").arg(n);
+}
+
+ServerJournal::~ServerJournal() {
+    for (const QString& name : m_made) {
+        if (!QSqlDatabase::contains(name)) continue;
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            if (db.isOpen()) db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+}
+
+// Qt SQL connections belong to the thread that opened them, and a session may end on a thread
+// of its own: each thread gets connections of its own.
+QString ServerJournal::Named(const char* what) {
+    const QString name = QStringLiteral("%1-%2-%3")
+                             .arg(m_base, QLatin1String(what))
+                             .arg(reinterpret_cast<quintptr>(QThread::currentThread()));
+    if (std::find(m_made.begin(), m_made.end(), name) == m_made.end()) m_made.push_back(name);
+    return name;
+}
+
+QString ServerJournal::ServerName() {
+    return Named("server");
+}
+
+QString ServerJournal::LocalName() {
+    return Named("sent");
+}
+
+void ServerJournal::SetProblemHandler(std::function<void(const QString&)> handler) {
+    m_onProblem = std::move(handler);
+}
+
+bool ServerJournal::Fail(const QString& why) {
+    m_sinceFailure.start();
+    if (!m_problem.isEmpty()) return false;
+    m_problem = QStringLiteral("Журнал на сервере недоступен (%1): %2. Записи сохраняются на "
+                               "этом компьютере и будут отправлены, когда сервер станет "
+                               "доступен.")
+                    .arg(m_address ? m_address->Shown() : m_url, why);
+    if (m_onProblem) m_onProblem(m_problem);
+    return false;
+}
+
+bool ServerJournal::FailSql(const QSqlError& error, const QString& doing) {
+    const QString code = error.nativeErrorCode();
+    const QString text = error.databaseText() + ' ' + error.driverText();
+    QString why;
+    if (code == QLatin1String(kInsufficientPrivilege))
+        why =
+            QStringLiteral("у роли %1 нет прав %2 (она должна входить в роль torvik7_installer)")
+                .arg(m_address->user.isEmpty() ? QStringLiteral("входа") : m_address->user, doing);
+    else if (code == QLatin1String(kUndefinedTable))
+        why = QStringLiteral("в базе нет таблиц журнала (их создаёт docs/server/schema.sql)");
+    else if (text.contains(QLatin1String("password authentication failed")) ||
+             text.contains(QLatin1String("no password supplied")))
+        why = QStringLiteral("неверное имя или пароль (пароль берётся из ~/.pgpass или "
+                             "переменной PGPASSWORD)");
+    else if (text.contains(QLatin1String("does not exist")))
+        why = QStringLiteral("нет такой базы или роли на сервере");
+    else if (text.contains(QLatin1String("timeout expired")) ||
+             text.contains(QLatin1String("Connection refused")) ||
+             text.contains(QLatin1String("could not connect")) ||
+             text.contains(QLatin1String("could not translate host name")))
+        why = QStringLiteral("сервер не отвечает");
+    else if (text.contains(QLatin1String("terminat")) || text.contains(QLatin1String("closed")) ||
+             text.contains(QLatin1String("no connection")) ||
+             code.startsWith(QLatin1String("08")) || code.startsWith(QLatin1String("57P")))
+        why = QStringLiteral("связь с сервером прервалась");
+    else
+        why = error.text().trimmed();
+    // A connection in an unknown state is dropped; the next attempt opens a fresh one.
+    if (QSqlDatabase::contains(ServerName())) QSqlDatabase::database(ServerName(), false).close();
+    return Fail(why);
+}
+
+bool ServerJournal::Connect(bool retryAtOnce) {
+    if (!m_address) return Fail(m_addressProblem);
+    if (QSqlDatabase::contains(ServerName()) &&
+        QSqlDatabase::database(ServerName(), false).isOpen())
+        return true;
+    if (!retryAtOnce && m_sinceFailure.isValid() && m_sinceFailure.elapsed() < kRetryAfterMs)
+        return false;
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        return Fail(QStringLiteral("нет драйвера PostgreSQL для Qt (пакет libqt6sql6-psql)"));
+    if (!QSqlDatabase::contains(ServerName())) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), ServerName());
+        db.setHostName(m_address->host);
+        db.setPort(m_address->port);
+        db.setUserName(m_address->user);
+        db.setDatabaseName(m_address->database);
+        db.setConnectOptions(m_address->options);
+    }
+    QSqlDatabase db = QSqlDatabase::database(ServerName(), false);
+    if (!db.open()) return FailSql(db.lastError(), QString());
+    // A server that answers but hangs must not hold up a push for ever.
+    QSqlQuery(db).exec(QStringLiteral("SET statement_timeout = 10000"));
+    return CheckSchema();
+}
+
+// The server's tables are made and migrated by the team's administrator (docs/server/),
+// with the same steps as the local journal's; an installer only checks the version.
+bool ServerJournal::CheckSchema() {
+    QSqlQuery q(QSqlDatabase::database(ServerName(), false));
+    if (!q.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !q.next())
+        return FailSql(q.lastError(), QStringLiteral("читать журнал"));
+    const int version = q.value(0).toInt();
+    if (version > JournalSchemaVersion()) {
+        QSqlDatabase::database(ServerName(), false).close();
+        return Fail(QStringLiteral("журнал на сервере создан более новой версией программы "
+                                   "(схема %1, эта программа знает %2); обновите программу")
+                        .arg(version)
+                        .arg(JournalSchemaVersion()));
+    }
+    if (version < JournalSchemaVersion()) {
+        QSqlDatabase::database(ServerName(), false).close();
+        return Fail(QStringLiteral("схема журнала на сервере устарела (%1 вместо %2); её "
+                                   "обновляет администратор")
+                        .arg(version)
+                        .arg(JournalSchemaVersion()));
+    }
+    return true;
+}
+
+QString ServerJournal::LocalConnection() {
+    if (!QSqlDatabase::contains(LocalName())) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), LocalName());
+        db.setDatabaseName(m_local.Location());
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=3000"));
+    }
+    QSqlDatabase db = QSqlDatabase::database(LocalName(), false);
+    if (!db.isOpen()) {
+        if (!db.open()) return {};
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS server_sent ("
+                                   " server VARCHAR(400) NOT NULL,"
+                                   " uuid VARCHAR(36) NOT NULL,"
+                                   " PRIMARY KEY (server, uuid))"))) {
+            db.close();
+            return {};
+        }
+    }
+    return LocalName();
+}
+
+std::vector<JournalEntry> ServerJournal::Unsent() {
+    std::vector<JournalEntry> out;
+    if (!m_address) return out;
+    m_local.ListHere({QString(), 1}); // the local journal made and migrated before it is read
+    const QString name = LocalConnection();
+    if (name.isEmpty()) return out;
+    QSqlQuery q(QSqlDatabase::database(name, false));
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT ") + JournalEntryColumns() +
+              QStringLiteral(" FROM entries e WHERE NOT EXISTS (SELECT 1 FROM server_sent s"
+                             " WHERE s.server = ? AND s.uuid = e.uuid) ORDER BY e.id"));
+    q.addBindValue(m_address->Key());
+    if (!q.exec()) return out;
+    while (q.next()) {
+        out.push_back(JournalEntryFromRow(q, false));
+        out.back().unsent = true;
+        // Numbers in a team's list are the server's; an entry not yet there is named by its
+        // local number made negative, so the two never meet.
+        out.back().id = -out.back().id;
+    }
+    return out;
+}
+
+bool ServerJournal::MarkSent(const std::vector<QString>& uuids) {
+    const QString name = LocalConnection();
+    if (name.isEmpty()) return false;
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return false;
+    q.prepare(QStringLiteral("INSERT OR IGNORE INTO server_sent (server, uuid) VALUES (?, ?)"));
+    for (const QString& uuid : uuids) {
+        q.addBindValue(m_address->Key());
+        q.addBindValue(uuid);
+        if (!q.exec()) {
+            db.rollback();
+            return false;
+        }
+    }
+    return db.commit();
+}
+
+int ServerJournal::Push(bool retryAtOnce) {
+    if (!retryAtOnce && m_sinceFailure.isValid() && m_sinceFailure.elapsed() < kRetryAfterMs)
+        return -1;
+    std::vector<JournalEntry> unsent = Unsent();
+    if (unsent.empty()) return 0;
+    if (!Connect(retryAtOnce)) return -1;
+    QSqlDatabase db = QSqlDatabase::database(ServerName(), false);
+    int sent = 0;
+    for (std::size_t from = 0; from < unsent.size(); from += kBatch) {
+        const std::size_t to = std::min(unsent.size(), from + kBatch);
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("BEGIN"))) return FailSql(q.lastError(), {}), -1;
+        // A record is kept once by its SHA-256, as on the laptops, whoever sent it first.
+        QSqlQuery keepRecord(db);
+        keepRecord.prepare(QStringLiteral("INSERT INTO records (sha256, record) VALUES (?, ?) "
+                                          "ON CONFLICT (sha256) DO NOTHING"));
+        q.prepare(QStringLiteral(
+            "INSERT INTO entries (uuid, time_utc, action, result, result_text, port, "
+            "line_address, unit_address, account, phone1, source, title, blocks_done, "
+            "half_written, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+            "ON CONFLICT (uuid) DO NOTHING"));
+        std::vector<QString> uuids;
+        for (std::size_t i = from; i < to; ++i) {
+            // The record is read only now, one entry at a time, so a long queue costs no memory.
+            std::optional<JournalEntry> full = m_local.FindHere(unsent[i].uuid);
+            const JournalEntry& e = full ? *full : unsent[i];
+            if (e.HasRecord()) {
+                keepRecord.addBindValue(e.sha256);
+                keepRecord.addBindValue(e.record);
+                if (!keepRecord.exec()) {
+                    const QSqlError error = keepRecord.lastError();
+                    db.rollback();
+                    return FailSql(error, QStringLiteral("добавлять записи в журнал")), -1;
+                }
+            }
+            q.addBindValue(e.uuid);
+            q.addBindValue(e.time.toMSecsSinceEpoch());
+            q.addBindValue(ActionName(e.action));
+            q.addBindValue(e.result);
+            q.addBindValue(e.resultText);
+            q.addBindValue(e.port);
+            q.addBindValue(e.lineAddress);
+            q.addBindValue(e.unitAddress);
+            q.addBindValue(e.account);
+            q.addBindValue(e.phone1);
+            q.addBindValue(SourceName(e.source));
+            q.addBindValue(e.title);
+            q.addBindValue(e.blocksDone);
+            q.addBindValue(e.halfWritten ? 1 : 0);
+            q.addBindValue(e.HasRecord() ? QVariant(e.sha256) : NullText());
+            if (!q.exec()) {
+                const QSqlError error = q.lastError();
+                db.rollback();
+                return FailSql(error, QStringLiteral("добавлять записи в журнал")), -1;
+            }
+            uuids.push_back(e.uuid);
+        }
+        if (!db.commit()) return FailSql(db.lastError(), {}), -1;
+        // Marked only after the server has committed: a push cut here sends these again, and the
+        // server keeps each UUID once.
+        MarkSent(uuids);
+        sent += static_cast<int>(uuids.size());
+    }
+    return sent;
+}
+
+std::optional<std::vector<JournalEntry>> ServerJournal::List(const JournalQuery& query,
+                                                             bool retryAtOnce) {
+    if (!Connect(retryAtOnce)) return std::nullopt;
+    QString sql =
+        QStringLiteral("SELECT ") + JournalEntryColumns() + QStringLiteral(" FROM entries e");
+    if (!query.account.isEmpty()) sql += QStringLiteral(" WHERE e.account = ?");
+    sql += QStringLiteral(" ORDER BY e.time_utc DESC, e.id DESC");
+    if (query.limit > 0) sql += QStringLiteral(" LIMIT ?");
+    QSqlQuery q(QSqlDatabase::database(ServerName(), false));
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    if (!query.account.isEmpty()) q.addBindValue(query.account);
+    if (query.limit > 0) q.addBindValue(query.limit);
+    if (!q.exec()) return FailSql(q.lastError(), QStringLiteral("читать журнал")), std::nullopt;
+    std::vector<JournalEntry> out;
+    while (q.next())
+        out.push_back(JournalEntryFromRow(q, false));
+    return out;
+}
+
+std::optional<JournalEntry> ServerJournal::Find(const QString& idOrUuid) {
+    const QString key = idOrUuid.trimmed().toLower();
+    const bool isUuid = !QUuid::fromString(key).isNull();
+    bool numeric = false;
+    const qint64 id = key.toLongLong(&numeric);
+    if ((!isUuid && !numeric) || !Connect(false)) return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(ServerName(), false));
+    q.setForwardOnly(true);
+    q.prepare(
+        QStringLiteral("SELECT ") + JournalEntryColumns() +
+        QStringLiteral(", r.record FROM entries e LEFT JOIN records r ON r.sha256 = e.sha256 ") +
+        (isUuid ? QStringLiteral("WHERE e.uuid = ?") : QStringLiteral("WHERE e.id = ?")));
+    q.addBindValue(isUuid ? QVariant(key) : QVariant(id));
+    if (!q.exec()) return FailSql(q.lastError(), QStringLiteral("читать журнал")), std::nullopt;
+    if (!q.next()) return std::nullopt;
+    return JournalEntryFromRow(q, true);
+}

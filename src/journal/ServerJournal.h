@@ -1,0 +1,91 @@
+// A team's journal on a PostgreSQL server, behind an installer's local journal.
+//
+// Every entry is kept in the local journal first; the server gets a copy when it can be
+// reached. What was sent is remembered per server in the local database (table
+// server_sent), so a push sends each entry once: the server keeps an entry once by its UUID
+// (INSERT ... ON CONFLICT DO NOTHING), and an entry whose sending was interrupted is simply
+// sent again. Connections give up after a short time-out, so no transfer or save waits on a
+// server that is gone.
+#pragma once
+
+#include "journal/Journal.h"
+
+#include <QElapsedTimer>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+// True for "postgresql://..." and "postgres://...".
+bool IsServerAddress(const QString& location);
+
+// The server the journal is kept on: TORVIK7_JOURNAL when it is a server address, otherwise
+// the address kept by the "Журнал" window's settings; empty for none.
+QString JournalServerAddress();
+// Keeps `address` as the window's setting (empty: none). An address with a password is refused:
+// passwords live in ~/.pgpass or PGPASSWORD, never with us.
+bool SetJournalServerAddress(const QString& address, QString* why = nullptr);
+
+// Where the address points, as the operator may be told: "host:port/database" with the login.
+struct ServerAddress {
+    QString host;
+    int port = 5432;
+    QString user;     // empty: the login name, as libpq decides
+    QString database; // empty: the same as the user
+    QString options;  // Qt SQL connect options: connect_timeout, sslmode, ...
+    QString Shown() const;
+    // The same server whoever logs in: what the local journal notes sent entries under.
+    QString Key() const;
+};
+// Parses `url`; nullopt with `why` (Russian) when it is no usable server address.
+std::optional<ServerAddress> ParseServerAddress(const QString& url, QString* why = nullptr);
+
+class ServerJournal {
+public:
+    // `local` keeps every entry first and remembers what was sent.
+    ServerJournal(const QString& url, Journal& local);
+    ~ServerJournal();
+    ServerJournal(const ServerJournal&) = delete;
+    ServerJournal& operator=(const ServerJournal&) = delete;
+
+    // Called once per run with the first problem, e.g. "Журнал на сервере недоступен
+    // (ivanov@host:5432/torvik7): неверный пароль. Записи сохраняются на этом компьютере ...".
+    void SetProblemHandler(std::function<void(const QString&)> handler);
+    const QString& Problem() const { return m_problem; }
+
+    // Sends every local entry the server does not have yet, oldest first. The number sent in
+    // this call, or -1 when the server could not take them (they stay unsent). `retryAtOnce`
+    // false leaves a server found gone in the last minute alone, so the work of a window without
+    // network never waits on it entry after entry.
+    int Push(bool retryAtOnce = true);
+    // Local entries not yet on this server, oldest first, with their records.
+    std::vector<JournalEntry> Unsent();
+    // The server's entries (newest first, without records); nullopt when unreachable.
+    std::optional<std::vector<JournalEntry>> List(const JournalQuery& query,
+                                                  bool retryAtOnce = true);
+    // One of the server's entries with its record, by UUID or the server's id.
+    std::optional<JournalEntry> Find(const QString& idOrUuid);
+
+private:
+    struct Link;
+    bool Connect(bool retryAtOnce);
+    bool CheckSchema();
+    bool Fail(const QString& why);
+    bool FailSql(const class QSqlError& error, const QString& doing);
+    bool MarkSent(const std::vector<QString>& uuids);
+    QString LocalConnection();
+    QString Named(const char* what);
+    QString ServerName(); // this thread's connection to the server
+    QString LocalName();  // this thread's connection to the local database's sent marks
+
+    QString m_url;
+    std::optional<ServerAddress> m_address;
+    QString m_addressProblem;
+    Journal& m_local;
+    QString m_base;              // of the Qt SQL connection names
+    std::vector<QString> m_made; // every connection made, on whichever thread
+    QString m_problem;
+    std::function<void(const QString&)> m_onProblem;
+    QElapsedTimer m_sinceFailure; // a server just found gone is not asked again at once
+};
