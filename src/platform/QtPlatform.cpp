@@ -50,6 +50,17 @@ bool DesktopShowsHtml() {
     return query.exitCode() == 0 && !query.readAllStandardOutput().trimmed().isEmpty();
 }
 
+// Runs a prepared file dialog: the file chosen, or nothing on cancel.
+std::optional<FileChoice> ChosenFile(QFileDialog& dialog) {
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty()) return std::nullopt;
+    FileChoice choice;
+    choice.path = files.front();
+    choice.name = QFileInfo(choice.path).fileName();
+    return choice;
+}
+
 std::optional<FileChoice> RunFileDialog(QWidget* owner, bool save) {
     QFileDialog dialog(owner);
     // Qt's own dialog: the same look and the same Russian texts on every desktop, and no
@@ -63,13 +74,7 @@ std::optional<FileChoice> RunFileDialog(QWidget* owner, bool save) {
     dialog.setNameFilters(StgFilters());
     dialog.selectNameFilter(StgFilters().front());
     dialog.setDefaultSuffix(QStringLiteral("stg"));
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    const QStringList files = dialog.selectedFiles();
-    if (files.isEmpty()) return std::nullopt;
-    FileChoice choice;
-    choice.path = files.front();
-    choice.name = QFileInfo(choice.path).fileName();
-    return choice;
+    return ChosenFile(dialog);
 }
 
 class QtPlatform final : public Platform {
@@ -127,13 +132,7 @@ public:
         dialog.setNameFilters({QStringLiteral("PDF (*.pdf)")});
         dialog.setDefaultSuffix(QStringLiteral("pdf"));
         dialog.selectFile(suggestedName);
-        if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-        const QStringList files = dialog.selectedFiles();
-        if (files.isEmpty()) return std::nullopt;
-        FileChoice choice;
-        choice.path = files.front();
-        choice.name = QFileInfo(choice.path).fileName();
-        return choice;
+        return ChosenFile(dialog);
     }
 
     void PrintPreview(QWidget* owner, const QTextDocument& document) override {
