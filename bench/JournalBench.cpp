@@ -3,6 +3,7 @@
 // window's start (opening the journal and looking for a recovery slot), listing all
 // entries in the journal window, a filter by account, and the size per entry.
 // Usage: bench_journal [FOLDER]   (default: a new folder under the system's temp folder)
+#include "BenchTiming.h"
 #include "app/JournalDlg.h"
 #include "app/SetupDlg.h"
 #include "journal/Journal.h"
@@ -30,25 +31,6 @@ namespace {
 
 constexpr int kEntries = 10000;
 constexpr int kAccounts = 200; // 50 entries per account
-
-void Report(const char* what, std::vector<double> ms) {
-    std::sort(ms.begin(), ms.end());
-    std::printf("%-52s min %7.2f ms  median %7.2f ms  max %7.2f ms  (%zu runs)\n", what, ms.front(),
-                ms[ms.size() / 2], ms.back(), ms.size());
-}
-
-std::vector<double> Time(
-    int runs, const std::function<void()>& work, const std::function<void()>& prepare = [] {}) {
-    std::vector<double> ms;
-    for (int i = 0; i < runs; ++i) {
-        prepare();
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        ms.push_back(timer.nsecsElapsed() / 1e6);
-    }
-    return ms;
-}
 
 SettingsRecord RecordFor(int n) {
     SettingsRecord r{};

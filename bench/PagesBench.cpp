@@ -3,6 +3,7 @@
 // two branches opened), and the groups tree with every loop in every group (8192 member
 // items, the changed group opened). Prints the fastest, median and slowest of each, with
 // and without the repaint that follows.
+#include "BenchTiming.h"
 #include "pages/Events.h"
 #include "pages/Loops.h"
 #include "platform/Platform.h"
@@ -36,25 +37,6 @@ public:
     void PrintPreview(QWidget*, const QTextDocument&) override {}
     void PumpMessages() override {}
 };
-
-void Report(const char* what, std::vector<double> ms) {
-    std::sort(ms.begin(), ms.end());
-    std::printf("%-58s min %7.2f ms  median %7.2f ms  max %7.2f ms  (%zu runs)\n", what, ms.front(),
-                ms[ms.size() / 2], ms.back(), ms.size());
-}
-
-std::vector<double> Time(int runs, const std::function<void()>& prepare,
-                         const std::function<void()>& work) {
-    std::vector<double> ms;
-    for (int i = 0; i < runs; ++i) {
-        prepare();
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        ms.push_back(timer.nsecsElapsed() / 1e6);
-    }
-    return ms;
-}
 
 } // namespace
 

@@ -22,6 +22,7 @@
 #include "link/LinkGlobals.h"
 #include "link/SerialPort.h"
 #include "platform/PropertySheet.h"
+#include "support/CountingPort.h"
 #include "support/ScriptedPlatform.h"
 
 #include <QApplication>
@@ -96,31 +97,6 @@ private:
 };
 
 FrameLog g_frames;
-
-class LoggingPort final : public SerialPort {
-public:
-    explicit LoggingPort(std::unique_ptr<SerialPort> inner) : inner_(std::move(inner)) {}
-    bool SetRate(int baud) override { return inner_->SetRate(baud); }
-    void Write(const std::uint8_t* data, int count) override {
-        g_frames.Note(data, count);
-        inner_->Write(data, count);
-    }
-    int Read(std::uint8_t* buffer, int capacity) override { return inner_->Read(buffer, capacity); }
-    void Purge(PurgeKind kind) override { inner_->Purge(kind); }
-    void Close() override { inner_->Close(); }
-
-private:
-    std::unique_ptr<SerialPort> inner_;
-};
-
-class LoggingOpener final : public PortOpener {
-public:
-    PortOpening Open(const std::string& name, PortOpenMode mode) override {
-        PortOpening opening = SystemPortOpener().Open(name, mode);
-        if (opening.port) opening.port = std::make_unique<LoggingPort>(std::move(opening.port));
-        return opening;
-    }
-};
 
 // Nanoseconds this thread has spent runnable but waiting for a processor (the second field
 // of its schedstat): on a shared machine, part of a gap is other processes' doing.
@@ -206,7 +182,8 @@ int main(int argc, char** argv) {
 
     QTemporaryDir dir;
     ScriptedPlatform platform; // every message answered at once
-    LoggingOpener opener;
+    CountingOpener opener;     // counts from the session's thread; only the log is read here
+    opener.onFrame = [](const std::uint8_t* data, int count) { g_frames.Note(data, count); };
     SettingsRecord record{};
     FillDefaults(record);
     SettingsShown = 1;
