@@ -3,6 +3,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/torvik7-setup.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/torvik7ctl.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The licence, in the machine-readable form Debian asks of every package.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/torvik7-setup)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME torvik7-setup)

@@ -15,8 +15,26 @@ grep -q "libqt6serialport6" "$scratch/depends"
 grep -q "libqt6svg6" "$scratch/depends"
 grep -q "libqt6printsupport6" "$scratch/depends"
 grep -q "libqt6sql6-sqlite" "$scratch/depends"
+# The licence, machine-readable, where Debian keeps it, and nothing lintian objects to in it.
+dpkg-deb -c "$deb" >"$scratch/contents"
+grep -q ' \./usr/share/doc/torvik7-setup/copyright$' "$scratch/contents" ||
+  { echo "missing from the package: usr/share/doc/torvik7-setup/copyright"; exit 1; }
+if command -v lintian >/dev/null; then
+  # Every tag is listed but only these are judged here; a non-zero status is lintian failing.
+  lintian --no-cfg --fail-on none --pedantic --display-info --tag-display-limit 0 "$deb" \
+    >"$scratch/lintian" 2>&1 || { cat "$scratch/lintian"; echo "lintian failed"; exit 1; }
+  if grep -E '^[EWIP]: [^ ]+: [^ ]*(copyright|licen[cs]e)[^ ]*( |$)' "$scratch/lintian"; then
+    echo "lintian objects to the package's licence information"; exit 1
+  fi
+  echo "lintian: $(grep -cE '^[EWIPX]: ' "$scratch/lintian" || true) tags, none about the licence"
+else
+  echo "lintian not installed: its check of the copyright file is skipped"
+fi
 root="$scratch/root"
 dpkg -x "$deb" "$root"
+head -n 1 "$root/usr/share/doc/torvik7-setup/copyright" |
+  grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/'
+grep -q '^License: GPL-3+$' "$root/usr/share/doc/torvik7-setup/copyright"
 for f in usr/bin/torvik7-setup usr/bin/torvik7ctl \
          usr/share/torvik7-setup/ContactIDEventCodes.html \
          usr/share/torvik7-setup/help.html \
