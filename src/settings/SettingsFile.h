@@ -54,7 +54,9 @@ struct ReadOutcome {
 // Reads at most `limit` bytes from the start of `path`, the one way settings files, device
 // images and the simulator's memory are read. Only a regular file is read: a folder gives
 // EISDIR, a device or a pipe NotRegular without waiting on it, and a file that another
-// holder keeps locked EWOULDBLOCK.
+// holder keeps locked EWOULDBLOCK (on Windows also one another program holds open for
+// writing). Error numbers are errno values on every system: on Windows the system's error
+// is given as the errno value of the same meaning.
 ReadOutcome ReadWholeFile(const std::string& path, std::size_t limit);
 
 // How a whole-file write ended: error 0, or the system's error number and whether the
@@ -78,6 +80,10 @@ inline constexpr const char* kStandardOutput = "-";
 // - a device, a pipe, a terminal or an open stream (/dev/stdout, "-") is written in place
 //   as it stands, so a stream redirected with ">>" is appended to.
 // A file that another holder keeps locked is not replaced (EWOULDBLOCK).
+// On Windows (paths in UTF-8 there too) the same choices are made with that system's means:
+// ReplaceFileW gives the new file the old one's attributes and ACL; a read-only file is
+// refused (EACCES), its attribute left as it is; a file another program holds open without
+// sharing is not replaced (EWOULDBLOCK); "-", "CON", "NUL" and other devices are streams.
 WriteOutcome WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size);
 
 // The last path component, as the window title shows it.

@@ -7,16 +7,22 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <random>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -116,6 +122,164 @@ TEST_F(SettingsFileTest, OpenFailuresCarryTheSystemErrorNumber) {
     EXPECT_EQ(save.message, "2 : System error(debugging info).\n in: SaveForm();");
 }
 
+// Keeps a file the way another program does when it will not have it read or changed: a
+// lock on Linux; on Windows an open for writing that shares nothing.
+class HeldFile {
+public:
+    explicit HeldFile(const std::string& path) {
+#ifdef _WIN32
+        std::wstring wide(path.size() + 1, L'\0');
+        const int n = ::MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(),
+                                            static_cast<int>(wide.size()));
+        wide.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
+        handle_ = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        held_ = handle_ != INVALID_HANDLE_VALUE;
+#else
+        fd_ = ::open(path.c_str(), O_RDONLY);
+        held_ = fd_ >= 0 && ::flock(fd_, LOCK_EX) == 0;
+#endif
+    }
+    ~HeldFile() {
+#ifdef _WIN32
+        if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+#else
+        if (fd_ >= 0) ::close(fd_);
+#endif
+    }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    bool holding() const {
+        return held_;
+    }
+
+private:
+#ifdef _WIN32
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+#else
+    int fd_ = -1;
+#endif
+    bool held_ = false;
+};
+
+// What a save over a name comes to where Linux and Windows agree, and where they differ on
+// purpose. Each row prepares the name, `fresh` is saved there, and the row gives the outcome
+// and what the name holds afterwards.
+TEST_F(SettingsFileTest, ASaveEndsAlikeOnEverySystem) {
+    const auto old = RandomRecord(21);
+    const auto fresh = RandomRecord(22);
+    std::unique_ptr<HeldFile> holder;
+    const auto saveOld = [&](const std::string& path) {
+        EXPECT_TRUE(SaveSettingsFile(path, old).ok());
+    };
+    struct Row {
+        const char* what;
+        std::function<void(const std::string&)> prepare;
+        bool readOnly; // the prepared file is made read-only, and must stay so
+        FileStatus status;
+        int error;
+        const SettingsRecord* after; // what the name holds afterwards; none: still a folder
+    };
+    const std::vector<Row> rows = {
+        {"a new name", [](const std::string&) {}, false, FileStatus::Ok, 0, &fresh},
+        {"a file saved before: saving twice", saveOld, false, FileStatus::Ok, 0, &fresh},
+        {"a longer file", [](const std::string& path) { WriteBytes(path, 5000, 0xAB); }, false,
+         FileStatus::Ok, 0, &fresh},
+        {"a folder in place of the file",
+         [](const std::string& path) { fs::create_directory(path); }, false, FileStatus::OpenFailed,
+         EISDIR, nullptr},
+#ifdef _WIN32
+        // The attribute is the user's word that the file stays: reported, never cleared.
+        {"a read-only file", saveOld, true, FileStatus::OpenFailed, EACCES, &old},
+#else
+        // A file's mode does not guard its name: the folder lets the file be replaced.
+        {"a read-only file", saveOld, true, FileStatus::Ok, 0, &fresh},
+#endif
+        {"a file another program holds: the old content survives",
+         [&](const std::string& path) {
+             saveOld(path);
+             holder = std::make_unique<HeldFile>(path);
+             EXPECT_TRUE(holder->holding());
+         },
+         false, FileStatus::OpenFailed, EWOULDBLOCK, &old},
+    };
+    int count = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const auto path = Path(("case" + std::to_string(++count) + ".stg").c_str());
+        const auto writable =
+            fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+        row.prepare(path);
+        if (row.readOnly) fs::permissions(path, writable, fs::perm_options::remove);
+
+        const auto result = SaveSettingsFile(path, fresh);
+        holder.reset();
+        EXPECT_EQ(result.status, row.status);
+        EXPECT_EQ(result.errorNumber, row.error);
+        if (row.status != FileStatus::Ok) {
+            EXPECT_EQ(result.message, std::to_string(row.error) +
+                                          " : System error(debugging info).\n in: SaveForm();");
+        }
+        if (row.after == nullptr) {
+            EXPECT_TRUE(fs::is_directory(path));
+        } else {
+            const auto bytes = ReadBytes(path);
+            ASSERT_EQ(bytes.size(), 1800u);
+            EXPECT_EQ(0, std::memcmp(bytes.data(), row.after, sizeof *row.after));
+        }
+        if (row.readOnly) {
+            EXPECT_EQ(fs::status(path).permissions() & fs::perms::owner_write, fs::perms::none);
+            fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+        }
+    }
+    // One name per row and nothing else: no temporary file is left behind, saved or not.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}),
+              static_cast<std::ptrdiff_t>(rows.size()));
+}
+
+// What a load of a name comes to, alike on Linux and Windows. The record changes only when
+// the load succeeds.
+TEST_F(SettingsFileTest, ALoadEndsAlikeOnEverySystem) {
+    const auto saved = RandomRecord(23);
+    std::unique_ptr<HeldFile> holder;
+    struct Row {
+        const char* what;
+        std::function<std::string()> prepare; // gives the name to load
+        FileStatus status;
+        int error;
+    };
+    const std::vector<Row> rows = {
+        {"a settings file",
+         [&] {
+             EXPECT_TRUE(SaveSettingsFile(Path("a.stg"), saved).ok());
+             return Path("a.stg");
+         },
+         FileStatus::Ok, 0},
+        {"a missing file", [&] { return Path("missing.stg"); }, FileStatus::OpenFailed, ENOENT},
+        {"a folder", [&] { return dir.string(); }, FileStatus::ReadFailed, EISDIR},
+        {"a file another program holds",
+         [&] {
+             EXPECT_TRUE(SaveSettingsFile(Path("held.stg"), saved).ok());
+             holder = std::make_unique<HeldFile>(Path("held.stg"));
+             EXPECT_TRUE(holder->holding());
+             return Path("held.stg");
+         },
+         FileStatus::OpenFailed, EWOULDBLOCK},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        auto r = RandomRecord(24);
+        const auto before = r;
+        const auto result = LoadSettingsFile(row.prepare(), r);
+        holder.reset();
+        EXPECT_EQ(result.status, row.status);
+        EXPECT_EQ(result.errorNumber, row.error);
+        const auto& expected = row.status == FileStatus::Ok ? saved : before;
+        EXPECT_EQ(0, std::memcmp(&r, &expected, sizeof r));
+    }
+}
+
+// These use what only POSIX systems have: /dev and /proc, flock, rlimit, symlinks, chown, fork.
+#ifndef _WIN32
 TEST_F(SettingsFileTest, AFullDeviceIsReportedAsAFailedWrite) {
     const auto result = SaveSettingsFile("/dev/full", RandomRecord(7));
     EXPECT_EQ(result.status, FileStatus::WriteFailed);
@@ -357,10 +521,16 @@ TEST_F(SettingsFileTest, ASaveGoesByWhatTheNameStandsFor) {
     }
 }
 
+#endif // _WIN32
+
 TEST(SettingsFileName, LastComponent) {
     EXPECT_EQ(FileNameOf("/a/b/c.stg"), "c.stg");
     EXPECT_EQ(FileNameOf("c.stg"), "c.stg");
     EXPECT_EQ(FileNameOf("/c"), "c");
+#ifdef _WIN32
+    EXPECT_EQ(FileNameOf("C:\\a\\b\\c.stg"), "c.stg");
+    EXPECT_EQ(FileNameOf("C:/a\\c.stg"), "c.stg");
+#endif
 }
 
 } // namespace
