@@ -13,7 +13,11 @@ void TracingPort::Line(const char* what, const std::uint8_t* data, int count, co
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
         1000;
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
     localtime_r(&seconds, &local);
+#endif
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
     std::fprintf(log_, "%s.%03d %s", stamp, static_cast<int>(ms), what);

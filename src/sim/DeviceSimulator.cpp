@@ -7,13 +7,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <random>
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
-#include <random>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 namespace {
+
+#ifndef _WIN32
 
 int RateOf(speed_t speed) {
     switch (speed) {
@@ -37,10 +41,14 @@ int RateOf(speed_t speed) {
         return 0;
     }
 }
+#endif
 
 } // namespace
 
-DeviceSimulator::DeviceSimulator(const SimConfig& config) : model_(config) {}
+DeviceSimulator::DeviceSimulator(const SimConfig& config)
+    : model_(config), epoch_(std::chrono::steady_clock::now()) {
+    NewWire();
+}
 
 DeviceSimulator::~DeviceSimulator() {
     Stop();
@@ -50,6 +58,10 @@ std::string DeviceSimulator::Start() {
     std::lock_guard lock(mutex_);
     if (running_) return path_;
     error_.clear();
+#ifdef _WIN32
+    error_ = "no pseudo-terminals on this system";
+    return {};
+#else
     auto fail = [this](const char* what) {
         error_ = std::string(what) + ": " + std::strerror(errno);
         for (int* fd : {&master_, &slave_, &wake_[0], &wake_[1]}) {
@@ -82,23 +94,28 @@ std::string DeviceSimulator::Start() {
     running_ = true;
     thread_ = std::thread([this] { Run(); });
     return path_;
+#endif
 }
 
 void DeviceSimulator::Stop() {
     std::unique_lock lock(mutex_);
     if (!running_ && !thread_.joinable()) return;
     running_ = false;
+#ifndef _WIN32
     if (wake_[1] >= 0) {
         const char stop = 's';
         [[maybe_unused]] const auto n = ::write(wake_[1], &stop, 1);
     }
+#endif
     lock.unlock();
     if (thread_.joinable()) thread_.join();
     lock.lock();
+#ifndef _WIN32
     for (int* fd : {&master_, &slave_, &wake_[0], &wake_[1]}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
+#endif
     handled_.notify_all();
 }
 
@@ -161,6 +178,34 @@ double DeviceSimulator::NowMs() const {
         .count();
 }
 
+SimStats DeviceSimulator::Stats() const {
+    std::lock_guard lock(mutex_);
+    return model_.stats();
+}
+
+void DeviceSimulator::DropLine() {
+    std::lock_guard lock(mutex_);
+    if (dropped_) return;
+    if (!running_) {
+        // No terminal to hang up: the in-process ports see the drop at their next call.
+        wire_.Clear();
+        dropped_ = true;
+        handled_.notify_all();
+        return;
+    }
+#ifndef _WIN32
+    const char drop = 'd';
+    [[maybe_unused]] const auto n = ::write(wake_[1], &drop, 1);
+#endif
+}
+
+bool DeviceSimulator::WaitFrames(long frames, int timeoutMs) const {
+    std::unique_lock lock(mutex_);
+    return handled_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return framesHandled_ >= frames || dropped_ || !running_; });
+}
+
+#ifndef _WIN32
 void DeviceSimulator::DeliverDue() {
     std::vector<std::uint8_t> due;
     const double now = NowMs();
@@ -177,24 +222,6 @@ void DeviceSimulator::DeliverDue() {
     }
     // A frame counts as handled once the whole of its answer is readable.
     if (wire_.Empty()) framesHandled_ = model_.stats().frames;
-}
-
-SimStats DeviceSimulator::Stats() const {
-    std::lock_guard lock(mutex_);
-    return model_.stats();
-}
-
-void DeviceSimulator::DropLine() {
-    std::lock_guard lock(mutex_);
-    if (!running_ || dropped_) return;
-    const char drop = 'd';
-    [[maybe_unused]] const auto n = ::write(wake_[1], &drop, 1);
-}
-
-bool DeviceSimulator::WaitFrames(long frames, int timeoutMs) const {
-    std::unique_lock lock(mutex_);
-    return handled_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                             [&] { return framesHandled_ >= frames || dropped_ || !running_; });
 }
 
 // Closing the master is what an unplugged line looks like from the port's side: the
@@ -276,3 +303,4 @@ void DeviceSimulator::Run() {
         handled_.notify_all();
     }
 }
+#endif

@@ -19,9 +19,12 @@
 #include "sim/DeviceModel.h"
 #include "sim/Wire.h"
 
+#include "link/SerialPort.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,9 +37,16 @@ public:
     DeviceSimulator& operator=(const DeviceSimulator&) = delete;
 
     // Creates the pseudo-terminal and starts answering. Returns the path to open as the
-    // serial port, or "" when no pseudo-terminal could be made. Calling it while running
-    // returns the same path.
+    // serial port, or "" when no pseudo-terminal could be made (always so on Windows, which
+    // has none). Calling it while running returns the same path.
     std::string Start();
+    // A port joined to this device inside the process, for systems without
+    // pseudo-terminals: what it writes reaches the device at once, what the device answers
+    // becomes readable as the configured wire delivers it. No thread of the simulator's
+    // runs for it; the port does the work in its own calls. Needs no Start().
+    std::unique_ptr<SerialPort> OpenInProcess();
+    // An opener that gives OpenInProcess() ports, whatever name it is asked for.
+    PortOpener& InProcessOpener();
     // Stops answering and removes the pseudo-terminal. Memory stays readable.
     void Stop();
     bool Running() const { return running_; }
@@ -67,6 +77,7 @@ public:
     bool WaitFrames(long frames, int timeoutMs) const;
 
 private:
+    friend class InProcessPort;
     void Run();
     void Hangup();
     void NewWire();
@@ -89,4 +100,5 @@ private:
     int wake_[2] = {-1, -1};
     std::string path_;
     std::string error_;
+    std::unique_ptr<PortOpener> inProcessOpener_;
 };

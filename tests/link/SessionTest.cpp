@@ -2,6 +2,7 @@
 #include "link/Protocol.h"
 #include "link/TransferSession.h"
 #include "settings/DeviceImage.h"
+#include "sim/DeviceSimulator.h"
 #include "support/Records.h"
 
 #include <gtest/gtest.h>
@@ -462,5 +463,44 @@ TEST_F(SessionTest, DumpThatCannotBeWrittenIsIgnored) {
     EXPECT_EQ(Read(record), kSessionOk);
     EXPECT_TRUE(view.messages.empty());
 }
+
+// The virtual device as Windows reaches it: joined to the session inside the process, its
+// answers handed over by the configured wire. Whole and in pieces, read and written back
+// byte for byte.
+class InProcessDevice : public ::testing::TestWithParam<SimWire> {};
+
+TEST_P(InProcessDevice, ReadsAndWritesTheWholeDevice) {
+    GlobalsGuard globals{5, 3};
+    SimConfig config;
+    config.lineAddress = 5;
+    config.unitAddress = 3;
+    config.rate = 57600;
+    config.wire = GetParam();
+    DeviceSimulator sim(config);
+    DeviceImage memory{};
+    for (std::size_t i = 0; i < memory.size(); ++i)
+        memory[i] = static_cast<std::uint8_t>(i * 13 + 1);
+    memory[4] = 0x12; // a reporting device, not a console-side unit
+    sim.SetMemory(memory);
+    CountingPacer pacer;
+    RecordingView view;
+    SessionOptions options;
+    options.pacer = &pacer;
+    options.opener = &sim.InProcessOpener();
+    options.dumpPath.clear();
+
+    DeviceImage read{};
+    ASSERT_EQ(ReadImage(view, read, options), kSessionOk);
+    EXPECT_EQ(read, memory);
+
+    DeviceImage written = memory;
+    for (std::size_t i = 8; i < written.size(); ++i)
+        written[i] = static_cast<std::uint8_t>(255 - i % 251);
+    ASSERT_EQ(WriteImage(view, written, options), kSessionOk);
+    EXPECT_EQ(sim.Memory(), written);
+    EXPECT_EQ(sim.Stats().writeCommands, 512);
+}
+
+INSTANTIATE_TEST_SUITE_P(Wires, InProcessDevice, ::testing::Values(SimWire::Whole, SimWire::Fifo8));
 
 } // namespace
