@@ -1,6 +1,8 @@
 #include "app/JournalDlg.h"
 
 #include "journal/ServerJournal.h"
+
+#include "app/FileNames.h"
 #include "platform/Platform.h"
 #include "settings/SettingsFile.h"
 
@@ -191,6 +193,7 @@ CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
     connect(m_saveButton, &QPushButton::clicked, this, &CJournalDlg::OnSaveEntry);
     connect(m_compareButton, &QPushButton::clicked, this, &CJournalDlg::OnCompareEntry);
     connect(m_serverButton, &QPushButton::clicked, this, &CJournalDlg::OnServerSettings);
+    m_serverButton->setVisible(kServerJournalBuilt);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
     // A team's server is asked for the account's entries itself; this computer's journal is
     // filtered in memory.
@@ -218,7 +221,10 @@ void CJournalDlg::Reload() {
     m_where->setText(address ? QStringLiteral("Журнал команды на сервере %1; записи хранятся и на "
                                               "этом компьютере.")
                                    .arg(address->Shown())
-                             : QStringLiteral("Журнал хранится на этом компьютере."));
+                     : kServerJournalBuilt
+                         ? QStringLiteral("Журнал хранится на этом компьютере.")
+                         : QStringLiteral("Журнал хранится только на этом компьютере: эта "
+                                          "сборка не связывается с сервером журнала команды."));
     ApplyFilter();
 }
 
@@ -364,8 +370,7 @@ void CJournalDlg::OnCompareEntry() {
         const auto file = ThePlatform().OpenFileDialog(this);
         if (!file) return;
         SettingsRecord other = record;
-        const FileResult loaded =
-            LoadSettingsFile(QFile::encodeName(file->path).toStdString(), other);
+        const FileResult loaded = LoadSettingsFile(ToFileName(file->path), other);
         if (!loaded.ok()) {
             Message m = Info(QString::fromStdString(loaded.message), MessageIcon::None);
             ThePlatform().ShowMessage(this, m);

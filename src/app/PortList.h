@@ -13,11 +13,13 @@ struct PortEntry {
     std::string portName; // what the session is given ("COM1", "/dev/ttyUSB0"); empty for
                           // the virtual device, whose pseudo-terminal is made on first use
     bool virtualDevice = false;
+    QString description; // what the system says the port is, shown as the entry's tooltip
 };
 
 struct SystemPort {
-    QString name;     // as the system names it ("ttyUSB0")
-    QString location; // the path the session opens ("/dev/ttyUSB0")
+    QString name;        // as the system names it ("ttyUSB0", "COM7")
+    QString location;    // the path the session opens ("/dev/ttyUSB0", "COM7")
+    QString description; // "USB Serial Port (COM7)"; empty when the system says nothing
 };
 
 inline const QString kVirtualDeviceLabel = QStringLiteral("Виртуальный прибор");
@@ -25,5 +27,5 @@ inline const QString kVirtualDeviceLabel = QStringLiteral("Виртуальны�
 std::vector<PortEntry> BuildPortList(const std::vector<SystemPort>& systemPorts,
                                      bool withVirtualDevice);
 
-// What QSerialPortInfo reports now.
+// The serial ports the system reports now.
 std::vector<SystemPort> SystemSerialPorts();

@@ -5,6 +5,7 @@
 #include "journal/ServerJournal.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QThread>
@@ -13,7 +14,11 @@
 #include <memory>
 
 bool InstallRussianTranslations(QApplication& app) {
-    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    // A static Qt's own folder is on the machine that built it: such a build carries the
+    // translations in its resources.
+    const QString folder = QFile::exists(QStringLiteral(":/i18n/qtbase_ru.qm"))
+                               ? QStringLiteral(":/i18n")
+                               : QLibraryInfo::path(QLibraryInfo::TranslationsPath);
     bool any = false;
     for (const char* name : {"qtbase_ru", "qtserialport_ru"}) {
         auto* translator = new QTranslator(&app);
@@ -27,7 +32,7 @@ bool InstallRussianTranslations(QApplication& app) {
     return any;
 }
 
-int CSetupApp::InitInstance(QApplication& app) {
+int CSetupApp::InitInstance(QApplication& app, const QString& file) {
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     InstallRussianTranslations(app);
     Journal journal;
@@ -45,6 +50,7 @@ int CSetupApp::InitInstance(QApplication& app) {
         sender->start();
     }
     app.setWindowIcon(dlg.m_hIcon);
+    if (!file.isEmpty()) dlg.OpenAtStart(file);
     dlg.exec();
     if (sender) sender->wait();
     return 0;

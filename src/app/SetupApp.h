@@ -3,11 +3,13 @@
 #pragma once
 
 class QApplication;
+#include <QString>
 
 class CSetupApp {
 public:
-    // Runs the utility; the process's exit code.
-    int InitInstance(QApplication& app);
+    // Runs the utility; the process's exit code. `file`: a settings file to open at start
+    // (the desktop's "open with"), or empty.
+    int InitInstance(QApplication& app, const QString& file = {});
 };
 
 // Loads Qt's Russian translations when they are installed; false when they are missing

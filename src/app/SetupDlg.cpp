@@ -1,5 +1,6 @@
 #include "app/SetupDlg.h"
 
+#include "app/FileNames.h"
 #include "app/HelpAnchors.h"
 #include "app/JournalDlg.h"
 #include "app/PageCopies.h"
@@ -43,6 +44,19 @@ int SettingsShown = 0;
 // The icons are compiled into this static library; make sure the linker keeps them.
 static void InitAppResources() {
     Q_INIT_RESOURCE(resources);
+}
+
+// The icons are drawn in SVG; a build without Qt's SVG support carries them rendered to
+// PNG at the sizes the windows use ("app-16x16.png", "picture-96x64.png", ...).
+static QIcon ResourceIcon(const char* name) {
+    const QString svg = QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name));
+    if (QFile::exists(svg)) return QIcon(svg);
+    QIcon icon;
+    const QDir folder(QStringLiteral(":/icons"));
+    for (const QString& png :
+         folder.entryList({QStringLiteral("%1-*.png").arg(QLatin1String(name))}, QDir::Files))
+        icon.addFile(folder.filePath(png));
+    return icon;
 }
 
 CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent)
@@ -96,7 +110,7 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     m_readButton = m_ui->readButton;
     m_printButton = m_ui->printButton;
     m_pdfButton = m_ui->pdfButton;
-    m_hIcon = QIcon(QStringLiteral(":/icons/app.svg"));
+    m_hIcon = ResourceIcon("app");
 
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -107,7 +121,7 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
         w->setSizePolicy(policy);
     }
     m_progress->setRange(0, 100);
-    m_ui->picture->setPixmap(QIcon(QStringLiteral(":/icons/picture.svg")).pixmap(96, 64));
+    m_ui->picture->setPixmap(ResourceIcon("picture").pixmap(96, 64));
 
     MakeDigitsOnly(m_ui->lineAddress, kLineAddressLimit);
     MakeDigitsOnly(m_ui->unitAddress, kUnitAddressLimit);
@@ -172,8 +186,12 @@ void CSetupDlg::SetPorts(std::vector<PortEntry> ports) {
     {
         const QSignalBlocker block(m_ui->portList);
         m_ui->portList->clear();
-        for (const auto& entry : m_ports)
+        for (const auto& entry : m_ports) {
             m_ui->portList->addItem(entry.label);
+            if (!entry.description.isEmpty())
+                m_ui->portList->setItemData(m_ui->portList->count() - 1, entry.description,
+                                            Qt::ToolTipRole);
+        }
     }
     UpdateData(false);
 }
@@ -181,8 +199,8 @@ void CSetupDlg::SetPorts(std::vector<PortEntry> ports) {
 void CSetupDlg::OnInitDialog() {
     UpdateData(false);
     setWindowIcon(m_hIcon);
-    m_helpButton->setIcon(QIcon(QStringLiteral(":/icons/help.svg")));
-    m_codesHelpButton->setIcon(QIcon(QStringLiteral(":/icons/codes-help.svg")));
+    m_helpButton->setIcon(ResourceIcon("help"));
+    m_codesHelpButton->setIcon(ResourceIcon("codes-help"));
     m_codesHelpButton->setToolTip(kCodesHelpTip);
     m_helpButton->setToolTip(kHelpTip);
     UpdateData(true);
@@ -380,6 +398,10 @@ void CSetupDlg::OnEditInMemory() {
 
 void CSetupDlg::OnOpen() {
     if (!LoadObject(*m_record)) return;
+    ShowOpened();
+}
+
+void CSetupDlg::ShowOpened() {
     EditSettings(*m_record);
     m_writeButton->setEnabled(true);
     m_editButton->setEnabled(true);
@@ -453,7 +475,7 @@ Message FileMessage(const std::string& text) {
 }
 
 std::string LocalPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
+    return ToFileName(path);
 }
 
 } // namespace
@@ -489,6 +511,24 @@ void CSetupDlg::SaveForm(const SettingsRecord& record) {
     SetRecordSource(CardSource::Kind::File, choice->name);
     SetFileTitle(choice->name);
     if (&record == m_record) MarkKept();
+}
+
+void CSetupDlg::OpenAtStart(const QString& path) {
+    const FileResult result = LoadSettingsFile(ToFileName(path), *m_record);
+    if (!result.ok()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, text = result.message] { ThePlatform().ShowMessage(this, FileMessage(text)); },
+            Qt::QueuedConnection);
+        return;
+    }
+    const QString name = QFileInfo(path).fileName();
+    SetRecordSource(CardSource::Kind::File, name);
+    SetFileTitle(name);
+    MarkKept();
+    // As "Открыть" goes on: the sheet, once the window is up.
+    QMetaObject::invokeMethod(
+        this, [this] { ShowOpened(); }, Qt::QueuedConnection);
 }
 
 void CSetupDlg::OnReadDevice() {
@@ -558,6 +598,7 @@ SessionResult CSetupDlg::RunSession(
     auto bridge = std::make_shared<SessionBridge>(this, *m_panel, PortName());
     m_bridge = bridge;
     SessionOptions options = m_testing.sessionOptions;
+    if (VirtualDeviceChosen() && !options.opener) options.opener = m_virtualDevice->Opener();
     // Told on the worker thread; the entry is kept here once the worker is done.
     options.observers.push_back(m_sessionJournal.get());
     SessionResult result = kSessionOk;
@@ -617,6 +658,11 @@ SessionResult CSetupDlg::WriteDevice(const SettingsRecord& record) {
     return RunSession([&](TransferView& view, const SessionOptions& options) {
         return write(view, image, options);
     });
+}
+
+bool CSetupDlg::VirtualDeviceChosen() const {
+    return m_virtualDevice && m_portIndex >= 0 && m_portIndex < static_cast<int>(m_ports.size()) &&
+           m_ports[static_cast<std::size_t>(m_portIndex)].virtualDevice;
 }
 
 std::string CSetupDlg::PortName() {

@@ -93,6 +93,11 @@ public:
     explicit CSetupDlg(QWidget* parent = nullptr, SettingsRecord* record = nullptr);
     ~CSetupDlg() override;
 
+    // A settings file the utility was started on (a double-clicked "*.stg"): loaded as
+    // "Открыть" loads it, its sheet shown once the window runs; a file that cannot be
+    // loaded gives the same message.
+    void OpenAtStart(const QString& path);
+
     QPushButton* m_stopButton;
     QPushButton* m_codesHelpButton;
     QPushButton* m_helpButton;
@@ -118,6 +123,8 @@ public:
     void OnNew();
     void OnEditInMemory();
     void OnOpen();
+    // The sheet on a just-opened record, as "Открыть" ends.
+    void ShowOpened();
     void OnSave();
     void OnReadDevice();
     void OnWriteDevice();
@@ -147,6 +154,8 @@ public:
     // Reads the controls and returns the selected port's name, making the virtual device
     // when it is the one selected.
     std::string PortName();
+    // Whether the port chosen (as PortName() last read it) is the virtual device.
+    bool VirtualDeviceChosen() const;
 
     // Where the help pages are looked for, in order; an empty entry is the current folder.
     // Beside the program first: a file dialog may have moved the current folder.

@@ -1,10 +1,13 @@
 #include "app/VirtualDevice.h"
 
+#include "app/FileNames.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "app/PortList.h"
 #include "sim/DeviceSimulator.h"
 
 namespace {
@@ -19,8 +22,7 @@ SimConfig VirtualConfig() {
 
 std::string DefaultMemoryPath() {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    return QFile::encodeName(QDir(folder).filePath(QStringLiteral("virtual-device.bin")))
-        .toStdString();
+    return ToFileName(QDir(folder).filePath(QStringLiteral("virtual-device.bin")));
 }
 
 } // namespace
@@ -29,9 +31,9 @@ struct VirtualDevice::Impl {
     DeviceSimulator sim{VirtualConfig()};
 };
 
-VirtualDevice::VirtualDevice(const std::string& memoryPath)
+VirtualDevice::VirtualDevice(const std::string& memoryPath, bool inProcess)
     : m_impl(std::make_unique<Impl>()),
-      m_memoryPath(memoryPath.empty() ? DefaultMemoryPath() : memoryPath) {
+      m_memoryPath(memoryPath.empty() ? DefaultMemoryPath() : memoryPath), m_inProcess(inProcess) {
     if (!m_impl->sim.LoadMemory(m_memoryPath)) m_impl->sim.SetMemory(FactoryImage());
 }
 
@@ -45,7 +47,12 @@ bool VirtualDevice::Available() {
 }
 
 std::string VirtualDevice::PortPath() {
+    if (m_inProcess) return kVirtualDeviceLabel.toStdString();
     return m_impl->sim.Start();
+}
+
+PortOpener* VirtualDevice::Opener() {
+    return m_inProcess ? &m_impl->sim.InProcessOpener() : nullptr;
 }
 
 DeviceSimulator* VirtualDevice::Simulator() {
@@ -53,6 +60,6 @@ DeviceSimulator* VirtualDevice::Simulator() {
 }
 
 bool VirtualDevice::Persist() {
-    QDir().mkpath(QFileInfo(QFile::decodeName(m_memoryPath.c_str())).absolutePath());
+    QDir().mkpath(QFileInfo(FromFileName(m_memoryPath)).absolutePath());
     return m_impl->sim.SaveMemory(m_memoryPath);
 }

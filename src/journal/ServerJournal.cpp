@@ -54,6 +54,7 @@ bool IsServerAddress(const QString& location) {
 }
 
 QString JournalServerAddress() {
+    if (!kServerJournalBuilt) return {};
     const QString env = QString::fromLocal8Bit(qgetenv("TORVIK7_JOURNAL"));
     if (!env.isEmpty()) return IsServerAddress(env) ? env : QString();
     return Settings().value(QLatin1String(kSettingsKey)).toString();

@@ -17,11 +17,20 @@
 #include <optional>
 #include <vector>
 
+// Whether this build can reach a team's server at all. The Windows build has no PostgreSQL
+// client inside it: it keeps the journal on the computer only, and says so.
+#ifdef TORVIK7_NO_SERVER_JOURNAL
+inline constexpr bool kServerJournalBuilt = false;
+#else
+inline constexpr bool kServerJournalBuilt = true;
+#endif
+
 // True for "postgresql://..." and "postgres://...".
 bool IsServerAddress(const QString& location);
 
 // The server the journal is kept on: TORVIK7_JOURNAL when it is a server address, otherwise
-// the address kept by the "Журнал" window's settings; empty for none.
+// the address kept by the "Журнал" window's settings; empty for none, and always empty in a
+// build without the server journal.
 QString JournalServerAddress();
 // Keeps `address` as the window's setting (empty: none). An address with a password is refused:
 // passwords live in ~/.pgpass or PGPASSWORD, never with us.

@@ -180,8 +180,13 @@ std::string TypeCodeDigits(const SettingsRecord& record, int type) {
     for (int i = 0; i < kCodeDigits; ++i) {
         if (d[i] >= 0 && d[i] <= 9)
             out += static_cast<char>('0' + d[i]);
-        else
-            out += "[" + std::to_string(d[i]) + "]";
+        else {
+            // Appended piece by piece: GCC 12 at -O3 takes a temporary "[" + ... for an
+            // overlapping copy and fails the Release build.
+            out += '[';
+            out += std::to_string(d[i]);
+            out += ']';
+        }
     }
     return out;
 }

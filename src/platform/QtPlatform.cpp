@@ -20,6 +20,12 @@
 #include <QTextDocument>
 #include <QUrl>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <shlwapi.h>
+#endif
+
 #include <cerrno>
 
 namespace {
@@ -36,6 +42,14 @@ const QStringList& StgFilters() {
 // Whether the desktop names a program for HTML pages. Asking the opener alone is not
 // enough: it starts and reports success even when nothing will show the page.
 bool DesktopShowsHtml() {
+#ifdef _WIN32
+    // Windows knows by the file type's association: a program to open ".html" with.
+    wchar_t program[MAX_PATH];
+    DWORD length = MAX_PATH;
+    return AssocQueryStringW(ASSOCF_NOTRUNCATE, ASSOCSTR_EXECUTABLE, L".html", L"open", program,
+                             &length) == S_OK &&
+           length > 1;
+#else
     if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) return false;
     const QString mime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
     if (mime.isEmpty()) return false;
@@ -48,6 +62,7 @@ bool DesktopShowsHtml() {
         return false;
     }
     return query.exitCode() == 0 && !query.readAllStandardOutput().trimmed().isEmpty();
+#endif
 }
 
 // Runs a prepared file dialog: the file chosen, or nothing on cancel.

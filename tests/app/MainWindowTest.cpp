@@ -4,6 +4,7 @@
 
 #include "app/HelpAnchors.h"
 #include "app/PortList.h"
+#include "link/SerialPort.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -313,11 +314,14 @@ TEST_F(MainWindow, FixedSize) {
 }
 
 TEST(PortList, ClassicPortsFirstThenUnnamedSystemPortsThenTheVirtualDevice) {
-    const auto list = BuildPortList({{QStringLiteral("ttyS0"), QStringLiteral("/dev/ttyS0")},
-                                     {QStringLiteral("ttyUSB0"), QStringLiteral("/dev/ttyUSB0")},
-                                     {QStringLiteral("ttyS5"), QStringLiteral("/dev/ttyS5")},
-                                     {QStringLiteral("ttyS6"), QStringLiteral("/dev/ttyS6")}},
-                                    true);
+    // The system's names of COM1 and COM6 ("/dev/ttyS0" on Linux, "COM1" on Windows).
+    const auto system = [](const char* com) { return QString::fromStdString(SystemPortName(com)); };
+    const auto list =
+        BuildPortList({{QStringLiteral("ttyS0"), system("COM1"), {}},
+                       {QStringLiteral("ttyUSB0"), QStringLiteral("/dev/ttyUSB0"), {}},
+                       {QStringLiteral("ttyS5"), system("COM6"), {}},
+                       {QStringLiteral("ttyS6"), QStringLiteral("/dev/ttyS6"), {}}},
+                      true);
     ASSERT_EQ(list.size(), 9u);
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(list[static_cast<std::size_t>(i)].label, QStringLiteral("COM%1").arg(i + 1));
@@ -331,9 +335,37 @@ TEST(PortList, ClassicPortsFirstThenUnnamedSystemPortsThenTheVirtualDevice) {
     EXPECT_EQ(BuildPortList({}, false).size(), 6u);
 }
 
+TEST(PortList, PortsBeyondTheSixAreNamedWithWhatTheyAreAndTheSixKeepTheirNames) {
+    struct Case {
+        SystemPort port;
+        QString label;
+    };
+    const Case cases[] = {
+        {{QStringLiteral("COM7"), QStringLiteral("COM7"), {}}, QStringLiteral("COM7")},
+        {{QStringLiteral("COM8"), QStringLiteral("COM8"), QStringLiteral("USB Serial Port (COM8)")},
+         QStringLiteral("USB Serial Port (COM8)")},
+        {{QStringLiteral("COM9"), QStringLiteral("COM9"), QStringLiteral("Переходник USB")},
+         QStringLiteral("COM9 (Переходник USB)")},
+    };
+    std::vector<SystemPort> ports{{QStringLiteral("COM3"), QStringLiteral("COM3"),
+                                   QStringLiteral("Последовательный порт (COM3)")}};
+    for (const auto& c : cases)
+        ports.push_back(c.port);
+    const auto list = BuildPortList(ports, false);
+    ASSERT_EQ(list.size(), 6u + std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(list[6 + i].label, cases[i].label);
+        EXPECT_EQ(list[6 + i].portName, cases[i].port.location.toStdString());
+        EXPECT_EQ(list[6 + i].description, cases[i].port.description);
+    }
+    EXPECT_EQ(list[2].label, QStringLiteral("COM3"));
+    EXPECT_EQ(list[2].description, QStringLiteral("Последовательный порт (COM3)"));
+}
+
 TEST_F(MainWindow, PortListShowsEveryEntryWhole) {
     CSetupDlg& w = Window();
-    w.SetPorts(BuildPortList({{QStringLiteral("ttyUSB0"), QStringLiteral("/dev/ttyUSB0")}}, true));
+    w.SetPorts(
+        BuildPortList({{QStringLiteral("ttyUSB0"), QStringLiteral("/dev/ttyUSB0"), {}}}, true));
     QApplication::processEvents();
     QComboBox* list = w.PortList();
     for (int i = 0; i < list->count(); ++i) {

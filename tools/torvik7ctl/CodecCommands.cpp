@@ -17,8 +17,6 @@
 #include <fcntl.h>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -34,8 +32,10 @@ std::string ErrnoText(int error) {
         return "доступ запрещён";
     case ENOSPC:
         return "нет места на устройстве";
+#ifdef EDQUOT
     case EDQUOT:
         return "превышена дисковая квота";
+#endif
     case EISDIR:
         return "это каталог";
     case ENOTDIR:

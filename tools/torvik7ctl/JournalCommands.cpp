@@ -208,6 +208,11 @@ int Prune(const Invocation& in) {
 int Push(const Invocation&) {
     const auto journal = OpenCtlJournal();
     ServerJournal* server = journal->Server();
+    if (!server && !kServerJournalBuilt) {
+        PrintError("journal push: эта сборка хранит журнал только на этом компьютере и не "
+                   "связывается с сервером журнала команды");
+        return kExitUsage;
+    }
     if (!server) {
         PrintError("journal push: сервер журнала не задан (TORVIK7_JOURNAL=postgresql://... или "
                    "«Сервер…» в окне «Журнал»)");

@@ -23,7 +23,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -35,12 +39,19 @@ void OnInterrupt(int) {
 
 // Ctrl-C asks for a stop between blocks; a second one ends the program at once.
 void CatchInterrupts() {
+#ifdef _WIN32
+    // The C runtime turns the console's Ctrl+C into SIGINT and puts the default handler
+    // back before calling ours, so the second Ctrl+C ends the program as on Linux.
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+#else
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+#endif
 }
 
 // QSerialPort wants an application object, even without an event loop.
@@ -52,6 +63,14 @@ void EnsureCoreApplication() {
     static QCoreApplication app(argc, argv);
 }
 
+bool IsTerminal() {
+#ifdef _WIN32
+    return ::_isatty(2) != 0;
+#else
+    return ::isatty(2) != 0;
+#endif
+}
+
 std::string Clock(double seconds) {
     const int s = seconds < 0 ? 0 : static_cast<int>(seconds + 0.5);
     char text[16];
@@ -61,7 +80,7 @@ std::string Clock(double seconds) {
 
 class TerminalView final : public TransferView {
 public:
-    explicit TerminalView(std::string port) : port_(std::move(port)), tty_(::isatty(2)) {}
+    explicit TerminalView(std::string port) : port_(std::move(port)), tty_(IsTerminal()) {}
     ~TerminalView() override { EndLine(); }
 
     // The name as the operator gave it: messages show "COM3", the opener finds /dev/ttyS2.
@@ -400,6 +419,14 @@ int Sim(const Invocation& in) {
     const std::string memory = in.Value("memory").value_or("");
     const std::string link = in.Value("link").value_or("");
 
+#ifdef _WIN32
+    // The simulator answers on a pseudo-terminal, which Windows does not have; the window's
+    // "Виртуальный прибор" runs it inside the process instead.
+    (void)memory;
+    (void)link;
+    PrintError("имитатор работает только в Linux: в Windows нет псевдотерминалов");
+    return kExitIo;
+#else
     DeviceSimulator sim(config);
     if (!memory.empty() && ::access(memory.c_str(), F_OK) == 0 && !sim.LoadMemory(memory)) {
         PrintError(memory + ": это не память прибора (нужно ровно 2048 байт)");
@@ -450,6 +477,7 @@ int Sim(const Invocation& in) {
         return kExitIo;
     }
     return kExitOk;
+#endif
 }
 
 } // namespace
