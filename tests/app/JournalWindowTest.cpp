@@ -381,6 +381,7 @@ TEST_F(JournalWindow, ReadEscapeStartAgainOpenFromTheJournal) {
     w.PortName();
     device = w.TheVirtualDevice();
     ASSERT_NE(device, nullptr);
+    opener.inner = device->Opener();
     DriveSheets(PressCancel);
     w.OnReadDevice();
     ASSERT_EQ(sheetsShown, 1);

@@ -70,6 +70,7 @@ protected:
         Window().PortName();
         device = Window().TheVirtualDevice();
         ASSERT_NE(device, nullptr);
+        opener.inner = device->Opener(); // the simulator inside the process, where it runs there
     }
     int Lines() {
         QFile f(dir.path() + "/data.txt");

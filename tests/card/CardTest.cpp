@@ -12,6 +12,14 @@
 
 #include <cstring>
 
+// The cards are read back with poppler's pdfinfo and pdftotext, Linux programs that Wine
+// cannot start: under Wine these cases only run on Linux.
+#ifdef _WIN32
+#define READS_PDF_BACK() GTEST_SKIP() << "poppler's tools cannot be started from Wine"
+#else
+#define READS_PDF_BACK() static_cast<void>(0)
+#endif
+
 namespace {
 
 struct PdfText {
@@ -84,6 +92,7 @@ TEST(CardRanges, MergeConsecutiveLoopsAsTheOperatorReadsThem) {
 }
 
 TEST(Card, FactoryDefaultsMergeIntoOneLineOfTypesAndFitOnOnePage) {
+    READS_PDF_BACK();
     CardInfo info;
     info.source.kind = CardSource::Kind::Defaults;
     info.printedAt = "07.12.2026 12:30";
@@ -97,6 +106,7 @@ TEST(Card, FactoryDefaultsMergeIntoOneLineOfTypesAndFitOnOnePage) {
 }
 
 TEST(Card, WorstRecordsFitInFourPages) {
+    READS_PDF_BACK();
     // Every loop of another type than its neighbours, every loop in every group.
     SettingsRecord r = Defaults();
     for (int n = 0; n < kLoopCount; ++n)
@@ -123,6 +133,7 @@ TEST(Card, WorstRecordsFitInFourPages) {
 }
 
 TEST(Card, HoldsEverySettingOfARecordAndShowsOutOfRangeValues) {
+    READS_PDF_BACK();
     SettingsRecord r = Defaults();
     std::memcpy(r.phoneNumbers[0], "84951234567", 12);
     std::memcpy(r.phoneNumbers[8], "999", 4);
@@ -182,6 +193,7 @@ TEST(Card, HtmlIsWrittenWholeOrReportsWhy) {
 }
 
 TEST(CardCommand, DefaultsGiveOnePageTheWorstAtMostFourAndTheFormatComesFromTheName) {
+    READS_PDF_BACK();
     QTemporaryDir dir;
     const auto run = [](const QStringList& args) {
         QProcess ctl;

@@ -1,7 +1,7 @@
 // A port that counts the frames a session sends (and shows each to an observer, if any), and
-// an opener that hands out such ports over the system's serial ports. Tests against the simulator
-// pair it with a pacer that waits until the simulator has answered the frame just counted, instead
-// of sleeping.
+// an opener that hands out such ports over the system's serial ports (or another opener's). Tests
+// against the simulator pair it with a pacer that waits until the simulator has answered the frame
+// just counted, instead of sleeping.
 #pragma once
 
 #include "link/SerialPort.h"
@@ -36,7 +36,7 @@ class CountingOpener final : public PortOpener {
 public:
     PortOpening Open(const std::string& name, PortOpenMode mode) override {
         ++opens;
-        PortOpening opening = SystemPortOpener().Open(name, mode);
+        PortOpening opening = (inner ? *inner : SystemPortOpener()).Open(name, mode);
         if (opening.port)
             opening.port = std::make_unique<CountingPort>(std::move(opening.port), frames, onFrame);
         return opening;
@@ -44,4 +44,5 @@ public:
     long frames = 0;
     int opens = 0;
     FrameObserver onFrame;
+    PortOpener* inner = nullptr; // the system's serial ports unless set
 };
