@@ -15,6 +15,7 @@
 #include "link/Protocol.h"
 #include "link/TransferSession.h"
 #include "sim/DeviceSimulator.h"
+#include "support/Lines.h"
 #include "support/SyncPacer.h"
 
 #include <QCoreApplication>
@@ -198,14 +199,6 @@ int HoldPort(const char* path) {
     }
     opening.port->Close();
     return 0;
-}
-
-std::vector<std::string> Lines(const fs::path& path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 SettingsRecord RandomRecord(unsigned seed) {

@@ -7,10 +7,10 @@
 #include "link/TransferSession.h"
 #include "sim/DeviceSimulator.h"
 #include "support/CountingPort.h"
+#include "support/Lines.h"
 #include "support/Records.h"
 #include "support/SyncPacer.h"
 
-#include <QCoreApplication>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -28,14 +28,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<std::string> Lines(const fs::path& path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -666,9 +658,3 @@ TEST(PortNames, ListNamesMapToSystemNames) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

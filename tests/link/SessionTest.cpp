@@ -3,6 +3,7 @@
 #include "link/TransferSession.h"
 #include "settings/DeviceImage.h"
 #include "sim/DeviceSimulator.h"
+#include "support/Lines.h"
 #include "support/Records.h"
 
 #include <gtest/gtest.h>
@@ -16,14 +17,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<std::string> Lines(const fs::path& path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 SettingsRecord Pattern() {
     SettingsRecord record;

@@ -1,9 +1,11 @@
 // Widget tests need one QApplication for the whole process, on the offscreen platform.
+#include "support/TestEnvironment.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    SetTestEnvironment();
     QApplication app(argc, argv);
     // One style everywhere, so sizes and click positions are the same on Linux and Windows.
     QApplication::setStyle(QStringLiteral("Fusion"));

@@ -1,8 +1,6 @@
-// The installer's guide: one Markdown source turned into one self-contained HTML page at
-// build time. Only the Markdown the guide uses is understood: headings, paragraphs, lists,
-// tables, pictures, fenced or indented code, `code`, **bold** and [links](url). Every
-// heading names its anchor, "## Title {#anchor}", so a link into the guide never moves when
-// a title is reworded.
+// The installer's guide: one Markdown source (CommonMark with tables) turned into one
+// self-contained HTML page at build time. Every heading names its anchor,
+// "## Title {#anchor}", so a link into the guide never moves when a title is reworded.
 #pragma once
 
 #include <functional>
