@@ -7,7 +7,7 @@
 #include "app/JournalDlg.h"
 #include "app/SetupDlg.h"
 #include "journal/Journal.h"
-#include "journal/SessionJournal.h"
+#include "sessionjournal/SessionJournal.h"
 
 #include <QApplication>
 #include <QDir>

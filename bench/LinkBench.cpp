@@ -12,7 +12,7 @@
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
 #include "link/TransferSession.h"
-#include "platform/Pacer.h"
+#include "link/Pacer.h"
 #include "sim/DeviceSimulator.h"
 #include "support/QuietView.h"
 

@@ -1,6 +1,6 @@
 // The Contact ID lookups on any record a file or a device may bring: any stored digits,
 // any type number, any code.
-#include "pages/ContactIdTable.h"
+#include "settings/ContactIdTable.h"
 #include "settings/SettingsRecord.h"
 
 #include <cstring>

@@ -11,7 +11,7 @@
 #include "link/LinkGlobals.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
-#include "platform/Pacer.h"
+#include "link/Pacer.h"
 
 #include <cstdint>
 #include <cstring>

@@ -2,7 +2,7 @@
 // load it as settings, then do with the record what the utility does with a loaded file
 // (describe its types, look up its event codes, encode it for a device). What torvik7ctl
 // show prints of such a record is fuzzed on its own (fuzz_show), being far slower.
-#include "pages/ContactIdTable.h"
+#include "settings/ContactIdTable.h"
 #include "settings/DeviceImage.h"
 #include "settings/SettingsFile.h"
 

@@ -7,7 +7,7 @@
 #include "app/SessionBridge.h"
 #include "app/VirtualDevice.h"
 #include "fields/RecordFields.h"
-#include "journal/SessionJournal.h"
+#include "sessionjournal/SessionJournal.h"
 #include "link/LinkGlobals.h"
 #include "pages/Devices.h"
 #include "pages/PhoneNums.h"

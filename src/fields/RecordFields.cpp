@@ -2,7 +2,7 @@
 // as walks over it.
 #include "fields/RecordFields.h"
 
-#include "pages/ContactIdTable.h"
+#include "settings/ContactIdTable.h"
 
 #include <algorithm>
 #include <bit>

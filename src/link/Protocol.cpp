@@ -1,7 +1,7 @@
 #include "link/Protocol.h"
 
 #include "link/LinkGlobals.h"
-#include "platform/Pacer.h"
+#include "link/Pacer.h"
 
 #include <cstring>
 

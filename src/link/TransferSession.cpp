@@ -3,7 +3,7 @@
 #include "link/LinkGlobals.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
-#include "platform/Pacer.h"
+#include "link/Pacer.h"
 #include "settings/DeviceImage.h"
 
 #include <cstdio>

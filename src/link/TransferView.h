@@ -2,7 +2,7 @@
 // command-line tool's progress bar. Sessions know nothing else of either.
 #pragma once
 
-#include "platform/Message.h"
+#include "link/Message.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #include "pages/Codes.h"
 
-#include "pages/ContactIdTable.h"
+#include "settings/ContactIdTable.h"
 #include "platform/DataExchange.h"
 #include "platform/Platform.h"
 #include "ui_Codes.h"

@@ -1,6 +1,6 @@
 #include "pages/Loops.h"
 
-#include "pages/ContactIdTable.h"
+#include "settings/ContactIdTable.h"
 #include "pages/PageTree.h"
 #include "platform/Platform.h"
 #include "ui_Loops.h"

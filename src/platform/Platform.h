@@ -3,7 +3,7 @@
 // through one replaceable object so tests can script the operator's answers.
 #pragma once
 
-#include "platform/Message.h"
+#include "link/Message.h"
 
 #include <QPoint>
 #include <QString>

@@ -12,7 +12,7 @@
 #include "app/VirtualDevice.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
-#include "platform/Pacer.h"
+#include "link/Pacer.h"
 #include "settings/SettingsFile.h"
 #include "sim/DeviceSimulator.h"
 #include "support/CountingPort.h"

@@ -9,7 +9,7 @@
 #include "link/SerialPort.h"
 #include "link/TracingPort.h"
 #include "link/TransferSession.h"
-#include "platform/Pacer.h"
+#include "link/Pacer.h"
 #include "sim/DeviceSimulator.h"
 #include "support/CountingPort.h"
 #include "support/QuietView.h"

@@ -1,6 +1,6 @@
 #include "HelpPage.h"
 
-#include "pages/ContactIdTable.h"
+#include "settings/ContactIdTable.h"
 
 #include <gtest/gtest.h>
 

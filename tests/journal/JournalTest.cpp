@@ -1,7 +1,7 @@
 // The exchange journal on real SQLite files: what each session's end keeps, the recovery
 // slot, pruning, and what an unusable database does (and does not) stop.
 #include "journal/Journal.h"
-#include "journal/SessionJournal.h"
+#include "sessionjournal/SessionJournal.h"
 #include "link/LinkFakes.h"
 #include "link/TransferSession.h"
 #include "support/Records.h"

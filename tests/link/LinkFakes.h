@@ -6,7 +6,7 @@
 #include "link/LinkGlobals.h"
 #include "link/SerialPort.h"
 #include "link/TransferView.h"
-#include "platform/Pacer.h"
+#include "link/Pacer.h"
 #include "sim/DeviceModel.h"
 
 #include <algorithm>

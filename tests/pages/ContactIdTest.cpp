@@ -1,4 +1,4 @@
-#include "pages/ContactIdTable.h"
+#include "settings/ContactIdTable.h"
 
 #include <gtest/gtest.h>
 

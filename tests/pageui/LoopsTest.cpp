@@ -1,5 +1,5 @@
 #include "pages/Loops.h"
-#include "pages/ContactIdTable.h"
+#include "settings/ContactIdTable.h"
 
 #include "PageTestSupport.h"
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "link/Protocol.h"
-#include "platform/Pacer.h"
+#include "link/Pacer.h"
 #include "sim/DeviceSimulator.h"
 
 #include <atomic>

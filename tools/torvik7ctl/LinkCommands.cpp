@@ -2,7 +2,7 @@
 // window runs; only their view differs: a progress bar on stderr, messages as lines.
 #include "Commands.h"
 
-#include "journal/SessionJournal.h"
+#include "sessionjournal/SessionJournal.h"
 
 #include "fields/RecordFields.h"
 #include "link/LinkGlobals.h"

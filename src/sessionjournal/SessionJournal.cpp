@@ -1,4 +1,4 @@
-#include "journal/SessionJournal.h"
+#include "sessionjournal/SessionJournal.h"
 
 JournalEntry EntryForSession(const SessionEnd& end, const JournalEntry& context,
                              const std::optional<SettingsRecord>& base) {

@@ -1,4 +1,4 @@
-#include "platform/Pacer.h"
+#include "link/Pacer.h"
 
 #ifdef _WIN32
 #include <windows.h>
