@@ -18,8 +18,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -232,10 +235,34 @@ struct Journal::Db {
     QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
 };
 
+// The thread that sends kept entries to the team's server, with a server connection of its own,
+// so no one who keeps an entry waits on the network.
+struct Journal::Beside {
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool requested = false;
+    bool busy = false;
+    bool quit = false;
+    bool cancelled = false;
+    ServerJournal* server = nullptr; // the thread's own, while it runs
+};
+
 Journal::Journal(const QString& location)
     : m_location(location.isEmpty() ? DefaultLocation() : location) {}
 
 Journal::~Journal() {
+    if (m_beside) {
+        // A push of the last entries may finish in a moment; one on a silent server is cut.
+        WaitForPush(1000);
+        CancelPush();
+        {
+            const std::lock_guard<std::mutex> lock(m_beside->mutex);
+            m_beside->quit = true;
+        }
+        m_beside->changed.notify_all();
+        m_beside->thread.join();
+    }
     for (auto& d : m_dbs) {
         {
             QSqlDatabase db = d->db();
@@ -254,8 +281,91 @@ QString Journal::DefaultLocation() {
 }
 
 void Journal::SetProblemHandler(std::function<void(const QString&)> handler) {
+    const std::lock_guard<std::mutex> lock(m_problemMutex);
     m_onProblem = std::move(handler);
-    if (m_server) m_server->SetProblemHandler(m_onProblem);
+}
+
+void Journal::Tell(const QString& text) {
+    const std::lock_guard<std::mutex> lock(m_problemMutex);
+    if (m_onProblem) m_onProblem(text);
+}
+
+void Journal::TellServerProblem(const QString& text) {
+    const std::lock_guard<std::mutex> lock(m_problemMutex);
+    if (m_serverProblemTold) return;
+    m_serverProblemTold = true;
+    if (m_onProblem) m_onProblem(text);
+}
+
+void Journal::PushBeside() {
+    if (!m_beside) {
+        m_beside = std::make_unique<Beside>();
+        m_beside->thread = std::thread([this, address = JournalServerAddress()] {
+            Beside& b = *m_beside;
+            ServerJournal server(address, *this);
+            server.SetProblemHandler([this](const QString& text) { TellServerProblem(text); });
+            std::unique_lock<std::mutex> lock(b.mutex);
+            b.server = &server;
+            for (;;) {
+                b.changed.wait(lock, [&] { return b.requested || b.quit; });
+                if (b.quit) break;
+                b.requested = false;
+                if (b.cancelled) continue;
+                b.busy = true;
+                lock.unlock();
+                // A server found gone in the last minute is left alone: entries kept while the
+                // network is down are not each held up by it.
+                server.Push(false);
+                lock.lock();
+                b.busy = false;
+                b.changed.notify_all();
+            }
+            b.server = nullptr;
+            lock.unlock();
+            CloseThisThread();
+        });
+    }
+    {
+        const std::lock_guard<std::mutex> lock(m_beside->mutex);
+        m_beside->requested = true;
+    }
+    m_beside->changed.notify_all();
+}
+
+// Qt SQL connections are closed on the thread that opened them.
+void Journal::CloseThisThread() {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    QThread* const thread = QThread::currentThread();
+    for (auto it = m_dbs.begin(); it != m_dbs.end(); ++it) {
+        if ((*it)->thread != thread) continue;
+        {
+            QSqlDatabase db = (*it)->db();
+            if (db.isOpen()) db.close();
+        }
+        QSqlDatabase::removeDatabase((*it)->name);
+        m_dbs.erase(it);
+        return;
+    }
+}
+
+bool Journal::WaitForPush(int ms, const std::function<bool()>& stop) {
+    if (!m_beside) return true;
+    Beside& b = *m_beside;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::unique_lock<std::mutex> lock(b.mutex);
+    for (;;) {
+        if (!b.busy && (!b.requested || b.cancelled)) return true;
+        if (std::chrono::steady_clock::now() >= until || (stop && stop())) return false;
+        // Short steps, so `stop` (an operator's Ctrl+C) is heard at once.
+        b.changed.wait_for(lock, std::chrono::milliseconds(20));
+    }
+}
+
+void Journal::CancelPush() {
+    if (!m_beside) return;
+    const std::lock_guard<std::mutex> lock(m_beside->mutex);
+    m_beside->cancelled = true;
+    if (m_beside->server) m_beside->server->Cancel();
 }
 
 ServerJournal* Journal::Server() {
@@ -265,7 +375,7 @@ ServerJournal* Journal::Server() {
         const QString address = JournalServerAddress();
         if (!address.isEmpty()) {
             m_server = std::make_unique<ServerJournal>(address, *this);
-            m_server->SetProblemHandler(m_onProblem);
+            m_server->SetProblemHandler([this](const QString& text) { TellServerProblem(text); });
         }
     }
     return m_server.get();
@@ -297,9 +407,8 @@ std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
         return *out;
     }
     out->insert(out->end(), unsent.begin(), unsent.end());
-    std::stable_sort(out->begin(), out->end(), [](const JournalEntry& a, const JournalEntry& b) {
-        return a.time > b.time;
-    });
+    std::stable_sort(out->begin(), out->end(),
+                     [](const JournalEntry& a, const JournalEntry& b) { return a.time > b.time; });
     if (query.limit > 0 && out->size() > static_cast<std::size_t>(query.limit))
         out->resize(static_cast<std::size_t>(query.limit));
     return *out;
@@ -338,7 +447,7 @@ void Journal::ReportMovedAside(const QString& moved) {
     m_problem = QStringLiteral("Файл журнала обменов %1 был повреждён: он сохранён как %2, начат "
                                "новый журнал.")
                     .arg(QDir::toNativeSeparators(m_location), QDir::toNativeSeparators(moved));
-    if (m_onProblem) m_onProblem(m_problem);
+    Tell(m_problem);
 }
 
 void Journal::Report(const QString& why) {
@@ -346,7 +455,7 @@ void Journal::Report(const QString& why) {
     m_problem = QStringLiteral("Журнал обменов недоступен (%1): %2. Работа продолжается без "
                                "журнала.")
                     .arg(QDir::toNativeSeparators(m_location), why);
-    if (m_onProblem) m_onProblem(m_problem);
+    Tell(m_problem);
 }
 
 bool Journal::Failed(Db&, const QString& what, const QSqlError& error) {
@@ -583,8 +692,8 @@ bool Journal::Add(JournalEntry& e) {
         }
         if (!ok) db.rollback();
         if (ok) {
-            // Kept here first; the team's server gets it now or at a later push.
-            if (ServerJournal* server = Server()) server->Push(false);
+            // Kept here first; the team's server gets it beside the work, now or at a later push.
+            if (Server()) PushBeside();
             return true;
         }
         if (IsCorrupt(error) && attempt == 0) {

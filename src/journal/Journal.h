@@ -115,6 +115,12 @@ public:
     // Sends the entries the team's server lacks: the number sent, -1 when it cannot be reached,
     // 0 without a server.
     int Push();
+    // Every entry kept goes to the team's server beside the work, on a thread of the journal's
+    // own, never on the caller's. Waits up to `ms` (or until `stop` says so) for that sending
+    // to be idle; true when it is. The entries a push did not send stay unsent.
+    bool WaitForPush(int ms, const std::function<bool()>& stop = {});
+    // Ends the sending beside for good, a push under way at once (its connection is cut).
+    void CancelPush();
     // Removes entries older than `before`; unsaved and half-written ones only with `all`.
     // The number removed, or -1.
     int Prune(const QDateTime& before, bool all);
@@ -134,6 +140,10 @@ private:
     Db* Open();
     void Report(const QString& why);
     void ReportMovedAside(const QString& moved);
+    void Tell(const QString& text);
+    void TellServerProblem(const QString& text);
+    void PushBeside();
+    void CloseThisThread();
     bool Failed(Db& db, const QString& what, const class QSqlError& error);
 
     QString m_location;
@@ -141,6 +151,12 @@ private:
     QString m_problem;
     QString m_movedAside;
     std::function<void(const QString&)> m_onProblem;
+    // The handler is called from the thread that sends beside too; one server problem is told
+    // per run, whichever connection met it.
+    std::mutex m_problemMutex;
+    bool m_serverProblemTold = false;
+    struct Beside;
+    std::unique_ptr<Beside> m_beside;
     std::vector<std::unique_ptr<Db>> m_dbs;
     // A session may end on a thread of its own: each thread gets its own connection, and
     // one operation runs at a time.

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QSettings>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
@@ -15,6 +16,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+#ifndef _WIN32
+#include <dlfcn.h>
+#include <sys/socket.h>
+#endif
 
 namespace {
 
@@ -39,6 +47,31 @@ QVariant NullText() {
 // to the driver unseen.
 const char* const kAllowedOptions[] = {"sslmode", "sslrootcert",     "sslcert",
                                        "sslkey",  "connect_timeout", "application_name"};
+
+// The socket under a Qt SQL connection to PostgreSQL, -1 when it cannot be told. libpq is
+// already loaded by Qt's driver then; it is looked up there rather than linked, so a computer
+// without a team's server needs no libpq.
+int SocketOf(const QSqlDatabase& db) {
+#ifdef _WIN32
+    Q_UNUSED(db);
+    return -1;
+#else
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    // PGconn is libpq's name for struct pg_conn; Qt names the type either way.
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
+        return -1;
+    void* const connection = *static_cast<void* const*>(handle.constData());
+    using SocketFn = int (*)(const void*);
+    static std::atomic<SocketFn> socketOf{nullptr};
+    if (!socketOf.load()) {
+        void* const library = dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD);
+        if (library) socketOf = reinterpret_cast<SocketFn>(dlsym(library, "PQsocket"));
+    }
+    const SocketFn fn = socketOf.load();
+    return fn && connection ? fn(connection) : -1;
+#endif
+}
 
 // The window and torvik7ctl read the same file, whatever the application object says.
 QSettings Settings() {
@@ -124,6 +157,67 @@ ServerJournal::ServerJournal(const QString& url, Journal& local) : m_url(url), m
     m_base = QStringLiteral("torvik7-journal-%1").arg(n);
 }
 
+// Cuts the connection when a call outlives its limit: libpq waits for an answer as long as the
+// socket stays open, and a server (or anything between) that takes a query and says nothing
+// must hold no one up.
+class ServerJournal::CallLimit {
+public:
+    CallLimit(ServerJournal& owner, int ms) : m_owner(owner) {
+        {
+            const std::lock_guard<std::mutex> lock(owner.m_socketMutex);
+            owner.m_timedOut = false;
+            owner.m_limitMs = ms;
+        }
+        m_thread = std::thread([this, ms] {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (!m_done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_over; }))
+                m_owner.CutConnection(true);
+        });
+    }
+    ~CallLimit() {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_over = true;
+        }
+        m_done.notify_all();
+        m_thread.join();
+    }
+    CallLimit(const CallLimit&) = delete;
+    CallLimit& operator=(const CallLimit&) = delete;
+
+private:
+    ServerJournal& m_owner;
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_over = false;
+    std::thread m_thread;
+};
+
+void ServerJournal::CutConnection(bool timedOut) {
+    const std::lock_guard<std::mutex> lock(m_socketMutex);
+    if (timedOut)
+        m_timedOut = true;
+    else
+        m_cancelled = true;
+#ifndef _WIN32
+    // The blocked call then fails at once, on its own thread, and closes the connection there.
+    if (m_socket >= 0) ::shutdown(m_socket, SHUT_RDWR);
+#endif
+}
+
+void ServerJournal::Cancel() {
+    CutConnection(false);
+}
+
+void ServerJournal::CloseServer() {
+    {
+        // Forgotten first: the descriptor may be another file's once the connection is closed.
+        const std::lock_guard<std::mutex> lock(m_socketMutex);
+        m_socket = -1;
+    }
+    if (QSqlDatabase::contains(ServerName())) QSqlDatabase::database(ServerName(), false).close();
+}
+
 ServerJournal::~ServerJournal() {
     for (const QString& name : m_made) {
         if (!QSqlDatabase::contains(name)) continue;
@@ -172,7 +266,19 @@ bool ServerJournal::FailSql(const QSqlError& error, const QString& doing) {
     const QString code = error.nativeErrorCode();
     const QString text = error.databaseText() + ' ' + error.driverText();
     QString why;
-    if (code == QLatin1String(kInsufficientPrivilege))
+    bool timedOut = false, cancelled = false;
+    int limitMs = 0;
+    {
+        const std::lock_guard<std::mutex> lock(m_socketMutex);
+        timedOut = m_timedOut;
+        cancelled = m_cancelled;
+        limitMs = m_limitMs;
+    }
+    if (cancelled)
+        why = QStringLiteral("отправка прервана");
+    else if (timedOut)
+        why = QStringLiteral("сервер не ответил за %1 с").arg(limitMs / 1000);
+    else if (code == QLatin1String(kInsufficientPrivilege))
         why =
             QStringLiteral("у роли %1 нет прав %2 (она должна входить в роль torvik7_installer)")
                 .arg(m_address->user.isEmpty() ? QStringLiteral("входа") : m_address->user, doing);
@@ -196,7 +302,7 @@ bool ServerJournal::FailSql(const QSqlError& error, const QString& doing) {
     else
         why = error.text().trimmed();
     // A connection in an unknown state is dropped; the next attempt opens a fresh one.
-    if (QSqlDatabase::contains(ServerName())) QSqlDatabase::database(ServerName(), false).close();
+    CloseServer();
     return Fail(why);
 }
 
@@ -218,8 +324,24 @@ bool ServerJournal::Connect(bool retryAtOnce) {
         db.setConnectOptions(m_address->options);
     }
     QSqlDatabase db = QSqlDatabase::database(ServerName(), false);
+    {
+        const std::lock_guard<std::mutex> lock(m_socketMutex);
+        if (m_cancelled) return Fail(QStringLiteral("отправка прервана"));
+    }
     if (!db.open()) return FailSql(db.lastError(), QString());
-    // A server that answers but hangs must not hold up a push for ever.
+    {
+        const std::lock_guard<std::mutex> lock(m_socketMutex);
+        m_socket = SocketOf(db);
+        if (m_cancelled || m_timedOut) {
+            m_socket = -1;
+            db.close();
+            return Fail(m_cancelled
+                            ? QStringLiteral("отправка прервана")
+                            : QStringLiteral("сервер не ответил за %1 с").arg(m_limitMs / 1000));
+        }
+    }
+    // A server that answers but works too long gives up itself; one that goes silent has its
+    // connection cut by the call's limit.
     QSqlQuery(db).exec(QStringLiteral("SET statement_timeout = 10000"));
     return CheckSchema();
 }
@@ -232,14 +354,14 @@ bool ServerJournal::CheckSchema() {
         return FailSql(q.lastError(), QStringLiteral("читать журнал"));
     const int version = q.value(0).toInt();
     if (version > JournalSchemaVersion()) {
-        QSqlDatabase::database(ServerName(), false).close();
+        CloseServer();
         return Fail(QStringLiteral("журнал на сервере создан более новой версией программы "
                                    "(схема %1, эта программа знает %2); обновите программу")
                         .arg(version)
                         .arg(JournalSchemaVersion()));
     }
     if (version < JournalSchemaVersion()) {
-        QSqlDatabase::database(ServerName(), false).close();
+        CloseServer();
         return Fail(QStringLiteral("схема журнала на сервере устарела (%1 вместо %2); её "
                                    "обновляет администратор")
                         .arg(version)
@@ -315,6 +437,7 @@ int ServerJournal::Push(bool retryAtOnce) {
         return -1;
     std::vector<JournalEntry> unsent = Unsent();
     if (unsent.empty()) return 0;
+    const CallLimit limit(*this, kPushLimitMs);
     if (!Connect(retryAtOnce)) return -1;
     QSqlDatabase db = QSqlDatabase::database(ServerName(), false);
     int sent = 0;
@@ -378,6 +501,7 @@ int ServerJournal::Push(bool retryAtOnce) {
 
 std::optional<std::vector<JournalEntry>> ServerJournal::List(const JournalQuery& query,
                                                              bool retryAtOnce) {
+    const CallLimit limit(*this, kCallLimitMs);
     if (!Connect(retryAtOnce)) return std::nullopt;
     QString sql =
         QStringLiteral("SELECT ") + JournalEntryColumns() + QStringLiteral(" FROM entries e");
@@ -401,7 +525,9 @@ std::optional<JournalEntry> ServerJournal::Find(const QString& idOrUuid) {
     const bool isUuid = !QUuid::fromString(key).isNull();
     bool numeric = false;
     const qint64 id = key.toLongLong(&numeric);
-    if ((!isUuid && !numeric) || !Connect(false)) return std::nullopt;
+    if (!isUuid && !numeric) return std::nullopt;
+    const CallLimit limit(*this, kCallLimitMs);
+    if (!Connect(false)) return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(ServerName(), false));
     q.setForwardOnly(true);
     q.prepare(

@@ -4,8 +4,9 @@
 // reached. What was sent is remembered per server in the local database (table
 // server_sent), so a push sends each entry once: the server keeps an entry once by its UUID
 // (INSERT ... ON CONFLICT DO NOTHING), and an entry whose sending was interrupted is simply
-// sent again. Connections give up after a short time-out, so no transfer or save waits on a
-// server that is gone.
+// sent again. Every call to the server has a time limit: connections give up after a short
+// time-out, and a server that takes a query and stays silent has its connection cut, so no
+// transfer or save waits on a server that is gone.
 #pragma once
 
 #include "journal/Journal.h"
@@ -14,6 +15,7 @@
 #include <QString>
 
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -76,8 +78,18 @@ public:
     // One of the server's entries with its record, by UUID or the server's id.
     std::optional<JournalEntry> Find(const QString& idOrUuid);
 
+    // Ends the call under way at once, from any thread (its connection is cut), and every later
+    // one: what is unsent stays so, for a later run.
+    void Cancel();
+
+    // How long a whole push and any other call may take before the connection is cut.
+    static constexpr int kPushLimitMs = 15000;
+    static constexpr int kCallLimitMs = 10000;
+
 private:
-    struct Link;
+    class CallLimit;
+    void CutConnection(bool timedOut);
+    void CloseServer();
     bool Connect(bool retryAtOnce);
     bool CheckSchema();
     bool Fail(const QString& why);
@@ -97,4 +109,10 @@ private:
     QString m_problem;
     std::function<void(const QString&)> m_onProblem;
     QElapsedTimer m_sinceFailure; // a server just found gone is not asked again at once
+    // The socket of the connection in use, for a limit or Cancel() to cut from another thread.
+    std::mutex m_socketMutex;
+    int m_socket = -1;
+    bool m_timedOut = false;
+    bool m_cancelled = false;
+    int m_limitMs = 0;
 };

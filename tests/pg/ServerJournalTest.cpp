@@ -33,7 +33,8 @@ public:
         e.phone1 = QStringLiteral("84951234567");
         e.title = QStringLiteral("Утилита настройки ТОРВИК-7 - [Current.stg]");
         e.record = QByteArray(1800, '\x05');
-        EXPECT_TRUE(journal->Add(e)); // kept here whatever the server says
+        EXPECT_TRUE(journal->Add(e));             // kept here whatever the server says
+        EXPECT_TRUE(journal->WaitForPush(30000)); // sent beside; the test looks once it is done
         return e;
     }
     QString Path() const { return m_dir.path(); }
