@@ -51,6 +51,8 @@ struct JournalEntry {
     QByteArray record;        // 1800 bytes, or empty when none was kept (or not loaded)
     QString sha256;           // of the record, hex; given on Add
     bool unsent = false;      // kept here, not yet on the team's journal server
+    QString refused;          // why the team's server refused it: set aside, never sent again
+    QString installer;        // who sent it, as the team's server noted (empty: not known)
 
     bool HasRecord() const { return !record.isEmpty(); }
     // A record was kept with the entry, loaded or not (a listed entry carries only its sum).

@@ -39,6 +39,29 @@ const char kUndefinedTable[] = "42P01";
 
 std::atomic<unsigned> g_serverConnections{0};
 
+// A fault of one entry's content (SQLSTATE classes 22 and 23: a value or a rule of the table),
+// not of the connection or the rights: that entry is set aside and the rest go on.
+bool RefusedForContent(const QSqlError& error) {
+    const QString code = error.nativeErrorCode();
+    return code.startsWith(QLatin1String("22")) || code.startsWith(QLatin1String("23"));
+}
+
+// Why the server refused an entry, for the operator; the server's own words after a Russian
+// sentence where no rule of ours is named.
+QString RefusalReason(const QSqlError& error) {
+    const QString text = error.databaseText();
+    if (text.contains(QLatin1String("entries_not_after_arrival")))
+        return QStringLiteral("время записи позже, чем сервер её получил (часы этого компьютера "
+                              "спешат)");
+    if (text.contains(QLatin1String("records_whole")))
+        return QStringLiteral("настройки записи не совпадают со своей суммой SHA-256");
+    if (text.contains(QLatin1String("entries_uuid_form")))
+        return QStringLiteral("у записи неверный UUID");
+    if (error.nativeErrorCode() == QLatin1String("22001"))
+        return QStringLiteral("текст записи длиннее, чем принимает сервер");
+    return QStringLiteral("сервер не принял запись (%1)").arg(text.trimmed());
+}
+
 QVariant NullText() {
     return QVariant(QMetaType(QMetaType::QString));
 }
@@ -400,18 +423,43 @@ std::vector<JournalEntry> ServerJournal::Unsent() {
     QSqlQuery q(QSqlDatabase::database(name, false));
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT ") + JournalEntryColumns() +
-              QStringLiteral(" FROM entries e WHERE NOT EXISTS (SELECT 1 FROM server_sent s"
+              QStringLiteral(", r.reason FROM entries e LEFT JOIN server_refused r"
+                             " ON r.server = ? AND r.uuid = e.uuid"
+                             " WHERE NOT EXISTS (SELECT 1 FROM server_sent s"
                              " WHERE s.server = ? AND s.uuid = e.uuid) ORDER BY e.id"));
+    q.addBindValue(m_address->Key());
     q.addBindValue(m_address->Key());
     if (!q.exec()) return out;
     while (q.next()) {
         out.push_back(JournalEntryFromRow(q, false));
         out.back().unsent = true;
+        out.back().refused = q.value(16).toString();
         // Numbers in a team's list are the server's; an entry not yet there is named by its
         // local number made negative, so the two never meet.
         out.back().id = -out.back().id;
     }
     return out;
+}
+
+bool ServerJournal::MarkRefused(const std::vector<std::pair<QString, QString>>& refused) {
+    if (refused.empty()) return true;
+    const QString name = LocalConnection();
+    if (name.isEmpty()) return false;
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return false;
+    q.prepare(QStringLiteral(
+        "INSERT OR REPLACE INTO server_refused (server, uuid, reason) VALUES (?, ?, ?)"));
+    for (const auto& [uuid, reason] : refused) {
+        q.addBindValue(m_address->Key());
+        q.addBindValue(uuid);
+        q.addBindValue(reason);
+        if (!q.exec()) {
+            db.rollback();
+            return false;
+        }
+    }
+    return db.commit();
 }
 
 bool ServerJournal::MarkSent(const std::vector<QString>& uuids) {
@@ -433,9 +481,12 @@ bool ServerJournal::MarkSent(const std::vector<QString>& uuids) {
 }
 
 int ServerJournal::Push(bool retryAtOnce) {
+    m_setAside = 0;
     if (!retryAtOnce && m_sinceFailure.isValid() && m_sinceFailure.elapsed() < kRetryAfterMs)
         return -1;
     std::vector<JournalEntry> unsent = Unsent();
+    // What the server refused for its content stays aside: sent again it would be refused again.
+    std::erase_if(unsent, [](const JournalEntry& e) { return !e.refused.isEmpty(); });
     if (unsent.empty()) return 0;
     const CallLimit limit(*this, kPushLimitMs);
     if (!Connect(retryAtOnce)) return -1;
@@ -445,6 +496,9 @@ int ServerJournal::Push(bool retryAtOnce) {
         const std::size_t to = std::min(unsent.size(), from + kBatch);
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("BEGIN"))) return FailSql(q.lastError(), {}), -1;
+        // Each entry behind a savepoint of its own: one the server refuses for its content is
+        // taken back alone, and the rest of the batch still goes.
+        QSqlQuery savepoint(db);
         // A record is kept once by its SHA-256, as on the laptops, whoever sent it first.
         QSqlQuery keepRecord(db);
         keepRecord.prepare(QStringLiteral("INSERT INTO records (sha256, record) VALUES (?, ?) "
@@ -455,15 +509,29 @@ int ServerJournal::Push(bool retryAtOnce) {
             "half_written, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
             "ON CONFLICT (uuid) DO NOTHING"));
         std::vector<QString> uuids;
+        std::vector<std::pair<QString, QString>> refused;
         for (std::size_t i = from; i < to; ++i) {
             // The record is read only now, one entry at a time, so a long queue costs no memory.
             std::optional<JournalEntry> full = m_local.FindHere(unsent[i].uuid);
             const JournalEntry& e = full ? *full : unsent[i];
+            if (!savepoint.exec(QStringLiteral("SAVEPOINT entry"))) {
+                const QSqlError error = savepoint.lastError();
+                db.rollback();
+                return FailSql(error, QStringLiteral("добавлять записи в журнал")), -1;
+            }
+            auto refuse = [&](const QSqlError& error) {
+                if (!RefusedForContent(error) ||
+                    !savepoint.exec(QStringLiteral("ROLLBACK TO SAVEPOINT entry")))
+                    return false;
+                refused.emplace_back(e.uuid, RefusalReason(error));
+                return true;
+            };
             if (e.HasRecord()) {
                 keepRecord.addBindValue(e.sha256);
                 keepRecord.addBindValue(e.record);
                 if (!keepRecord.exec()) {
                     const QSqlError error = keepRecord.lastError();
+                    if (refuse(error)) continue;
                     db.rollback();
                     return FailSql(error, QStringLiteral("добавлять записи в журнал")), -1;
                 }
@@ -485,6 +553,7 @@ int ServerJournal::Push(bool retryAtOnce) {
             q.addBindValue(e.HasRecord() ? QVariant(e.sha256) : NullText());
             if (!q.exec()) {
                 const QSqlError error = q.lastError();
+                if (refuse(error)) continue;
                 db.rollback();
                 return FailSql(error, QStringLiteral("добавлять записи в журнал")), -1;
             }
@@ -494,7 +563,9 @@ int ServerJournal::Push(bool retryAtOnce) {
         // Marked only after the server has committed: a push cut here sends these again, and the
         // server keeps each UUID once.
         MarkSent(uuids);
+        MarkRefused(refused);
         sent += static_cast<int>(uuids.size());
+        m_setAside += static_cast<int>(refused.size());
     }
     return sent;
 }
@@ -503,8 +574,8 @@ std::optional<std::vector<JournalEntry>> ServerJournal::List(const JournalQuery&
                                                              bool retryAtOnce) {
     const CallLimit limit(*this, kCallLimitMs);
     if (!Connect(retryAtOnce)) return std::nullopt;
-    QString sql =
-        QStringLiteral("SELECT ") + JournalEntryColumns() + QStringLiteral(" FROM entries e");
+    QString sql = QStringLiteral("SELECT ") + JournalEntryColumns() +
+                  QStringLiteral(", e.installer FROM entries e");
     if (!query.account.isEmpty()) sql += QStringLiteral(" WHERE e.account = ?");
     sql += QStringLiteral(" ORDER BY e.time_utc DESC, e.id DESC");
     if (query.limit > 0) sql += QStringLiteral(" LIMIT ?");
@@ -515,8 +586,10 @@ std::optional<std::vector<JournalEntry>> ServerJournal::List(const JournalQuery&
     if (query.limit > 0) q.addBindValue(query.limit);
     if (!q.exec()) return FailSql(q.lastError(), QStringLiteral("читать журнал")), std::nullopt;
     std::vector<JournalEntry> out;
-    while (q.next())
+    while (q.next()) {
         out.push_back(JournalEntryFromRow(q, false));
+        out.back().installer = q.value(16).toString();
+    }
     return out;
 }
 
@@ -530,12 +603,14 @@ std::optional<JournalEntry> ServerJournal::Find(const QString& idOrUuid) {
     if (!Connect(false)) return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(ServerName(), false));
     q.setForwardOnly(true);
-    q.prepare(
-        QStringLiteral("SELECT ") + JournalEntryColumns() +
-        QStringLiteral(", r.record FROM entries e LEFT JOIN records r ON r.sha256 = e.sha256 ") +
-        (isUuid ? QStringLiteral("WHERE e.uuid = ?") : QStringLiteral("WHERE e.id = ?")));
+    q.prepare(QStringLiteral("SELECT ") + JournalEntryColumns() +
+              QStringLiteral(", r.record, e.installer FROM entries e LEFT JOIN records r"
+                             " ON r.sha256 = e.sha256 ") +
+              (isUuid ? QStringLiteral("WHERE e.uuid = ?") : QStringLiteral("WHERE e.id = ?")));
     q.addBindValue(isUuid ? QVariant(key) : QVariant(id));
     if (!q.exec()) return FailSql(q.lastError(), QStringLiteral("читать журнал")), std::nullopt;
     if (!q.next()) return std::nullopt;
-    return JournalEntryFromRow(q, true);
+    JournalEntry e = JournalEntryFromRow(q, true);
+    e.installer = q.value(17).toString();
+    return e;
 }

@@ -17,6 +17,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // Whether this build can reach a team's server at all. The Windows build has no PostgreSQL
@@ -66,12 +67,17 @@ public:
     const QString& Problem() const { return m_problem; }
 
     // Sends every local entry the server does not have yet, oldest first. The number sent in
-    // this call, or -1 when the server could not take them (they stay unsent). `retryAtOnce`
+    // this call, or -1 when the server could not take them (they stay unsent). An entry the
+    // server refuses for what it holds is set aside with the reason (Unsent() and the lists show
+    // it) and the rest are sent. `retryAtOnce`
     // false leaves a server found gone in the last minute alone, so the work of a window without
     // network never waits on it entry after entry.
     int Push(bool retryAtOnce = true);
-    // Local entries not yet on this server, oldest first, with their records.
+    // Local entries not yet on this server, oldest first, without their records; those the
+    // server refused carry the reason.
     std::vector<JournalEntry> Unsent();
+    // Entries the last Push() set aside.
+    int SetAside() const { return m_setAside; }
     // The server's entries (newest first, without records); nullopt when unreachable.
     std::optional<std::vector<JournalEntry>> List(const JournalQuery& query,
                                                   bool retryAtOnce = true);
@@ -95,6 +101,7 @@ private:
     bool Fail(const QString& why);
     bool FailSql(const class QSqlError& error, const QString& doing);
     bool MarkSent(const std::vector<QString>& uuids);
+    bool MarkRefused(const std::vector<std::pair<QString, QString>>& refused);
     QString LocalConnection();
     QString Named(const char* what);
     QString ServerName(); // this thread's connection to the server
@@ -115,4 +122,5 @@ private:
     bool m_timedOut = false;
     bool m_cancelled = false;
     int m_limitMs = 0;
+    int m_setAside = 0;
 };

@@ -1,5 +1,6 @@
 // Two torvik7ctl processes pointed at one server see each other's entries; with the server
 // stopped a read is journaled locally, and once it is back `journal push` sends it exactly once.
+#include "journal/Journal.h"
 #include "support/PgServer.h"
 
 #include <QJsonArray>
@@ -53,6 +54,8 @@ public:
             if (!unsentOnly || v.toObject()[QStringLiteral("unsent")].toBool()) out.append(v);
         return out;
     }
+    // The local journal torvik7ctl keeps for this installer.
+    QString JournalPath() const { return m_home.filePath("torvik7-setup/journal.sqlite"); }
     int Seen(const QString& uuid) const {
         int n = 0;
         for (const QJsonValue& v : List(false))
@@ -102,6 +105,64 @@ TEST(ServerCli, TwoInstallersSeeEachOthersReadsAndAnOfflineReadIsPushedOnce) {
     EXPECT_EQ(petrov.Seen(offline), 1);
     EXPECT_EQ(petrov.Seen(first), 1);
     EXPECT_TRUE(ivanov.List(true).isEmpty());
+}
+
+// Entries a laptop kept while offline: one with a 430-character port path, one dated a day
+// ahead (its clock was wrong), one plain. The server takes the long text whole, refuses the
+// one from the future, which is set aside with the reason, and takes the entry after it.
+TEST(ServerCli, ALongPathIsSentAndARefusedEntryIsSetAsideWhileTheRestGo) {
+    PgServer server;
+    ASSERT_TRUE(server.Ok());
+    const Installer ivanov(server.Url(PgServer::Installer));
+    const QString account = PgServer::FreshAccount();
+    const QString longPort =
+        QStringLiteral("/dev/serial/by-path/") + QString(410, QLatin1Char('p'));
+    {
+        // Kept here alone: this process knows no server.
+        qputenv("TORVIK7_JOURNAL", ivanov.JournalPath().toUtf8());
+        Journal laptop(ivanov.JournalPath());
+        const struct {
+            QString port;
+            qint64 aheadMs;
+        } kept[] = {{longPort, 0}, {QStringLiteral("COM2"), 86400000}, {QStringLiteral("COM3"), 0}};
+        for (const auto& k : kept) {
+            JournalEntry e;
+            e.port = k.port;
+            e.account = account;
+            e.time = QDateTime::currentDateTimeUtc().addMSecs(k.aheadMs);
+            e.record = QByteArray(1800, '\x09');
+            ASSERT_TRUE(laptop.Add(e));
+        }
+        qunsetenv("TORVIK7_JOURNAL");
+    }
+    const CtlRun push = ivanov.Ctl({QStringLiteral("journal"), QStringLiteral("push")});
+    EXPECT_EQ(push.exit, 65) << push.err.toStdString();
+    EXPECT_EQ(push.out, QStringLiteral("отправлено записей: 2\n"));
+    EXPECT_TRUE(push.err.contains(QStringLiteral("не принято сервером записей: 1")))
+        << push.err.toStdString();
+
+    // As `journal list` shows them: who sent each, and why one was refused.
+    const CtlRun list = ivanov.Ctl({QStringLiteral("journal"), QStringLiteral("list")});
+    EXPECT_EQ(list.exit, 0) << list.err.toStdString();
+    QStringList shown;
+    for (const QString& line : list.out.split('\n'))
+        if (line.contains(QStringLiteral("объект ") + account)) shown << line;
+    ASSERT_EQ(shown.size(), 3) << list.out.toStdString();
+    int refused = 0, whole = 0;
+    for (const QString& line : shown) {
+        if (line.contains(QStringLiteral("[не принята сервером: время записи позже, чем сервер её "
+                                         "получил")))
+            ++refused;
+        else
+            EXPECT_TRUE(line.endsWith(QStringLiteral("монтажник ivanov"))) << line.toStdString();
+        whole += line.contains(longPort);
+    }
+    EXPECT_EQ(refused, 1) << list.out.toStdString();
+    EXPECT_EQ(whole, 1);
+    // Set aside: not sent again, and the status still says the server lacks one.
+    const CtlRun again = ivanov.Ctl({QStringLiteral("journal"), QStringLiteral("push")});
+    EXPECT_EQ(again.out, QStringLiteral("отправлено записей: 0\n"));
+    EXPECT_EQ(again.exit, 65);
 }
 
 } // namespace

@@ -51,24 +51,32 @@ QJsonObject EntryJson(const JournalEntry& e) {
     o["halfWritten"] = e.halfWritten;
     o["sha256"] = e.sha256.isEmpty() ? QJsonValue() : QJsonValue(e.sha256);
     if (e.unsent) o["unsent"] = true;
+    if (!e.refused.isEmpty()) o["refused"] = e.refused;
+    if (!e.installer.isEmpty()) o["installer"] = e.installer;
     return o;
 }
 
 std::string EntryLine(const JournalEntry& e) {
     QString action = ActionName(e.action);
     if (e.halfWritten) action += QStringLiteral(" (прервана: %1 из 512 блоков)").arg(e.blocksDone);
-    if (e.unsent) action += QStringLiteral(" [не отправлена на сервер]");
+    if (!e.refused.isEmpty())
+        action += QStringLiteral(" [не принята сервером: %1]").arg(e.refused);
+    else if (e.unsent)
+        action += QStringLiteral(" [не отправлена на сервер]");
     const QString result = e.action == JournalAction::UnsavedAtExit
                                ? QStringLiteral("-")
                                : QStringLiteral("%1 %2").arg(e.result).arg(e.resultText);
-    return QStringLiteral("%1  %2  %3  %4  %5  линия %6 ГРЕМУС %7  объект %8  тел. %9")
-        .arg(e.id)
-        .arg(LocalTime(e.time), action, result, e.port.isEmpty() ? QStringLiteral("-") : e.port)
-        .arg(e.lineAddress)
-        .arg(e.unitAddress)
-        .arg(e.account.isEmpty() ? QStringLiteral("-") : e.account,
-             e.phone1.isEmpty() ? QStringLiteral("-") : e.phone1)
-        .toStdString();
+    QString line =
+        QStringLiteral("%1  %2  %3  %4  %5  линия %6 ГРЕМУС %7  объект %8  тел. %9")
+            .arg(e.id)
+            .arg(LocalTime(e.time), action, result, e.port.isEmpty() ? QStringLiteral("-") : e.port)
+            .arg(e.lineAddress)
+            .arg(e.unitAddress)
+            .arg(e.account.isEmpty() ? QStringLiteral("-") : e.account,
+                 e.phone1.isEmpty() ? QStringLiteral("-") : e.phone1);
+    // Who sent it, as the team's server noted.
+    if (!e.installer.isEmpty()) line += QStringLiteral("  монтажник %1").arg(e.installer);
+    return line.toStdString();
 }
 
 int Unavailable(Journal& journal) {
@@ -224,7 +232,15 @@ int Push(const Invocation&) {
         return kExitIo;
     }
     std::printf("отправлено записей: %d\n", sent);
-    return Finish();
+    if (const int status = Finish()) return status;
+    // The status says whether the server now holds every entry: those it refused stay here.
+    int aside = 0;
+    for (const JournalEntry& e : server->Unsent())
+        aside += !e.refused.isEmpty();
+    if (aside == 0) return kExitOk;
+    PrintError("journal push: не принято сервером записей: " + std::to_string(aside) +
+               " (они отложены; причина - в torvik7ctl journal list)");
+    return kExitData;
 }
 
 } // namespace
@@ -307,8 +323,9 @@ const CommandSpec kJournalPushCommand = {
              "сначала хранится здесь; не отправленные помечены в list и уходят на сервер\n"
              "по одному разу. В списке с сервером номера - серверные, у не отправленных -\n"
              "отрицательные: torvik7ctl journal show -- -12.",
-    .exitCodes = "  0   отправлено (и ноль записей, если всё уже на сервере)\n"
+    .exitCodes = "  0   отправлено, на сервере все записи (и ноль, если всё уже там)\n"
                  "  64  сервер журнала не задан\n"
+                 "  65  сервер не принял часть записей: они отложены, причина - в list\n"
                  "  74  сервер недоступен или не принял записи; они остаются здесь\n",
     .run = Push,
 };
