@@ -754,21 +754,50 @@ std::optional<JournalEntry> Journal::FindHere(const QString& idOrUuid) {
     return EntryFromRow(q, true);
 }
 
-int Journal::Prune(const QDateTime& before, bool all) {
+int Journal::Prune(const QDateTime& before, bool all, bool unsentToo, int* kept) {
     const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (kept) *kept = 0;
     Db* d = Open();
     if (!d) return -1;
+    // An entry the team's server lacks exists nowhere else: it goes only when asked by name.
+    QString server;
+    if (!unsentToo && kServerJournalBuilt) {
+        if (const auto address = ParseServerAddress(JournalServerAddress()))
+            server = address->Key();
+    }
+    const QString old = QStringLiteral(
+        " FROM entries WHERE time_utc < ? AND (? <> 0 OR (action <> ? AND half_written = 0))");
+    const QString unsent = QStringLiteral(" AND uuid NOT IN (SELECT uuid FROM server_sent"
+                                          " WHERE server = ?)");
+    auto bind = [&](QSqlQuery& q) {
+        q.addBindValue(ToStored(before));
+        q.addBindValue(all ? 1 : 0);
+        q.addBindValue(ActionName(JournalAction::UnsavedAtExit));
+        q.addBindValue(Text(server));
+    };
     QSqlDatabase db = d->db();
     QSqlQuery q(db);
     if (!q.exec(d->dialect.beginWrite)) {
         Failed(*d, {}, q.lastError());
         return -1;
     }
-    q.prepare(QStringLiteral("DELETE FROM entries WHERE time_utc < ? AND "
-                             "(? <> 0 OR (action <> ? AND half_written = 0))"));
-    q.addBindValue(ToStored(before));
-    q.addBindValue(all ? 1 : 0);
-    q.addBindValue(ActionName(JournalAction::UnsavedAtExit));
+    if (!server.isEmpty() && kept) {
+        q.prepare(QStringLiteral("SELECT count(*)") + old + unsent);
+        bind(q);
+        if (!q.exec() || !q.next()) {
+            const QSqlError error = q.lastError();
+            db.rollback();
+            Failed(*d, {}, error);
+            return -1;
+        }
+        *kept = q.value(0).toInt();
+        q.finish();
+    }
+    q.prepare(QStringLiteral("DELETE") + old +
+              (server.isEmpty() ? QStringLiteral(" AND ? = ''")
+                                : QStringLiteral(" AND uuid IN (SELECT uuid FROM server_sent"
+                                                 " WHERE server = ?)")));
+    bind(q);
     if (!q.exec()) {
         const QSqlError error = q.lastError();
         db.rollback();
@@ -777,6 +806,14 @@ int Journal::Prune(const QDateTime& before, bool all) {
     }
     const int removed = q.numRowsAffected();
     q.finish();
+    // A refusal goes with its entry.
+    if (!q.exec(QStringLiteral("DELETE FROM server_refused WHERE uuid NOT IN "
+                               "(SELECT uuid FROM entries)"))) {
+        const QSqlError error = q.lastError();
+        db.rollback();
+        Failed(*d, {}, error);
+        return -1;
+    }
     // Records no entry names any more go with their last entry.
     if (!q.exec(QStringLiteral("DELETE FROM records WHERE sha256 NOT IN "
                                "(SELECT sha256 FROM entries WHERE sha256 IS NOT NULL)"))) {

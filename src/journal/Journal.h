@@ -123,9 +123,10 @@ public:
     bool WaitForPush(int ms, const std::function<bool()>& stop = {});
     // Ends the sending beside for good, a push under way at once (its connection is cut).
     void CancelPush();
-    // Removes entries older than `before`; unsaved and half-written ones only with `all`.
-    // The number removed, or -1.
-    int Prune(const QDateTime& before, bool all);
+    // Removes entries older than `before`; unsaved and half-written ones only with `all`, and
+    // with a team's server set, entries not yet on it only with `unsentToo`. The number removed,
+    // or -1; `kept` gets the number of unsent entries left for that reason.
+    int Prune(const QDateTime& before, bool all, bool unsentToo = false, int* kept = nullptr);
 
     // The recovery slot: the working record after every confirmed edit, overwritten each
     // time. A normal exit clears it; one left behind by a run that did not end normally

@@ -149,6 +149,18 @@ std::optional<ServerAddress> ParseServerAddress(const QString& url, QString* why
     if (!u.password().isEmpty())
         return fail(QStringLiteral("пароль в адресе сервера журнала не указывают: он берётся из "
                                    "~/.pgpass или переменной PGPASSWORD"));
+    // Spaces and control characters, written or %-encoded, would end one option and start
+    // another in what the driver hands libpq: a password or another login slipped in.
+    const auto unsafe = [](const QString& text) {
+        return std::any_of(text.begin(), text.end(), [](QChar c) {
+            return c.isSpace() || c.category() == QChar::Other_Control ||
+                   c.category() == QChar::Other_Format || c == '\'' || c == '\\' || c == ';';
+        });
+    };
+    if (unsafe(url) || unsafe(u.userName()) || unsafe(u.host()) || unsafe(u.path()) ||
+        unsafe(QUrlQuery(u).query(QUrl::FullyDecoded)))
+        return fail(QStringLiteral("в адресе сервера журнала не должно быть пробелов, "
+                                   "управляющих символов, кавычек и «;»"));
     ServerAddress a;
     a.host = u.host();
     a.port = u.port(5432);
@@ -159,7 +171,7 @@ std::optional<ServerAddress> ParseServerAddress(const QString& url, QString* why
     for (const auto& item : QUrlQuery(u).queryItems(QUrl::FullyDecoded)) {
         const bool allowed = std::any_of(std::begin(kAllowedOptions), std::end(kAllowedOptions),
                                          [&](const char* k) { return item.first == k; });
-        if (!allowed || item.second.contains(';') || item.second.contains(' '))
+        if (!allowed || item.second.contains('='))
             return fail(QStringLiteral("неизвестный параметр «%1» в адресе сервера журнала")
                             .arg(item.first));
         if (item.first == QLatin1String("connect_timeout")) timeoutGiven = true;
@@ -484,12 +496,16 @@ int ServerJournal::Push(bool retryAtOnce) {
     m_setAside = 0;
     if (!retryAtOnce && m_sinceFailure.isValid() && m_sinceFailure.elapsed() < kRetryAfterMs)
         return -1;
+    if (!m_address) return Fail(m_addressProblem), -1;
     std::vector<JournalEntry> unsent = Unsent();
     // What the server refused for its content stays aside: sent again it would be refused again.
     std::erase_if(unsent, [](const JournalEntry& e) { return !e.refused.isEmpty(); });
-    if (unsent.empty()) return 0;
+    // A push asked for checks the server even with nothing to send: "nothing sent" then means
+    // the server holds everything, not that it was never asked.
+    if (unsent.empty() && !retryAtOnce) return 0;
     const CallLimit limit(*this, kPushLimitMs);
     if (!Connect(retryAtOnce)) return -1;
+    if (unsent.empty()) return 0;
     QSqlDatabase db = QSqlDatabase::database(ServerName(), false);
     int sent = 0;
     for (std::size_t from = 0; from < unsent.size(); from += kBatch) {

@@ -165,4 +165,60 @@ TEST(ServerCli, ALongPathIsSentAndARefusedEntryIsSetAsideWhileTheRestGo) {
     EXPECT_EQ(again.exit, 65);
 }
 
+// An address the programs refuse is never a push of nothing: the command says why and fails.
+TEST(ServerCli, PushWithARefusedAddressSaysWhyAndFails) {
+    PgServer server;
+    ASSERT_TRUE(server.Ok());
+    const QString base = server.Url(PgServer::Installer).section('?', 0, 0);
+    const struct {
+        QString url;
+        const char* words;
+    } cases[] = {
+        {QString(base).replace(QStringLiteral("ivanov@"), QStringLiteral("ivanov:ivanov-pw@")),
+         "пароль в адресе"},
+        {base + QStringLiteral("?sslmode=disable&host=/tmp"), "неизвестный параметр «host»"},
+        {base + QStringLiteral("?sslmode=disable%09password=ivanov-pw"), "управляющих символов"},
+        {base + QStringLiteral("?sslmode=disable%09user=petrov"), "управляющих символов"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url.toStdString());
+        const Installer ivanov(c.url);
+        const CtlRun push = ivanov.Ctl({QStringLiteral("journal"), QStringLiteral("push")});
+        EXPECT_EQ(push.exit, 64) << push.out.toStdString();
+        EXPECT_TRUE(push.out.isEmpty()) << push.out.toStdString();
+        EXPECT_TRUE(push.err.contains(QString::fromUtf8(c.words))) << push.err.toStdString();
+    }
+    // With nothing queued a push still asks the server: one that refuses the login fails.
+    const Installer stranger(server.Value(QStringLiteral("TORVIK7_PG_NOPASSWORD")));
+    const CtlRun push = stranger.Ctl({QStringLiteral("journal"), QStringLiteral("push")});
+    EXPECT_EQ(push.exit, 74) << push.out.toStdString();
+    EXPECT_TRUE(push.err.contains(QStringLiteral("неверное имя или пароль")))
+        << push.err.toStdString();
+}
+
+// Prune leaves what the server lacks unless told by name, and says how many it left.
+TEST(ServerCli, PruneKeepsUnsentEntriesUnlessAskedByName) {
+    PgServer server;
+    ASSERT_TRUE(server.Ok());
+    const Installer ivanov(server.Url(PgServer::Installer));
+    ASSERT_FALSE(ivanov.Read().isEmpty()); // sent at once
+    {
+        qputenv("TORVIK7_JOURNAL", ivanov.JournalPath().toUtf8()); // kept here alone
+        Journal laptop(ivanov.JournalPath());
+        JournalEntry e;
+        e.port = QStringLiteral("COM1");
+        ASSERT_TRUE(laptop.Add(e));
+        qunsetenv("TORVIK7_JOURNAL");
+    }
+    const QStringList prune = {QStringLiteral("journal"), QStringLiteral("prune"),
+                               QStringLiteral("--before"), QStringLiteral("2100-01-01")};
+    const CtlRun first = ivanov.Ctl(prune);
+    EXPECT_EQ(first.exit, 0) << first.err.toStdString();
+    EXPECT_EQ(first.out, QStringLiteral("удалено записей: 1\nоставлено записей, не отправленных на "
+                                        "сервер журнала: 1 (--unsent-too - удалить и их)\n"));
+    const CtlRun all = ivanov.Ctl(QStringList(prune) << QStringLiteral("--unsent-too"));
+    EXPECT_EQ(all.exit, 0) << all.err.toStdString();
+    EXPECT_EQ(all.out, QStringLiteral("удалено записей: 1\n"));
+}
+
 } // namespace

@@ -207,9 +207,14 @@ int Prune(const Invocation& in) {
     }
     if (!before.isValid()) return in.UsageError("--before: нужна дата ГГГГ-ММ-ДД");
     const auto journal = OpenCtlJournal();
-    const int removed = journal->Prune(before, in.Has("all"));
+    int kept = 0;
+    const int removed = journal->Prune(before, in.Has("all"), in.Has("unsent-too"), &kept);
     if (removed < 0) return Unavailable(*journal);
     std::printf("удалено записей: %d\n", removed);
+    if (kept > 0)
+        std::printf("оставлено записей, не отправленных на сервер журнала: %d (--unsent-too - "
+                    "удалить и их)\n",
+                    kept);
     return Finish();
 }
 
@@ -224,6 +229,11 @@ int Push(const Invocation&) {
     if (!server) {
         PrintError("journal push: сервер журнала не задан (TORVIK7_JOURNAL=postgresql://... или "
                    "«Сервер…» в окне «Журнал»)");
+        return kExitUsage;
+    }
+    QString why;
+    if (!ParseServerAddress(JournalServerAddress(), &why)) {
+        PrintError("journal push: " + why.toStdString());
         return kExitUsage;
     }
     const int sent = journal->Push();
@@ -324,7 +334,7 @@ const CommandSpec kJournalPushCommand = {
              "по одному разу. В списке с сервером номера - серверные, у не отправленных -\n"
              "отрицательные: torvik7ctl journal show -- -12.",
     .exitCodes = "  0   отправлено, на сервере все записи (и ноль, если всё уже там)\n"
-                 "  64  сервер журнала не задан\n"
+                 "  64  сервер журнала не задан или его адрес не принят\n"
                  "  65  сервер не принял часть записей: они отложены, причина - в list\n"
                  "  74  сервер недоступен или не принял записи; они остаются здесь\n",
     .run = Push,
@@ -334,12 +344,16 @@ const CommandSpec kJournalPruneCommand = {
     .name = "journal prune",
     .summary = "удалить старые записи журнала",
     .about = "Удаляет записи старше ДАТЫ. Настройки, не сохранённые при выходе, и прерванные\n"
-             "загрузки (прибор, возможно, записан частично) остаются, если не указан --all.",
+             "загрузки (прибор, возможно, записан частично) остаются, если не указан --all;\n"
+             "записи, ещё не отправленные на сервер журнала команды, - если не указан\n"
+             "--unsent-too.",
     .options = {{.names = "before",
                  .value = "ДАТА",
                  .help = "ГГГГ-ММ-ДД (или ГГГГ-ММ-ДДTЧЧ:ММ:СС)",
                  .ifMissing = "не указана дата (--before ГГГГ-ММ-ДД)"},
-                {.names = "all", .help = "удалять и не сохранённые, и прерванные"}},
+                {.names = "all", .help = "удалять и не сохранённые, и прерванные"},
+                {.names = "unsent-too",
+                 .help = "удалять и записи, ещё не отправленные на сервер журнала"}},
     .exitCodes = kJournalExitCodes,
     .run = Prune,
 };
