@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -434,6 +435,82 @@ std::optional<JournalEntry> Journal::Find(const QString& idOrUuid) {
     }
     if (std::optional<JournalEntry> here = FindHere(idOrUuid)) return here;
     return server && !numeric ? server->Find(idOrUuid) : std::nullopt;
+}
+
+JournalLookup Journal::Lookup(const QString& name) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const QString key = name.trimmed().toLower();
+    JournalLookup out;
+    auto unknown = [&] {
+        out.status = JournalFound::Unknown;
+        out.why = QStringLiteral("нет записи %1").arg(name);
+        return out;
+    };
+    ServerJournal* server = Server();
+    auto unavailable = [&] {
+        out.status = JournalFound::Unavailable;
+        out.why = server && !server->Problem().isEmpty() ? server->Problem() : m_problem;
+        return out;
+    };
+    auto found = [&](std::optional<JournalEntry> e) {
+        if (!e) return m_problem.isEmpty() ? unknown() : unavailable();
+        out.status = JournalFound::Found;
+        out.entry = std::move(e);
+        return out;
+    };
+    // An entry found only here, with a server set: named by its local number made negative.
+    auto localOnly = [&](std::optional<JournalEntry> e) {
+        if (e && server) {
+            e->id = -e->id;
+            e->unsent = true;
+        }
+        return e;
+    };
+    static const QRegularExpression number(QStringLiteral("^-?[0-9]{1,18}$"));
+    static const QRegularExpression prefix(QStringLiteral("^[0-9a-f-]{4,36}$"));
+    if (number.match(key).hasMatch()) {
+        const qint64 id = key.toLongLong();
+        if (id < 0) return server ? found(localOnly(FindHere(QString::number(-id)))) : unknown();
+        if (!server) return found(FindHere(key));
+        if (std::optional<JournalEntry> there = server->Find(key)) return found(std::move(there));
+        return server->Problem().isEmpty() ? unknown() : unavailable();
+    }
+    if (!prefix.match(key).hasMatch()) {
+        out.why = QStringLiteral("«%1» не номер записи и не её UUID").arg(name);
+        return out;
+    }
+    std::vector<QString> uuids;
+    if (Db* d = Open()) {
+        QSqlQuery q(d->db());
+        q.setForwardOnly(true);
+        q.prepare(QStringLiteral("SELECT uuid FROM entries WHERE uuid LIKE ? LIMIT 2"));
+        q.addBindValue(key + QLatin1Char('%'));
+        if (q.exec())
+            while (q.next())
+                uuids.push_back(q.value(0).toString());
+    }
+    bool serverAnswered = false;
+    if (server) {
+        // Every entry here is there too once sent, so the server can only add candidates: a
+        // name never means another entry when it answers.
+        if (const auto there = server->UuidsStartingWith(key, 2)) {
+            serverAnswered = true;
+            for (const QString& uuid : *there)
+                if (std::find(uuids.begin(), uuids.end(), uuid) == uuids.end())
+                    uuids.push_back(uuid);
+        }
+    }
+    if (uuids.size() > 1) {
+        out.status = JournalFound::Ambiguous;
+        out.why = QStringLiteral("«%1» — начало UUID нескольких записей; укажите больше знаков")
+                      .arg(name);
+        return out;
+    }
+    if (uuids.empty()) return server && !serverAnswered ? unavailable() : unknown();
+    if (server && serverAnswered) {
+        if (std::optional<JournalEntry> there = server->Find(uuids[0])) return found(there);
+    }
+    return found(localOnly(FindHere(uuids[0])));
 }
 
 void Journal::ReloadServer() {

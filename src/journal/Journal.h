@@ -69,6 +69,15 @@ bool RecordFromEntry(const JournalEntry& entry, SettingsRecord& out, QString* wh
 bool WorthKeeping(const SettingsRecord& r);
 QString RecordSha256(const QByteArray& bytes);
 
+// What naming an entry found: one entry, none, several (a UUID prefix shared), or no answer
+// from the team's server that a number of its own needs.
+enum class JournalFound { Found, Unknown, Ambiguous, Unavailable };
+struct JournalLookup {
+    JournalFound status = JournalFound::Unknown;
+    std::optional<JournalEntry> entry; // with its record, when found
+    QString why;                       // for the operator, when not found
+};
+
 struct JournalQuery {
     QString account; // exact account number; empty for every entry
     int limit = 0;   // 0 for no limit
@@ -107,6 +116,11 @@ public:
     std::vector<JournalEntry> List(const JournalQuery& query = {});
     // One entry with its record, by id or UUID; from the team's server when not kept here.
     std::optional<JournalEntry> Find(const QString& idOrUuid);
+    // One entry by a name that means the same whether the team's server answers or not: its
+    // UUID, the start of it (4 characters or more, not all digits), or a number. With a server,
+    // a number is the server's own, or a local one made negative for an entry not on it, never
+    // the one for the other; without one, numbers are this computer's.
+    JournalLookup Lookup(const QString& name);
     // The same, of the entries kept on this computer only.
     std::vector<JournalEntry> ListHere(const JournalQuery& query = {});
     std::optional<JournalEntry> FindHere(const QString& idOrUuid);

@@ -630,3 +630,20 @@ std::optional<JournalEntry> ServerJournal::Find(const QString& idOrUuid) {
     e.installer = q.value(17).toString();
     return e;
 }
+
+std::optional<std::vector<QString>> ServerJournal::UuidsStartingWith(const QString& prefix,
+                                                                     int limit) {
+    const CallLimit callLimit(*this, kCallLimitMs);
+    if (!Connect(true)) return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(ServerName(), false));
+    q.setForwardOnly(true);
+    // A prefix of hex digits and dashes only: nothing in it is a pattern character.
+    q.prepare(QStringLiteral("SELECT uuid FROM entries WHERE uuid LIKE ? ORDER BY uuid LIMIT ?"));
+    q.addBindValue(prefix + QLatin1Char('%'));
+    q.addBindValue(limit);
+    if (!q.exec()) return FailSql(q.lastError(), QStringLiteral("читать журнал")), std::nullopt;
+    std::vector<QString> out;
+    while (q.next())
+        out.push_back(q.value(0).toString());
+    return out;
+}

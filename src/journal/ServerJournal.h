@@ -83,6 +83,9 @@ public:
                                                   bool retryAtOnce = true);
     // One of the server's entries with its record, by UUID or the server's id.
     std::optional<JournalEntry> Find(const QString& idOrUuid);
+    // The UUIDs (at most `limit`) of the server's entries that start with `prefix`; nullopt
+    // when unreachable.
+    std::optional<std::vector<QString>> UuidsStartingWith(const QString& prefix, int limit);
 
     // Ends the call under way at once, from any thread (its connection is cut), and every later
     // one: what is unsent stays so, for a later run.

@@ -7,7 +7,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QUuid>
 
 namespace {
 
@@ -219,6 +221,75 @@ TEST(ServerCli, PruneKeepsUnsentEntriesUnlessAskedByName) {
     const CtlRun all = ivanov.Ctl(QStringList(prune) << QStringLiteral("--unsent-too"));
     EXPECT_EQ(all.exit, 0) << all.err.toStdString();
     EXPECT_EQ(all.out, QStringLiteral("удалено записей: 1\n"));
+}
+
+// An entry's name means one entry whether the server answers or not: its UUID or a unique start
+// of it; a number is the server's, never this computer's in its place.
+TEST(ServerCli, NamesMeanOneEntryWhetherTheServerAnswersOrNot) {
+    PgServer server;
+    ASSERT_TRUE(server.Ok());
+    const Installer ivanov(server.Url(PgServer::Installer));
+    // Two entries whose UUIDs share their first 35 characters, kept here alone, then sent.
+    const QString shared = QUuid::createUuid().toString(QUuid::WithoutBraces).left(35);
+    {
+        qputenv("TORVIK7_JOURNAL", ivanov.JournalPath().toUtf8());
+        Journal laptop(ivanov.JournalPath());
+        for (const char last : {'1', '2'}) {
+            JournalEntry e;
+            e.uuid = shared + QLatin1Char(last);
+            e.record = QByteArray(1800, '\x0b');
+            ASSERT_TRUE(laptop.Add(e));
+        }
+        qunsetenv("TORVIK7_JOURNAL");
+    }
+    ASSERT_EQ(ivanov.Ctl({QStringLiteral("journal"), QStringLiteral("push")}).exit, 0);
+    const QJsonObject first = ivanov.List(false)[0].toObject(); // newest: ...2 or ...1
+    const QString number = QString::number(first[QStringLiteral("id")].toInt());
+    ASSERT_GT(first[QStringLiteral("id")].toInt(), 0);
+
+    const struct {
+        QString name;
+        int exit;
+        const char* words; // in stdout for 0, stderr otherwise
+    } cases[] = {
+        {shared + QLatin1Char('1'), 0, "UUID: "},
+        {(shared + QLatin1Char('2')).toUpper(), 0, "UUID: "},
+        {shared.left(8), 65, "нескольких записей"},
+        {shared, 65, "нескольких записей"},
+        {number, 0, "UUID: "},
+        {QStringLiteral("zz-top"), 65, "не номер записи и не её UUID"},
+        {QStringLiteral("-999999999"), 65, "нет записи"},
+        {shared.left(8).replace(QRegularExpression(QStringLiteral("[0-9a-f]")),
+                                QStringLiteral("f")) +
+             QStringLiteral("-ffff-ffff"),
+         65, "нет записи"},
+    };
+    QTemporaryDir out;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        for (const char* command : {"show", "export"}) {
+            QStringList args = {QStringLiteral("journal"), QString::fromLatin1(command)};
+            if (QLatin1String(command) == QLatin1String("export"))
+                args << QStringLiteral("-o") << out.filePath(QStringLiteral("e.stg"));
+            args << QStringLiteral("--") << c.name;
+            const CtlRun r = ivanov.Ctl(args);
+            EXPECT_EQ(r.exit, c.exit) << command << r.err.toStdString();
+            if (c.exit != 0) {
+                EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.words)))
+                    << command << r.err.toStdString();
+            }
+        }
+    }
+    // With the server gone a UUID still names its entry, and a server's number names none here.
+    ASSERT_TRUE(server.Pause());
+    const CtlRun byUuid =
+        ivanov.Ctl({QStringLiteral("journal"), QStringLiteral("show"), shared + QLatin1Char('1')});
+    const CtlRun byNumber =
+        ivanov.Ctl({QStringLiteral("journal"), QStringLiteral("show"), QStringLiteral("1")});
+    ASSERT_TRUE(server.Resume());
+    EXPECT_EQ(byUuid.exit, 0) << byUuid.err.toStdString();
+    EXPECT_TRUE(byUuid.out.contains(shared + QLatin1Char('1')));
+    EXPECT_EQ(byNumber.exit, 74) << byNumber.out.toStdString();
 }
 
 } // namespace

@@ -84,16 +84,26 @@ int Unavailable(Journal& journal) {
     return kExitIo;
 }
 
+// The entry named `id`, or the exit status after one error line: 65 for a name that is unknown
+// or ambiguous, 74 when the journal (or the server a number of its own needs) cannot answer.
+int Named(Journal& journal, const std::string& id, JournalEntry& entry) {
+    const JournalLookup found = journal.Lookup(QString::fromStdString(id));
+    if (found.status == JournalFound::Found) {
+        entry = *found.entry;
+        return kExitOk;
+    }
+    if (found.status == JournalFound::Unavailable) {
+        PrintError(found.why.toStdString());
+        return kExitIo;
+    }
+    PrintError("journal: " + found.why.toStdString());
+    return kExitData;
+}
+
 // The entry `id` with a usable record, or the exit status after one error line.
 int EntryRecord(Journal& journal, const std::string& id, JournalEntry& entry,
                 SettingsRecord& record) {
-    const auto found = journal.Find(QString::fromStdString(id));
-    if (!found) {
-        if (!journal.Problem().isEmpty()) return Unavailable(journal);
-        PrintError("journal: нет записи " + id);
-        return kExitData;
-    }
-    entry = *found;
+    if (const int status = Named(journal, id, entry)) return status;
     QString why;
     if (!RecordFromEntry(entry, record, &why)) {
         PrintError("journal: запись " + id + ": " + why.toStdString());
@@ -136,12 +146,8 @@ int List(const Invocation& in) {
 int Show(const Invocation& in) {
     const std::string& id = in.Argument(0);
     const auto journal = OpenCtlJournal();
-    const auto found = journal->Find(QString::fromStdString(id));
-    if (!found) {
-        if (!journal->Problem().isEmpty()) return Unavailable(*journal);
-        PrintError("journal: нет записи " + id);
-        return kExitData;
-    }
+    std::optional<JournalEntry> found(std::in_place);
+    if (const int status = Named(*journal, id, *found)) return status;
     SettingsRecord record{};
     QString why;
     const bool usable = found->HasRecord() && RecordFromEntry(*found, record, &why);
@@ -271,7 +277,10 @@ namespace {
 const char kJournalAbout[] =
     "Журнал обменов: каждое чтение и каждая загрузка прибора (окном и torvik7ctl) и\n"
     "настройки, не сохранённые при закрытии окна. База: TORVIK7_JOURNAL или\n"
-    "journal.sqlite в папке данных пользователя. ID - номер записи или её UUID.";
+    "journal.sqlite в папке данных пользователя. ID - номер записи, её UUID или начало\n"
+    "UUID (не меньше 4 знаков, не одни цифры); с сервером журнала номера - серверные, а у\n"
+    "не отправленных записей - местные со знаком минус. ID, подходящий к нескольким\n"
+    "записям или ни к одной, - код 65.";
 } // namespace
 
 const CommandSpec kJournalListCommand = {
