@@ -807,6 +807,8 @@ std::vector<JournalEntry> Journal::ListHere(const JournalQuery& query) {
     }
     while (q.next())
         out.push_back(EntryFromRow(q, false));
+    // A damaged page ends the rows early: a short list is never given for the whole one.
+    if (q.lastError().isValid()) Failed(*d, {}, q.lastError());
     return out;
 }
 
