@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 namespace {
 
 struct SilentCase {
@@ -87,6 +89,41 @@ TEST(SilentServer, ReadSavesItsFileAndEndsWithItsOwnStatus) {
         EXPECT_EQ(QString::fromUtf8(push.readAllStandardOutput()),
                   QStringLiteral("отправлено записей: 1\n"));
     }
+}
+
+// Once the transfer's result is out, Ctrl+C ends torvik7ctl at once, with the transfer's status,
+// while the journal still waits on the silent server.
+TEST(SilentServer, CtrlCAfterTheTransferEndsAtOnce) {
+    PgServer server;
+    ASSERT_TRUE(server.Ok());
+    SilentProxy proxy(server.Port(), "INSERT");
+    ASSERT_NE(proxy.Port(), 0);
+    ASSERT_TRUE(server.AddPassPort(proxy.Port()));
+    QTemporaryDir home;
+    QProcess ctl;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+    env.insert(QStringLiteral("TORVIK7_JOURNAL"),
+               WithPort(server.Url(PgServer::Installer), server.Port(), proxy.Port()));
+    ctl.setProcessEnvironment(env);
+    ctl.setWorkingDirectory(home.path());
+    ctl.start(QStringLiteral(TORVIK7_CTL),
+              {QStringLiteral("read"), QStringLiteral("--port"), home.filePath("no-port"),
+               QStringLiteral("-o"), home.filePath("read.stg")});
+    QElapsedTimer waited;
+    waited.start();
+    while (!proxy.WentSilent() && waited.elapsed() < 10000)
+        ctl.waitForFinished(10);
+    ASSERT_TRUE(proxy.WentSilent()); // the push is under way, the transfer long over
+    ASSERT_EQ(ctl.state(), QProcess::Running);
+    QElapsedTimer took;
+    took.start();
+    ::kill(static_cast<pid_t>(ctl.processId()), SIGINT);
+    ASSERT_TRUE(ctl.waitForFinished(10000));
+    EXPECT_LT(took.elapsed(), 500);
+    EXPECT_EQ(ctl.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(ctl.exitCode(), 1); // the port did not open
 }
 
 } // namespace
