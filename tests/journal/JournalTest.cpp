@@ -436,6 +436,31 @@ protected:
     }
 };
 
+// Escape sequences in a port's name or a title never reach the terminal raw.
+TEST_F(JournalCli, ControlCharactersAreShownEscaped) {
+    {
+        Journal journal(Path());
+        JournalEntry e;
+        e.port = QStringLiteral("COM\x1b[2J1");
+        e.title = QStringLiteral("\x1b]0;чужой заголовок\x07\x9b");
+        ASSERT_TRUE(journal.Add(e));
+    }
+    for (const char* command : {"list", "show"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args = {"journal", command};
+        if (std::string(command) == "show") args.push_back("1");
+        ASSERT_EQ(Ctl(args).status, 0);
+        std::ifstream out(dir / "stdout");
+        const std::string shown(std::istreambuf_iterator<char>(out), {});
+        EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
+        EXPECT_EQ(shown.find('\x07'), std::string::npos) << shown;
+        EXPECT_NE(shown.find("COM\\x1b[2J1"), std::string::npos) << shown;
+        if (std::string(command) == "show") {
+            EXPECT_NE(shown.find("\\x1b]0;чужой заголовок\\x07\\x9b"), std::string::npos) << shown;
+        }
+    }
+}
+
 // One overwritten page, wherever it is: `journal list` gives every entry with 0, or says the
 // journal is damaged and fails; never a short list with 0.
 TEST_F(JournalCli, ADamagedPageIsNeverAShortListWithSuccess) {
@@ -511,6 +536,8 @@ TEST_F(JournalCli, ExitCodes) {
         {{"journal", "diff", "1", "3"}, 1},
         {{"journal", "diff", "1", "no-such-entry"}, 65},
         {{"journal", "prune", "--before", "yesterday"}, 64},
+        {{"journal", "prune", "--before", "2026-12-07T25:00:00"}, 64},
+        {{"journal", "prune", "--before", "2026-12-07Z"}, 64},
         {{"journal", "prune", "--before", "2000-01-01"}, 0},
         {{"journal", "frobnicate"}, 64},
     };

@@ -27,6 +27,21 @@ const char kJournalExitCodes[] =
     "  65  нет такой записи, или в ней нет настроек, или они повреждены\n"
     "  74  журнал недоступен, ошибка записи файла\n";
 
+// A text as a terminal may show it: control characters (an escape sequence in a port's name
+// or a title would act on the terminal) written as \xNN.
+QString Printable(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0))
+            out += QStringLiteral("\\x%1").arg(static_cast<int>(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 // Local time, as the window shows it.
 QString LocalTime(const QDateTime& t) {
     return t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -66,16 +81,17 @@ std::string EntryLine(const JournalEntry& e) {
     const QString result = e.action == JournalAction::UnsavedAtExit
                                ? QStringLiteral("-")
                                : QStringLiteral("%1 %2").arg(e.result).arg(e.resultText);
-    QString line =
-        QStringLiteral("%1  %2  %3  %4  %5  линия %6 ГРЕМУС %7  объект %8  тел. %9")
-            .arg(e.id)
-            .arg(LocalTime(e.time), action, result, e.port.isEmpty() ? QStringLiteral("-") : e.port)
-            .arg(e.lineAddress)
-            .arg(e.unitAddress)
-            .arg(e.account.isEmpty() ? QStringLiteral("-") : e.account,
-                 e.phone1.isEmpty() ? QStringLiteral("-") : e.phone1);
+    QString line = QStringLiteral("%1  %2  %3  %4  %5  линия %6 ГРЕМУС %7  объект %8  тел. %9")
+                       .arg(e.id)
+                       .arg(LocalTime(e.time), Printable(action), Printable(result),
+                            e.port.isEmpty() ? QStringLiteral("-") : Printable(e.port))
+                       .arg(e.lineAddress)
+                       .arg(e.unitAddress)
+                       .arg(e.account.isEmpty() ? QStringLiteral("-") : e.account,
+                            e.phone1.isEmpty() ? QStringLiteral("-") : e.phone1);
     // Who sent it, as the team's server noted.
-    if (!e.installer.isEmpty()) line += QStringLiteral("  монтажник %1").arg(e.installer);
+    if (!e.installer.isEmpty())
+        line += QStringLiteral("  монтажник %1").arg(Printable(e.installer));
     return line.toStdString();
 }
 
@@ -163,7 +179,7 @@ int Show(const Invocation& in) {
         std::printf("%s\n", EntryLine(*found).c_str());
         std::printf("UUID: %s\nИсточник: %s\nЗаголовок: %s\nSHA-256: %s\n\n",
                     qPrintable(found->uuid), qPrintable(SourceName(found->source)),
-                    found->title.toUtf8().constData(),
+                    Printable(found->title).toUtf8().constData(),
                     found->sha256.isEmpty() ? "-" : qPrintable(found->sha256));
         if (usable) std::fputs(ShowText(label, record).c_str(), stdout);
     }
@@ -207,7 +223,8 @@ int Prune(const Invocation& in) {
     const QString text = QString::fromStdString(*in.Value("before"));
     // A day is its local midnight; a time may be given too.
     QDateTime before = QDateTime::fromString(text, Qt::ISODate);
-    if (!before.isValid()) {
+    // Only a date alone is a day: "2026-12-07T25:00:00" is no time, not that day's midnight.
+    if (!before.isValid() && text.size() == 10) {
         const QDate day = QDate::fromString(text, Qt::ISODate);
         if (day.isValid()) before = day.startOfDay();
     }
