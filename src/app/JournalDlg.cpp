@@ -78,7 +78,10 @@ QString JournalModel::CellText(const JournalEntry& e, int column) {
                                                       "частично (%1 из 512 блоков)")
                                            .arg(e.blocksDone)
                                      : ActionText(e.action);
-        if (e.unsent) text += QStringLiteral(" — не отправлена на сервер");
+        if (!e.refused.isEmpty())
+            text += QStringLiteral(" — не принята сервером: %1").arg(e.refused);
+        else if (e.unsent)
+            text += QStringLiteral(" — не отправлена на сервер");
         return text;
     }
     case Result:
@@ -92,6 +95,8 @@ QString JournalModel::CellText(const JournalEntry& e, int column) {
         return e.account;
     case Phone1:
         return e.phone1;
+    case Installer:
+        return e.installer;
     default:
         return {};
     }
@@ -110,8 +115,9 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
 
 QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    static const char* const kHeaders[ColumnCount] = {
-        "Время", "Действие", "Результат", "Порт", "Адреса", "Номер объекта", "Телефон 1"};
+    static const char* const kHeaders[ColumnCount] = {"Время",     "Действие", "Результат",
+                                                      "Порт",      "Адреса",   "Номер объекта",
+                                                      "Телефон 1", "Монтажник"};
     return section >= 0 && section < ColumnCount ? QString::fromUtf8(kHeaders[section])
                                                  : QVariant();
 }
@@ -167,7 +173,7 @@ CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     m_table->horizontalHeader()->setStretchLastSection(true);
-    static const int kWidths[JournalModel::ColumnCount] = {140, 400, 190, 80, 170, 110, 120};
+    static const int kWidths[JournalModel::ColumnCount] = {140, 400, 190, 80, 170, 110, 120, 100};
     for (int c = 0; c < JournalModel::ColumnCount; ++c)
         m_table->setColumnWidth(c, kWidths[c]);
     layout->addWidget(m_table, 1);

@@ -19,7 +19,7 @@ class QTableView;
 class JournalModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { Time, Action, Result, Port, Addresses, Account, Phone1, ColumnCount };
+    enum Column { Time, Action, Result, Port, Addresses, Account, Phone1, Installer, ColumnCount };
 
     void SetEntries(std::vector<JournalEntry> entries);
     // Shows the entries with exactly this account (empty: all) that contain `text` in any

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -18,8 +19,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -232,10 +236,34 @@ struct Journal::Db {
     QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
 };
 
+// The thread that sends kept entries to the team's server, with a server connection of its own,
+// so no one who keeps an entry waits on the network.
+struct Journal::Beside {
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool requested = false;
+    bool busy = false;
+    bool quit = false;
+    bool cancelled = false;
+    ServerJournal* server = nullptr; // the thread's own, while it runs
+};
+
 Journal::Journal(const QString& location)
     : m_location(location.isEmpty() ? DefaultLocation() : location) {}
 
 Journal::~Journal() {
+    if (m_beside) {
+        // A push of the last entries may finish in a moment; one on a silent server is cut.
+        WaitForPush(1000);
+        CancelPush();
+        {
+            const std::lock_guard<std::mutex> lock(m_beside->mutex);
+            m_beside->quit = true;
+        }
+        m_beside->changed.notify_all();
+        m_beside->thread.join();
+    }
     for (auto& d : m_dbs) {
         {
             QSqlDatabase db = d->db();
@@ -254,8 +282,91 @@ QString Journal::DefaultLocation() {
 }
 
 void Journal::SetProblemHandler(std::function<void(const QString&)> handler) {
+    const std::lock_guard<std::mutex> lock(m_problemMutex);
     m_onProblem = std::move(handler);
-    if (m_server) m_server->SetProblemHandler(m_onProblem);
+}
+
+void Journal::Tell(const QString& text) {
+    const std::lock_guard<std::mutex> lock(m_problemMutex);
+    if (m_onProblem) m_onProblem(text);
+}
+
+void Journal::TellServerProblem(const QString& text) {
+    const std::lock_guard<std::mutex> lock(m_problemMutex);
+    if (m_serverProblemTold) return;
+    m_serverProblemTold = true;
+    if (m_onProblem) m_onProblem(text);
+}
+
+void Journal::PushBeside() {
+    if (!m_beside) {
+        m_beside = std::make_unique<Beside>();
+        m_beside->thread = std::thread([this, address = JournalServerAddress()] {
+            Beside& b = *m_beside;
+            ServerJournal server(address, *this);
+            server.SetProblemHandler([this](const QString& text) { TellServerProblem(text); });
+            std::unique_lock<std::mutex> lock(b.mutex);
+            b.server = &server;
+            for (;;) {
+                b.changed.wait(lock, [&] { return b.requested || b.quit; });
+                if (b.quit) break;
+                b.requested = false;
+                if (b.cancelled) continue;
+                b.busy = true;
+                lock.unlock();
+                // A server found gone in the last minute is left alone: entries kept while the
+                // network is down are not each held up by it.
+                server.Push(false);
+                lock.lock();
+                b.busy = false;
+                b.changed.notify_all();
+            }
+            b.server = nullptr;
+            lock.unlock();
+            CloseThisThread();
+        });
+    }
+    {
+        const std::lock_guard<std::mutex> lock(m_beside->mutex);
+        m_beside->requested = true;
+    }
+    m_beside->changed.notify_all();
+}
+
+// Qt SQL connections are closed on the thread that opened them.
+void Journal::CloseThisThread() {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    QThread* const thread = QThread::currentThread();
+    for (auto it = m_dbs.begin(); it != m_dbs.end(); ++it) {
+        if ((*it)->thread != thread) continue;
+        {
+            QSqlDatabase db = (*it)->db();
+            if (db.isOpen()) db.close();
+        }
+        QSqlDatabase::removeDatabase((*it)->name);
+        m_dbs.erase(it);
+        return;
+    }
+}
+
+bool Journal::WaitForPush(int ms, const std::function<bool()>& stop) {
+    if (!m_beside) return true;
+    Beside& b = *m_beside;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::unique_lock<std::mutex> lock(b.mutex);
+    for (;;) {
+        if (!b.busy && (!b.requested || b.cancelled)) return true;
+        if (std::chrono::steady_clock::now() >= until || (stop && stop())) return false;
+        // Short steps, so `stop` (an operator's Ctrl+C) is heard at once.
+        b.changed.wait_for(lock, std::chrono::milliseconds(20));
+    }
+}
+
+void Journal::CancelPush() {
+    if (!m_beside) return;
+    const std::lock_guard<std::mutex> lock(m_beside->mutex);
+    m_beside->cancelled = true;
+    if (m_beside->server) m_beside->server->Cancel();
 }
 
 ServerJournal* Journal::Server() {
@@ -265,7 +376,7 @@ ServerJournal* Journal::Server() {
         const QString address = JournalServerAddress();
         if (!address.isEmpty()) {
             m_server = std::make_unique<ServerJournal>(address, *this);
-            m_server->SetProblemHandler(m_onProblem);
+            m_server->SetProblemHandler([this](const QString& text) { TellServerProblem(text); });
         }
     }
     return m_server.get();
@@ -297,9 +408,8 @@ std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
         return *out;
     }
     out->insert(out->end(), unsent.begin(), unsent.end());
-    std::stable_sort(out->begin(), out->end(), [](const JournalEntry& a, const JournalEntry& b) {
-        return a.time > b.time;
-    });
+    std::stable_sort(out->begin(), out->end(),
+                     [](const JournalEntry& a, const JournalEntry& b) { return a.time > b.time; });
     if (query.limit > 0 && out->size() > static_cast<std::size_t>(query.limit))
         out->resize(static_cast<std::size_t>(query.limit));
     return *out;
@@ -327,6 +437,82 @@ std::optional<JournalEntry> Journal::Find(const QString& idOrUuid) {
     return server && !numeric ? server->Find(idOrUuid) : std::nullopt;
 }
 
+JournalLookup Journal::Lookup(const QString& name) {
+    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const QString key = name.trimmed().toLower();
+    JournalLookup out;
+    auto unknown = [&] {
+        out.status = JournalFound::Unknown;
+        out.why = QStringLiteral("нет записи %1").arg(name);
+        return out;
+    };
+    ServerJournal* server = Server();
+    auto unavailable = [&] {
+        out.status = JournalFound::Unavailable;
+        out.why = server && !server->Problem().isEmpty() ? server->Problem() : m_problem;
+        return out;
+    };
+    auto found = [&](std::optional<JournalEntry> e) {
+        if (!e) return m_problem.isEmpty() ? unknown() : unavailable();
+        out.status = JournalFound::Found;
+        out.entry = std::move(e);
+        return out;
+    };
+    // An entry found only here, with a server set: named by its local number made negative.
+    auto localOnly = [&](std::optional<JournalEntry> e) {
+        if (e && server) {
+            e->id = -e->id;
+            e->unsent = true;
+        }
+        return e;
+    };
+    static const QRegularExpression number(QStringLiteral("^-?[0-9]{1,18}$"));
+    static const QRegularExpression prefix(QStringLiteral("^[0-9a-f-]{4,36}$"));
+    if (number.match(key).hasMatch()) {
+        const qint64 id = key.toLongLong();
+        if (id < 0) return server ? found(localOnly(FindHere(QString::number(-id)))) : unknown();
+        if (!server) return found(FindHere(key));
+        if (std::optional<JournalEntry> there = server->Find(key)) return found(std::move(there));
+        return server->Problem().isEmpty() ? unknown() : unavailable();
+    }
+    if (!prefix.match(key).hasMatch()) {
+        out.why = QStringLiteral("«%1» не номер записи и не её UUID").arg(name);
+        return out;
+    }
+    std::vector<QString> uuids;
+    if (Db* d = Open()) {
+        QSqlQuery q(d->db());
+        q.setForwardOnly(true);
+        q.prepare(QStringLiteral("SELECT uuid FROM entries WHERE uuid LIKE ? LIMIT 2"));
+        q.addBindValue(key + QLatin1Char('%'));
+        if (q.exec())
+            while (q.next())
+                uuids.push_back(q.value(0).toString());
+    }
+    bool serverAnswered = false;
+    if (server) {
+        // Every entry here is there too once sent, so the server can only add candidates: a
+        // name never means another entry when it answers.
+        if (const auto there = server->UuidsStartingWith(key, 2)) {
+            serverAnswered = true;
+            for (const QString& uuid : *there)
+                if (std::find(uuids.begin(), uuids.end(), uuid) == uuids.end())
+                    uuids.push_back(uuid);
+        }
+    }
+    if (uuids.size() > 1) {
+        out.status = JournalFound::Ambiguous;
+        out.why = QStringLiteral("«%1» — начало UUID нескольких записей; укажите больше знаков")
+                      .arg(name);
+        return out;
+    }
+    if (uuids.empty()) return server && !serverAnswered ? unavailable() : unknown();
+    if (server && serverAnswered) {
+        if (std::optional<JournalEntry> there = server->Find(uuids[0])) return found(there);
+    }
+    return found(localOnly(FindHere(uuids[0])));
+}
+
 void Journal::ReloadServer() {
     const std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_server.reset();
@@ -338,7 +524,7 @@ void Journal::ReportMovedAside(const QString& moved) {
     m_problem = QStringLiteral("Файл журнала обменов %1 был повреждён: он сохранён как %2, начат "
                                "новый журнал.")
                     .arg(QDir::toNativeSeparators(m_location), QDir::toNativeSeparators(moved));
-    if (m_onProblem) m_onProblem(m_problem);
+    Tell(m_problem);
 }
 
 void Journal::Report(const QString& why) {
@@ -346,7 +532,7 @@ void Journal::Report(const QString& why) {
     m_problem = QStringLiteral("Журнал обменов недоступен (%1): %2. Работа продолжается без "
                                "журнала.")
                     .arg(QDir::toNativeSeparators(m_location), why);
-    if (m_onProblem) m_onProblem(m_problem);
+    Tell(m_problem);
 }
 
 bool Journal::Failed(Db&, const QString& what, const QSqlError& error) {
@@ -583,8 +769,8 @@ bool Journal::Add(JournalEntry& e) {
         }
         if (!ok) db.rollback();
         if (ok) {
-            // Kept here first; the team's server gets it now or at a later push.
-            if (ServerJournal* server = Server()) server->Push(false);
+            // Kept here first; the team's server gets it beside the work, now or at a later push.
+            if (Server()) PushBeside();
             return true;
         }
         if (IsCorrupt(error) && attempt == 0) {
@@ -621,6 +807,8 @@ std::vector<JournalEntry> Journal::ListHere(const JournalQuery& query) {
     }
     while (q.next())
         out.push_back(EntryFromRow(q, false));
+    // A damaged page ends the rows early: a short list is never given for the whole one.
+    if (q.lastError().isValid()) Failed(*d, {}, q.lastError());
     return out;
 }
 
@@ -645,21 +833,50 @@ std::optional<JournalEntry> Journal::FindHere(const QString& idOrUuid) {
     return EntryFromRow(q, true);
 }
 
-int Journal::Prune(const QDateTime& before, bool all) {
+int Journal::Prune(const QDateTime& before, bool all, bool unsentToo, int* kept) {
     const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (kept) *kept = 0;
     Db* d = Open();
     if (!d) return -1;
+    // An entry the team's server lacks exists nowhere else: it goes only when asked by name.
+    QString server;
+    if (!unsentToo && kServerJournalBuilt) {
+        if (const auto address = ParseServerAddress(JournalServerAddress()))
+            server = address->Key();
+    }
+    const QString old = QStringLiteral(
+        " FROM entries WHERE time_utc < ? AND (? <> 0 OR (action <> ? AND half_written = 0))");
+    const QString unsent = QStringLiteral(" AND uuid NOT IN (SELECT uuid FROM server_sent"
+                                          " WHERE server = ?)");
+    auto bind = [&](QSqlQuery& q) {
+        q.addBindValue(ToStored(before));
+        q.addBindValue(all ? 1 : 0);
+        q.addBindValue(ActionName(JournalAction::UnsavedAtExit));
+        q.addBindValue(Text(server));
+    };
     QSqlDatabase db = d->db();
     QSqlQuery q(db);
     if (!q.exec(d->dialect.beginWrite)) {
         Failed(*d, {}, q.lastError());
         return -1;
     }
-    q.prepare(QStringLiteral("DELETE FROM entries WHERE time_utc < ? AND "
-                             "(? <> 0 OR (action <> ? AND half_written = 0))"));
-    q.addBindValue(ToStored(before));
-    q.addBindValue(all ? 1 : 0);
-    q.addBindValue(ActionName(JournalAction::UnsavedAtExit));
+    if (!server.isEmpty() && kept) {
+        q.prepare(QStringLiteral("SELECT count(*)") + old + unsent);
+        bind(q);
+        if (!q.exec() || !q.next()) {
+            const QSqlError error = q.lastError();
+            db.rollback();
+            Failed(*d, {}, error);
+            return -1;
+        }
+        *kept = q.value(0).toInt();
+        q.finish();
+    }
+    q.prepare(QStringLiteral("DELETE") + old +
+              (server.isEmpty() ? QStringLiteral(" AND ? = ''")
+                                : QStringLiteral(" AND uuid IN (SELECT uuid FROM server_sent"
+                                                 " WHERE server = ?)")));
+    bind(q);
     if (!q.exec()) {
         const QSqlError error = q.lastError();
         db.rollback();
@@ -668,6 +885,14 @@ int Journal::Prune(const QDateTime& before, bool all) {
     }
     const int removed = q.numRowsAffected();
     q.finish();
+    // A refusal goes with its entry.
+    if (!q.exec(QStringLiteral("DELETE FROM server_refused WHERE uuid NOT IN "
+                               "(SELECT uuid FROM entries)"))) {
+        const QSqlError error = q.lastError();
+        db.rollback();
+        Failed(*d, {}, error);
+        return -1;
+    }
     // Records no entry names any more go with their last entry.
     if (!q.exec(QStringLiteral("DELETE FROM records WHERE sha256 NOT IN "
                                "(SELECT sha256 FROM entries WHERE sha256 IS NOT NULL)"))) {

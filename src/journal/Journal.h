@@ -51,6 +51,8 @@ struct JournalEntry {
     QByteArray record;        // 1800 bytes, or empty when none was kept (or not loaded)
     QString sha256;           // of the record, hex; given on Add
     bool unsent = false;      // kept here, not yet on the team's journal server
+    QString refused;          // why the team's server refused it: set aside, never sent again
+    QString installer;        // who sent it, as the team's server noted (empty: not known)
 
     bool HasRecord() const { return !record.isEmpty(); }
     // A record was kept with the entry, loaded or not (a listed entry carries only its sum).
@@ -66,6 +68,15 @@ bool RecordFromEntry(const JournalEntry& entry, SettingsRecord& out, QString* wh
 // The all-zero start record and the plain factory defaults are not worth an entry.
 bool WorthKeeping(const SettingsRecord& r);
 QString RecordSha256(const QByteArray& bytes);
+
+// What naming an entry found: one entry, none, several (a UUID prefix shared), or no answer
+// from the team's server that a number of its own needs.
+enum class JournalFound { Found, Unknown, Ambiguous, Unavailable };
+struct JournalLookup {
+    JournalFound status = JournalFound::Unknown;
+    std::optional<JournalEntry> entry; // with its record, when found
+    QString why;                       // for the operator, when not found
+};
 
 struct JournalQuery {
     QString account; // exact account number; empty for every entry
@@ -105,6 +116,11 @@ public:
     std::vector<JournalEntry> List(const JournalQuery& query = {});
     // One entry with its record, by id or UUID; from the team's server when not kept here.
     std::optional<JournalEntry> Find(const QString& idOrUuid);
+    // One entry by a name that means the same whether the team's server answers or not: its
+    // UUID, the start of it (4 characters or more, not all digits), or a number. With a server,
+    // a number is the server's own, or a local one made negative for an entry not on it, never
+    // the one for the other; without one, numbers are this computer's.
+    JournalLookup Lookup(const QString& name);
     // The same, of the entries kept on this computer only.
     std::vector<JournalEntry> ListHere(const JournalQuery& query = {});
     std::optional<JournalEntry> FindHere(const QString& idOrUuid);
@@ -115,9 +131,16 @@ public:
     // Sends the entries the team's server lacks: the number sent, -1 when it cannot be reached,
     // 0 without a server.
     int Push();
-    // Removes entries older than `before`; unsaved and half-written ones only with `all`.
-    // The number removed, or -1.
-    int Prune(const QDateTime& before, bool all);
+    // Every entry kept goes to the team's server beside the work, on a thread of the journal's
+    // own, never on the caller's. Waits up to `ms` (or until `stop` says so) for that sending
+    // to be idle; true when it is. The entries a push did not send stay unsent.
+    bool WaitForPush(int ms, const std::function<bool()>& stop = {});
+    // Ends the sending beside for good, a push under way at once (its connection is cut).
+    void CancelPush();
+    // Removes entries older than `before`; unsaved and half-written ones only with `all`, and
+    // with a team's server set, entries not yet on it only with `unsentToo`. The number removed,
+    // or -1; `kept` gets the number of unsent entries left for that reason.
+    int Prune(const QDateTime& before, bool all, bool unsentToo = false, int* kept = nullptr);
 
     // The recovery slot: the working record after every confirmed edit, overwritten each
     // time. A normal exit clears it; one left behind by a run that did not end normally
@@ -134,6 +157,10 @@ private:
     Db* Open();
     void Report(const QString& why);
     void ReportMovedAside(const QString& moved);
+    void Tell(const QString& text);
+    void TellServerProblem(const QString& text);
+    void PushBeside();
+    void CloseThisThread();
     bool Failed(Db& db, const QString& what, const class QSqlError& error);
 
     QString m_location;
@@ -141,6 +168,12 @@ private:
     QString m_problem;
     QString m_movedAside;
     std::function<void(const QString&)> m_onProblem;
+    // The handler is called from the thread that sends beside too; one server problem is told
+    // per run, whichever connection met it.
+    std::mutex m_problemMutex;
+    bool m_serverProblemTold = false;
+    struct Beside;
+    std::unique_ptr<Beside> m_beside;
     std::vector<std::unique_ptr<Db>> m_dbs;
     // A session may end on a thread of its own: each thread gets its own connection, and
     // one operation runs at a time.

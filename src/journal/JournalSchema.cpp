@@ -43,6 +43,39 @@ const std::vector<QStringList>& Steps() {
             " record {BLOB} NOT NULL,"
             " sha256 VARCHAR(64) NOT NULL)",
         },
+        // 2: a server that is evidence. Texts are kept whole, however long a port's path or a
+        // window's title. The server itself notes who sent each entry and when it arrived;
+        // installers may name neither (their rights leave those columns out), rows from before
+        // this step have neither. A record is kept only under its own SHA-256, so no one can
+        // put junk where another installer's record will go. An entry cannot be dated after
+        // its arrival (five minutes allowed for a laptop's clock). A laptop notes per server
+        // what it sent and what a server refused, and why.
+        {
+            "{SERVER}ALTER TABLE entries ALTER COLUMN result_text TYPE TEXT,"
+            " ALTER COLUMN port TYPE TEXT, ALTER COLUMN title TYPE TEXT",
+            "{SERVER}ALTER TABLE recovery ALTER COLUMN port TYPE TEXT,"
+            " ALTER COLUMN title TYPE TEXT",
+            "{SERVER}ALTER TABLE entries ADD COLUMN installer TEXT",
+            "{SERVER}ALTER TABLE entries ALTER COLUMN installer SET DEFAULT session_user",
+            "{SERVER}ALTER TABLE entries ADD COLUMN received_at TIMESTAMPTZ",
+            "{SERVER}ALTER TABLE entries ALTER COLUMN received_at SET DEFAULT now()",
+            "{SERVER}ALTER TABLE entries ADD CONSTRAINT entries_not_after_arrival"
+            " CHECK (time_utc <= extract(epoch FROM received_at) * 1000 + 300000)",
+            "{SERVER}ALTER TABLE entries ADD CONSTRAINT entries_uuid_form"
+            " CHECK (uuid ~ '^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$')"
+            " NOT VALID",
+            "{SERVER}ALTER TABLE records ADD CONSTRAINT records_whole"
+            " CHECK (length(record) = 1800 AND sha256 = encode(sha256(record), 'hex')) NOT VALID",
+            "{LOCAL}CREATE TABLE IF NOT EXISTS server_sent ("
+            " server VARCHAR(400) NOT NULL,"
+            " uuid VARCHAR(36) NOT NULL,"
+            " PRIMARY KEY (server, uuid))",
+            "{LOCAL}CREATE TABLE server_refused ("
+            " server TEXT NOT NULL,"
+            " uuid TEXT NOT NULL,"
+            " reason TEXT NOT NULL,"
+            " PRIMARY KEY (server, uuid))",
+        },
     };
     return steps;
 }
@@ -52,9 +85,9 @@ const std::vector<QStringList>& Steps() {
 JournalDialect DialectFor(const QString& driver) {
     if (driver == QLatin1String("QPSQL"))
         return {driver, "BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY", "BYTEA",
-                "BEGIN ISOLATION LEVEL SERIALIZABLE"};
+                "BEGIN ISOLATION LEVEL SERIALIZABLE", true};
     return {QStringLiteral("QSQLITE"), "INTEGER PRIMARY KEY AUTOINCREMENT", "BLOB",
-            "BEGIN IMMEDIATE"};
+            "BEGIN IMMEDIATE", false};
 }
 
 int JournalSchemaVersion() {
@@ -64,7 +97,15 @@ int JournalSchemaVersion() {
 QStringList JournalMigration(int to, const JournalDialect& dialect) {
     QStringList out;
     if (to < 1 || to > JournalSchemaVersion()) return out;
+    const QLatin1String serverOnly("{SERVER}"), localOnly("{LOCAL}");
     for (QString statement : Steps()[static_cast<std::size_t>(to - 1)]) {
+        if (statement.startsWith(serverOnly)) {
+            if (!dialect.server) continue;
+            statement.remove(0, serverOnly.size());
+        } else if (statement.startsWith(localOnly)) {
+            if (dialect.server) continue;
+            statement.remove(0, localOnly.size());
+        }
         statement.replace(QLatin1String("{ID}"), dialect.idColumn);
         statement.replace(QLatin1String("{BLOB}"), dialect.blobType);
         out << statement;

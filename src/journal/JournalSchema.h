@@ -10,10 +10,11 @@
 
 // What differs between the databases the journal runs on.
 struct JournalDialect {
-    QString driver;     // Qt SQL driver name
-    QString idColumn;   // an integer key the database numbers itself
-    QString blobType;   // bytes of any length
-    QString beginWrite; // starts a transaction that writes (takes the write lock at once)
+    QString driver;      // Qt SQL driver name
+    QString idColumn;    // an integer key the database numbers itself
+    QString blobType;    // bytes of any length
+    QString beginWrite;  // starts a transaction that writes (takes the write lock at once)
+    bool server = false; // a team's server, which keeps what only a server can vouch for
 };
 
 // The dialect for a Qt SQL driver name; SQLite's for any other.
@@ -23,7 +24,8 @@ JournalDialect DialectFor(const QString& driver);
 int JournalSchemaVersion();
 
 // The statements that take the schema from version `from` - 1 to `from`, with the dialect's
-// words filled in. Versions count from 1.
+// words filled in. Versions count from 1. A step may hold statements for a team's server only
+// (the evidence it keeps of who sent what, and when) or for a laptop only (what it sent where).
 QStringList JournalMigration(int to, const JournalDialect& dialect);
 
 class QSqlQuery;

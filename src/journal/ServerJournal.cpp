@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QSettings>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
@@ -15,6 +16,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+#ifndef _WIN32
+#include <dlfcn.h>
+#include <sys/socket.h>
+#endif
 
 namespace {
 
@@ -31,6 +39,29 @@ const char kUndefinedTable[] = "42P01";
 
 std::atomic<unsigned> g_serverConnections{0};
 
+// A fault of one entry's content (SQLSTATE classes 22 and 23: a value or a rule of the table),
+// not of the connection or the rights: that entry is set aside and the rest go on.
+bool RefusedForContent(const QSqlError& error) {
+    const QString code = error.nativeErrorCode();
+    return code.startsWith(QLatin1String("22")) || code.startsWith(QLatin1String("23"));
+}
+
+// Why the server refused an entry, for the operator; the server's own words after a Russian
+// sentence where no rule of ours is named.
+QString RefusalReason(const QSqlError& error) {
+    const QString text = error.databaseText();
+    if (text.contains(QLatin1String("entries_not_after_arrival")))
+        return QStringLiteral("время записи позже, чем сервер её получил (часы этого компьютера "
+                              "спешат)");
+    if (text.contains(QLatin1String("records_whole")))
+        return QStringLiteral("настройки записи не совпадают со своей суммой SHA-256");
+    if (text.contains(QLatin1String("entries_uuid_form")))
+        return QStringLiteral("у записи неверный UUID");
+    if (error.nativeErrorCode() == QLatin1String("22001"))
+        return QStringLiteral("текст записи длиннее, чем принимает сервер");
+    return QStringLiteral("сервер не принял запись (%1)").arg(text.trimmed());
+}
+
 QVariant NullText() {
     return QVariant(QMetaType(QMetaType::QString));
 }
@@ -39,6 +70,31 @@ QVariant NullText() {
 // to the driver unseen.
 const char* const kAllowedOptions[] = {"sslmode", "sslrootcert",     "sslcert",
                                        "sslkey",  "connect_timeout", "application_name"};
+
+// The socket under a Qt SQL connection to PostgreSQL, -1 when it cannot be told. libpq is
+// already loaded by Qt's driver then; it is looked up there rather than linked, so a computer
+// without a team's server needs no libpq.
+int SocketOf(const QSqlDatabase& db) {
+#ifdef _WIN32
+    Q_UNUSED(db);
+    return -1;
+#else
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    // PGconn is libpq's name for struct pg_conn; Qt names the type either way.
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
+        return -1;
+    void* const connection = *static_cast<void* const*>(handle.constData());
+    using SocketFn = int (*)(const void*);
+    static std::atomic<SocketFn> socketOf{nullptr};
+    if (!socketOf.load()) {
+        void* const library = dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD);
+        if (library) socketOf = reinterpret_cast<SocketFn>(dlsym(library, "PQsocket"));
+    }
+    const SocketFn fn = socketOf.load();
+    return fn && connection ? fn(connection) : -1;
+#endif
+}
 
 // The window and torvik7ctl read the same file, whatever the application object says.
 QSettings Settings() {
@@ -93,6 +149,18 @@ std::optional<ServerAddress> ParseServerAddress(const QString& url, QString* why
     if (!u.password().isEmpty())
         return fail(QStringLiteral("пароль в адресе сервера журнала не указывают: он берётся из "
                                    "~/.pgpass или переменной PGPASSWORD"));
+    // Spaces and control characters, written or %-encoded, would end one option and start
+    // another in what the driver hands libpq: a password or another login slipped in.
+    const auto unsafe = [](const QString& text) {
+        return std::any_of(text.begin(), text.end(), [](QChar c) {
+            return c.isSpace() || c.category() == QChar::Other_Control ||
+                   c.category() == QChar::Other_Format || c == '\'' || c == '\\' || c == ';';
+        });
+    };
+    if (unsafe(url) || unsafe(u.userName()) || unsafe(u.host()) || unsafe(u.path()) ||
+        unsafe(QUrlQuery(u).query(QUrl::FullyDecoded)))
+        return fail(QStringLiteral("в адресе сервера журнала не должно быть пробелов, "
+                                   "управляющих символов, кавычек и «;»"));
     ServerAddress a;
     a.host = u.host();
     a.port = u.port(5432);
@@ -103,7 +171,7 @@ std::optional<ServerAddress> ParseServerAddress(const QString& url, QString* why
     for (const auto& item : QUrlQuery(u).queryItems(QUrl::FullyDecoded)) {
         const bool allowed = std::any_of(std::begin(kAllowedOptions), std::end(kAllowedOptions),
                                          [&](const char* k) { return item.first == k; });
-        if (!allowed || item.second.contains(';') || item.second.contains(' '))
+        if (!allowed || item.second.contains('='))
             return fail(QStringLiteral("неизвестный параметр «%1» в адресе сервера журнала")
                             .arg(item.first));
         if (item.first == QLatin1String("connect_timeout")) timeoutGiven = true;
@@ -122,6 +190,67 @@ ServerJournal::ServerJournal(const QString& url, Journal& local) : m_url(url), m
     m_address = ParseServerAddress(url, &m_addressProblem);
     const unsigned n = g_serverConnections.fetch_add(1);
     m_base = QStringLiteral("torvik7-journal-%1").arg(n);
+}
+
+// Cuts the connection when a call outlives its limit: libpq waits for an answer as long as the
+// socket stays open, and a server (or anything between) that takes a query and says nothing
+// must hold no one up.
+class ServerJournal::CallLimit {
+public:
+    CallLimit(ServerJournal& owner, int ms) : m_owner(owner) {
+        {
+            const std::lock_guard<std::mutex> lock(owner.m_socketMutex);
+            owner.m_timedOut = false;
+            owner.m_limitMs = ms;
+        }
+        m_thread = std::thread([this, ms] {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (!m_done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_over; }))
+                m_owner.CutConnection(true);
+        });
+    }
+    ~CallLimit() {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_over = true;
+        }
+        m_done.notify_all();
+        m_thread.join();
+    }
+    CallLimit(const CallLimit&) = delete;
+    CallLimit& operator=(const CallLimit&) = delete;
+
+private:
+    ServerJournal& m_owner;
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_over = false;
+    std::thread m_thread;
+};
+
+void ServerJournal::CutConnection(bool timedOut) {
+    const std::lock_guard<std::mutex> lock(m_socketMutex);
+    if (timedOut)
+        m_timedOut = true;
+    else
+        m_cancelled = true;
+#ifndef _WIN32
+    // The blocked call then fails at once, on its own thread, and closes the connection there.
+    if (m_socket >= 0) ::shutdown(m_socket, SHUT_RDWR);
+#endif
+}
+
+void ServerJournal::Cancel() {
+    CutConnection(false);
+}
+
+void ServerJournal::CloseServer() {
+    {
+        // Forgotten first: the descriptor may be another file's once the connection is closed.
+        const std::lock_guard<std::mutex> lock(m_socketMutex);
+        m_socket = -1;
+    }
+    if (QSqlDatabase::contains(ServerName())) QSqlDatabase::database(ServerName(), false).close();
 }
 
 ServerJournal::~ServerJournal() {
@@ -172,7 +301,19 @@ bool ServerJournal::FailSql(const QSqlError& error, const QString& doing) {
     const QString code = error.nativeErrorCode();
     const QString text = error.databaseText() + ' ' + error.driverText();
     QString why;
-    if (code == QLatin1String(kInsufficientPrivilege))
+    bool timedOut = false, cancelled = false;
+    int limitMs = 0;
+    {
+        const std::lock_guard<std::mutex> lock(m_socketMutex);
+        timedOut = m_timedOut;
+        cancelled = m_cancelled;
+        limitMs = m_limitMs;
+    }
+    if (cancelled)
+        why = QStringLiteral("отправка прервана");
+    else if (timedOut)
+        why = QStringLiteral("сервер не ответил за %1 с").arg(limitMs / 1000);
+    else if (code == QLatin1String(kInsufficientPrivilege))
         why =
             QStringLiteral("у роли %1 нет прав %2 (она должна входить в роль torvik7_installer)")
                 .arg(m_address->user.isEmpty() ? QStringLiteral("входа") : m_address->user, doing);
@@ -196,7 +337,7 @@ bool ServerJournal::FailSql(const QSqlError& error, const QString& doing) {
     else
         why = error.text().trimmed();
     // A connection in an unknown state is dropped; the next attempt opens a fresh one.
-    if (QSqlDatabase::contains(ServerName())) QSqlDatabase::database(ServerName(), false).close();
+    CloseServer();
     return Fail(why);
 }
 
@@ -218,8 +359,24 @@ bool ServerJournal::Connect(bool retryAtOnce) {
         db.setConnectOptions(m_address->options);
     }
     QSqlDatabase db = QSqlDatabase::database(ServerName(), false);
+    {
+        const std::lock_guard<std::mutex> lock(m_socketMutex);
+        if (m_cancelled) return Fail(QStringLiteral("отправка прервана"));
+    }
     if (!db.open()) return FailSql(db.lastError(), QString());
-    // A server that answers but hangs must not hold up a push for ever.
+    {
+        const std::lock_guard<std::mutex> lock(m_socketMutex);
+        m_socket = SocketOf(db);
+        if (m_cancelled || m_timedOut) {
+            m_socket = -1;
+            db.close();
+            return Fail(m_cancelled
+                            ? QStringLiteral("отправка прервана")
+                            : QStringLiteral("сервер не ответил за %1 с").arg(m_limitMs / 1000));
+        }
+    }
+    // A server that answers but works too long gives up itself; one that goes silent has its
+    // connection cut by the call's limit.
     QSqlQuery(db).exec(QStringLiteral("SET statement_timeout = 10000"));
     return CheckSchema();
 }
@@ -232,14 +389,14 @@ bool ServerJournal::CheckSchema() {
         return FailSql(q.lastError(), QStringLiteral("читать журнал"));
     const int version = q.value(0).toInt();
     if (version > JournalSchemaVersion()) {
-        QSqlDatabase::database(ServerName(), false).close();
+        CloseServer();
         return Fail(QStringLiteral("журнал на сервере создан более новой версией программы "
                                    "(схема %1, эта программа знает %2); обновите программу")
                         .arg(version)
                         .arg(JournalSchemaVersion()));
     }
     if (version < JournalSchemaVersion()) {
-        QSqlDatabase::database(ServerName(), false).close();
+        CloseServer();
         return Fail(QStringLiteral("схема журнала на сервере устарела (%1 вместо %2); её "
                                    "обновляет администратор")
                         .arg(version)
@@ -278,18 +435,43 @@ std::vector<JournalEntry> ServerJournal::Unsent() {
     QSqlQuery q(QSqlDatabase::database(name, false));
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT ") + JournalEntryColumns() +
-              QStringLiteral(" FROM entries e WHERE NOT EXISTS (SELECT 1 FROM server_sent s"
+              QStringLiteral(", r.reason FROM entries e LEFT JOIN server_refused r"
+                             " ON r.server = ? AND r.uuid = e.uuid"
+                             " WHERE NOT EXISTS (SELECT 1 FROM server_sent s"
                              " WHERE s.server = ? AND s.uuid = e.uuid) ORDER BY e.id"));
+    q.addBindValue(m_address->Key());
     q.addBindValue(m_address->Key());
     if (!q.exec()) return out;
     while (q.next()) {
         out.push_back(JournalEntryFromRow(q, false));
         out.back().unsent = true;
+        out.back().refused = q.value(16).toString();
         // Numbers in a team's list are the server's; an entry not yet there is named by its
         // local number made negative, so the two never meet.
         out.back().id = -out.back().id;
     }
     return out;
+}
+
+bool ServerJournal::MarkRefused(const std::vector<std::pair<QString, QString>>& refused) {
+    if (refused.empty()) return true;
+    const QString name = LocalConnection();
+    if (name.isEmpty()) return false;
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return false;
+    q.prepare(QStringLiteral(
+        "INSERT OR REPLACE INTO server_refused (server, uuid, reason) VALUES (?, ?, ?)"));
+    for (const auto& [uuid, reason] : refused) {
+        q.addBindValue(m_address->Key());
+        q.addBindValue(uuid);
+        q.addBindValue(reason);
+        if (!q.exec()) {
+            db.rollback();
+            return false;
+        }
+    }
+    return db.commit();
 }
 
 bool ServerJournal::MarkSent(const std::vector<QString>& uuids) {
@@ -311,17 +493,28 @@ bool ServerJournal::MarkSent(const std::vector<QString>& uuids) {
 }
 
 int ServerJournal::Push(bool retryAtOnce) {
+    m_setAside = 0;
     if (!retryAtOnce && m_sinceFailure.isValid() && m_sinceFailure.elapsed() < kRetryAfterMs)
         return -1;
+    if (!m_address) return Fail(m_addressProblem), -1;
     std::vector<JournalEntry> unsent = Unsent();
-    if (unsent.empty()) return 0;
+    // What the server refused for its content stays aside: sent again it would be refused again.
+    std::erase_if(unsent, [](const JournalEntry& e) { return !e.refused.isEmpty(); });
+    // A push asked for checks the server even with nothing to send: "nothing sent" then means
+    // the server holds everything, not that it was never asked.
+    if (unsent.empty() && !retryAtOnce) return 0;
+    const CallLimit limit(*this, kPushLimitMs);
     if (!Connect(retryAtOnce)) return -1;
+    if (unsent.empty()) return 0;
     QSqlDatabase db = QSqlDatabase::database(ServerName(), false);
     int sent = 0;
     for (std::size_t from = 0; from < unsent.size(); from += kBatch) {
         const std::size_t to = std::min(unsent.size(), from + kBatch);
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("BEGIN"))) return FailSql(q.lastError(), {}), -1;
+        // Each entry behind a savepoint of its own: one the server refuses for its content is
+        // taken back alone, and the rest of the batch still goes.
+        QSqlQuery savepoint(db);
         // A record is kept once by its SHA-256, as on the laptops, whoever sent it first.
         QSqlQuery keepRecord(db);
         keepRecord.prepare(QStringLiteral("INSERT INTO records (sha256, record) VALUES (?, ?) "
@@ -332,15 +525,29 @@ int ServerJournal::Push(bool retryAtOnce) {
             "half_written, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
             "ON CONFLICT (uuid) DO NOTHING"));
         std::vector<QString> uuids;
+        std::vector<std::pair<QString, QString>> refused;
         for (std::size_t i = from; i < to; ++i) {
             // The record is read only now, one entry at a time, so a long queue costs no memory.
             std::optional<JournalEntry> full = m_local.FindHere(unsent[i].uuid);
             const JournalEntry& e = full ? *full : unsent[i];
+            if (!savepoint.exec(QStringLiteral("SAVEPOINT entry"))) {
+                const QSqlError error = savepoint.lastError();
+                db.rollback();
+                return FailSql(error, QStringLiteral("добавлять записи в журнал")), -1;
+            }
+            auto refuse = [&](const QSqlError& error) {
+                if (!RefusedForContent(error) ||
+                    !savepoint.exec(QStringLiteral("ROLLBACK TO SAVEPOINT entry")))
+                    return false;
+                refused.emplace_back(e.uuid, RefusalReason(error));
+                return true;
+            };
             if (e.HasRecord()) {
                 keepRecord.addBindValue(e.sha256);
                 keepRecord.addBindValue(e.record);
                 if (!keepRecord.exec()) {
                     const QSqlError error = keepRecord.lastError();
+                    if (refuse(error)) continue;
                     db.rollback();
                     return FailSql(error, QStringLiteral("добавлять записи в журнал")), -1;
                 }
@@ -362,6 +569,7 @@ int ServerJournal::Push(bool retryAtOnce) {
             q.addBindValue(e.HasRecord() ? QVariant(e.sha256) : NullText());
             if (!q.exec()) {
                 const QSqlError error = q.lastError();
+                if (refuse(error)) continue;
                 db.rollback();
                 return FailSql(error, QStringLiteral("добавлять записи в журнал")), -1;
             }
@@ -371,16 +579,19 @@ int ServerJournal::Push(bool retryAtOnce) {
         // Marked only after the server has committed: a push cut here sends these again, and the
         // server keeps each UUID once.
         MarkSent(uuids);
+        MarkRefused(refused);
         sent += static_cast<int>(uuids.size());
+        m_setAside += static_cast<int>(refused.size());
     }
     return sent;
 }
 
 std::optional<std::vector<JournalEntry>> ServerJournal::List(const JournalQuery& query,
                                                              bool retryAtOnce) {
+    const CallLimit limit(*this, kCallLimitMs);
     if (!Connect(retryAtOnce)) return std::nullopt;
-    QString sql =
-        QStringLiteral("SELECT ") + JournalEntryColumns() + QStringLiteral(" FROM entries e");
+    QString sql = QStringLiteral("SELECT ") + JournalEntryColumns() +
+                  QStringLiteral(", e.installer FROM entries e");
     if (!query.account.isEmpty()) sql += QStringLiteral(" WHERE e.account = ?");
     sql += QStringLiteral(" ORDER BY e.time_utc DESC, e.id DESC");
     if (query.limit > 0) sql += QStringLiteral(" LIMIT ?");
@@ -391,8 +602,10 @@ std::optional<std::vector<JournalEntry>> ServerJournal::List(const JournalQuery&
     if (query.limit > 0) q.addBindValue(query.limit);
     if (!q.exec()) return FailSql(q.lastError(), QStringLiteral("читать журнал")), std::nullopt;
     std::vector<JournalEntry> out;
-    while (q.next())
+    while (q.next()) {
         out.push_back(JournalEntryFromRow(q, false));
+        out.back().installer = q.value(16).toString();
+    }
     return out;
 }
 
@@ -401,15 +614,36 @@ std::optional<JournalEntry> ServerJournal::Find(const QString& idOrUuid) {
     const bool isUuid = !QUuid::fromString(key).isNull();
     bool numeric = false;
     const qint64 id = key.toLongLong(&numeric);
-    if ((!isUuid && !numeric) || !Connect(false)) return std::nullopt;
+    if (!isUuid && !numeric) return std::nullopt;
+    const CallLimit limit(*this, kCallLimitMs);
+    if (!Connect(false)) return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(ServerName(), false));
     q.setForwardOnly(true);
-    q.prepare(
-        QStringLiteral("SELECT ") + JournalEntryColumns() +
-        QStringLiteral(", r.record FROM entries e LEFT JOIN records r ON r.sha256 = e.sha256 ") +
-        (isUuid ? QStringLiteral("WHERE e.uuid = ?") : QStringLiteral("WHERE e.id = ?")));
+    q.prepare(QStringLiteral("SELECT ") + JournalEntryColumns() +
+              QStringLiteral(", r.record, e.installer FROM entries e LEFT JOIN records r"
+                             " ON r.sha256 = e.sha256 ") +
+              (isUuid ? QStringLiteral("WHERE e.uuid = ?") : QStringLiteral("WHERE e.id = ?")));
     q.addBindValue(isUuid ? QVariant(key) : QVariant(id));
     if (!q.exec()) return FailSql(q.lastError(), QStringLiteral("читать журнал")), std::nullopt;
     if (!q.next()) return std::nullopt;
-    return JournalEntryFromRow(q, true);
+    JournalEntry e = JournalEntryFromRow(q, true);
+    e.installer = q.value(17).toString();
+    return e;
+}
+
+std::optional<std::vector<QString>> ServerJournal::UuidsStartingWith(const QString& prefix,
+                                                                     int limit) {
+    const CallLimit callLimit(*this, kCallLimitMs);
+    if (!Connect(true)) return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(ServerName(), false));
+    q.setForwardOnly(true);
+    // A prefix of hex digits and dashes only: nothing in it is a pattern character.
+    q.prepare(QStringLiteral("SELECT uuid FROM entries WHERE uuid LIKE ? ORDER BY uuid LIMIT ?"));
+    q.addBindValue(prefix + QLatin1Char('%'));
+    q.addBindValue(limit);
+    if (!q.exec()) return FailSql(q.lastError(), QStringLiteral("читать журнал")), std::nullopt;
+    std::vector<QString> out;
+    while (q.next())
+        out.push_back(q.value(0).toString());
+    return out;
 }

@@ -4,8 +4,9 @@
 // reached. What was sent is remembered per server in the local database (table
 // server_sent), so a push sends each entry once: the server keeps an entry once by its UUID
 // (INSERT ... ON CONFLICT DO NOTHING), and an entry whose sending was interrupted is simply
-// sent again. Connections give up after a short time-out, so no transfer or save waits on a
-// server that is gone.
+// sent again. Every call to the server has a time limit: connections give up after a short
+// time-out, and a server that takes a query and stays silent has its connection cut, so no
+// transfer or save waits on a server that is gone.
 #pragma once
 
 #include "journal/Journal.h"
@@ -14,7 +15,9 @@
 #include <QString>
 
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // Whether this build can reach a team's server at all. The Windows build has no PostgreSQL
@@ -64,25 +67,44 @@ public:
     const QString& Problem() const { return m_problem; }
 
     // Sends every local entry the server does not have yet, oldest first. The number sent in
-    // this call, or -1 when the server could not take them (they stay unsent). `retryAtOnce`
+    // this call, or -1 when the server could not take them (they stay unsent). An entry the
+    // server refuses for what it holds is set aside with the reason (Unsent() and the lists show
+    // it) and the rest are sent. `retryAtOnce`
     // false leaves a server found gone in the last minute alone, so the work of a window without
     // network never waits on it entry after entry.
     int Push(bool retryAtOnce = true);
-    // Local entries not yet on this server, oldest first, with their records.
+    // Local entries not yet on this server, oldest first, without their records; those the
+    // server refused carry the reason.
     std::vector<JournalEntry> Unsent();
+    // Entries the last Push() set aside.
+    int SetAside() const { return m_setAside; }
     // The server's entries (newest first, without records); nullopt when unreachable.
     std::optional<std::vector<JournalEntry>> List(const JournalQuery& query,
                                                   bool retryAtOnce = true);
     // One of the server's entries with its record, by UUID or the server's id.
     std::optional<JournalEntry> Find(const QString& idOrUuid);
+    // The UUIDs (at most `limit`) of the server's entries that start with `prefix`; nullopt
+    // when unreachable.
+    std::optional<std::vector<QString>> UuidsStartingWith(const QString& prefix, int limit);
+
+    // Ends the call under way at once, from any thread (its connection is cut), and every later
+    // one: what is unsent stays so, for a later run.
+    void Cancel();
+
+    // How long a whole push and any other call may take before the connection is cut.
+    static constexpr int kPushLimitMs = 15000;
+    static constexpr int kCallLimitMs = 10000;
 
 private:
-    struct Link;
+    class CallLimit;
+    void CutConnection(bool timedOut);
+    void CloseServer();
     bool Connect(bool retryAtOnce);
     bool CheckSchema();
     bool Fail(const QString& why);
     bool FailSql(const class QSqlError& error, const QString& doing);
     bool MarkSent(const std::vector<QString>& uuids);
+    bool MarkRefused(const std::vector<std::pair<QString, QString>>& refused);
     QString LocalConnection();
     QString Named(const char* what);
     QString ServerName(); // this thread's connection to the server
@@ -97,4 +119,11 @@ private:
     QString m_problem;
     std::function<void(const QString&)> m_onProblem;
     QElapsedTimer m_sinceFailure; // a server just found gone is not asked again at once
+    // The socket of the connection in use, for a limit or Cancel() to cut from another thread.
+    std::mutex m_socketMutex;
+    int m_socket = -1;
+    bool m_timedOut = false;
+    bool m_cancelled = false;
+    int m_limitMs = 0;
+    int m_setAside = 0;
 };

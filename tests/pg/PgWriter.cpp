@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
         if (!journal.Add(e)) return 1;
     }
     // Whatever a busy server refused on the way goes now.
+    journal.WaitForPush(60000);
     journal.Push();
     const bool allSent = journal.Server() && journal.Server()->Unsent().empty();
     if (!allSent) std::fprintf(stderr, "%s\n", qPrintable(journal.Server()->Problem()));

@@ -33,7 +33,8 @@ public:
         e.phone1 = QStringLiteral("84951234567");
         e.title = QStringLiteral("Утилита настройки ТОРВИК-7 - [Current.stg]");
         e.record = QByteArray(1800, '\x05');
-        EXPECT_TRUE(journal->Add(e)); // kept here whatever the server says
+        EXPECT_TRUE(journal->Add(e));             // kept here whatever the server says
+        EXPECT_TRUE(journal->WaitForPush(30000)); // sent beside; the test looks once it is done
         return e;
     }
     QString Path() const { return m_dir.path(); }
@@ -244,6 +245,15 @@ TEST(ServerJournal, AddressesWithAPasswordOrUnknownOptionsAreRefused) {
         {"postgresql://ivanov@db.example/torvik7?host=/tmp", false},
         {"postgresql://ivanov@db.example/torvik7?sslmode=require%20host%3Devil", false},
         {"postgresql:///torvik7", false},
+        // A tab or a newline, %-encoded, would start another option for libpq.
+        {"postgresql://ivanov@db.example/torvik7?sslmode=disable%09password=secret", false},
+        {"postgresql://ivanov@db.example/torvik7?sslmode=disable%0Auser=petrov", false},
+        {"postgresql://ivanov@db.example/torvik7?application_name=a%0Buser=petrov", false},
+        {"postgresql://ivanov%09x@db.example/torvik7", false},
+        {"postgresql://ivanov@db.example/torvik7?sslmode=disable&password=secret", false},
+        {"postgresql://ivanov@db.example/torvik7?sslmode=require%27", false},
+        {"postgresql://ivanov@db.example/torvik7?application_name=a=b", false},
+        {"postgresql://ivanov@db.example/torvik7 ", false},
     };
     for (const auto& c : cases) {
         QString why;

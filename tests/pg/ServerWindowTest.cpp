@@ -4,11 +4,18 @@
 #include "app/JournalDlg.h"
 #include "journal/Journal.h"
 #include "journal/ServerJournal.h"
+#include "link/SerialPort.h"
 #include "support/PgServer.h"
+#include "support/SilentProxy.h"
 
+#include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QTimer>
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 
 namespace {
@@ -33,6 +40,7 @@ public:
         e.title = QStringLiteral("Утилита настройки ТОРВИК-7 - [Current.stg]");
         e.record = QByteArray(1800, '\x07');
         EXPECT_TRUE(journal.Add(e));
+        EXPECT_TRUE(journal.WaitForPush(30000)); // sent beside; the test looks once it is done
         return e;
     }
 
@@ -93,6 +101,57 @@ TEST_F(ServerWindow, KeepsTheAddressInItsSettingsButNeverAPassword) {
         << dlg.Where()->text().toStdString();
     EXPECT_TRUE(dlg.ApplyServerAddress(QString()));
     EXPECT_EQ(journal.Server(), nullptr);
+}
+
+// A server that takes the login and then stays silent: the window's push of a transfer's entry
+// goes on beside it, and its event loop never stops for it.
+TEST_F(ServerWindow, ASilentServerNeverHoldsUpTheWindowAtATransfersEnd) {
+    ASSERT_TRUE(server.Ok());
+    SilentProxy proxy(server.Port(), "INSERT");
+    ASSERT_NE(proxy.Port(), 0);
+    ASSERT_TRUE(server.AddPassPort(proxy.Port()));
+    QString url = server.Url(PgServer::Installer);
+    url.replace(QStringLiteral(":%1/").arg(server.Port()),
+                QStringLiteral(":%1/").arg(proxy.Port()));
+    qputenv("TORVIK7_JOURNAL", url.toUtf8());
+    Journal journal(folder.filePath("journal.sqlite"));
+    ASSERT_TRUE(journal.Ready());
+    Window().SetJournal(&journal);
+    // A port that does not open: the transfer ends at once, and its entry is kept.
+    struct NoPort final : PortOpener {
+        PortOpening Open(const std::string&, PortOpenMode) override { return {}; }
+    } noPort;
+    Window().Testing().sessionOptions.opener = &noPort;
+
+    double longest = 0;
+    auto last = std::chrono::steady_clock::now();
+    QTimer turns;
+    turns.setTimerType(Qt::PreciseTimer);
+    turns.setInterval(1);
+    QObject::connect(&turns, &QTimer::timeout, [&] {
+        const auto now = std::chrono::steady_clock::now();
+        longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
+        last = now;
+    });
+    turns.start();
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 100) // the meter's first turns, before the transfer
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    longest = 0;
+    Window().OnReadDevice();
+    // The push reached the silent INSERT beside the window, which went on turning meanwhile.
+    waited.restart();
+    while (!proxy.WentSilent() && waited.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    EXPECT_TRUE(proxy.WentSilent());
+    while (waited.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    EXPECT_LT(longest, 20.0);
+    std::printf("[ figure ] longest event-loop gap: %.1f ms\n", longest);
+    EXPECT_EQ(journal.ListHere({}).size(), 1u);
+    EXPECT_EQ(platform.messages.size(), 1u); // the transfer's own message, and no other
+    Window().SetJournal(nullptr);
 }
 
 } // namespace

@@ -43,6 +43,18 @@ public:
     }
     int Port() const { return m_values.value("TORVIK7_PG_PORT").toInt(); }
 
+    // Lets libpq find the passwords for a proxy on `port` in front of this server too.
+    bool AddPassPort(int port) const {
+        QFile file(m_values.value("PGPASSFILE"));
+        if (!file.open(QIODevice::ReadWrite)) return false;
+        QByteArray more;
+        const QByteArray ours = ':' + QByteArray::number(Port()) + ':';
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (line.contains(ours))
+                more += QByteArray(line).replace(ours, ':' + QByteArray::number(port) + ':') + '\n';
+        return file.write(more) == more.size();
+    }
+
     // Stops the server at once (as a pulled cable or a crash would) and starts it again.
     bool Pause() const { return Script(QStringLiteral("pause")); }
     bool Resume() const { return Script(QStringLiteral("resume")); }

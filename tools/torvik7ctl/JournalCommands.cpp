@@ -27,6 +27,21 @@ const char kJournalExitCodes[] =
     "  65  нет такой записи, или в ней нет настроек, или они повреждены\n"
     "  74  журнал недоступен, ошибка записи файла\n";
 
+// A text as a terminal may show it: control characters (an escape sequence in a port's name
+// or a title would act on the terminal) written as \xNN.
+QString Printable(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0))
+            out += QStringLiteral("\\x%1").arg(static_cast<int>(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 // Local time, as the window shows it.
 QString LocalTime(const QDateTime& t) {
     return t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -51,24 +66,33 @@ QJsonObject EntryJson(const JournalEntry& e) {
     o["halfWritten"] = e.halfWritten;
     o["sha256"] = e.sha256.isEmpty() ? QJsonValue() : QJsonValue(e.sha256);
     if (e.unsent) o["unsent"] = true;
+    if (!e.refused.isEmpty()) o["refused"] = e.refused;
+    if (!e.installer.isEmpty()) o["installer"] = e.installer;
     return o;
 }
 
 std::string EntryLine(const JournalEntry& e) {
     QString action = ActionName(e.action);
     if (e.halfWritten) action += QStringLiteral(" (прервана: %1 из 512 блоков)").arg(e.blocksDone);
-    if (e.unsent) action += QStringLiteral(" [не отправлена на сервер]");
+    if (!e.refused.isEmpty())
+        action += QStringLiteral(" [не принята сервером: %1]").arg(e.refused);
+    else if (e.unsent)
+        action += QStringLiteral(" [не отправлена на сервер]");
     const QString result = e.action == JournalAction::UnsavedAtExit
                                ? QStringLiteral("-")
                                : QStringLiteral("%1 %2").arg(e.result).arg(e.resultText);
-    return QStringLiteral("%1  %2  %3  %4  %5  линия %6 ГРЕМУС %7  объект %8  тел. %9")
-        .arg(e.id)
-        .arg(LocalTime(e.time), action, result, e.port.isEmpty() ? QStringLiteral("-") : e.port)
-        .arg(e.lineAddress)
-        .arg(e.unitAddress)
-        .arg(e.account.isEmpty() ? QStringLiteral("-") : e.account,
-             e.phone1.isEmpty() ? QStringLiteral("-") : e.phone1)
-        .toStdString();
+    QString line = QStringLiteral("%1  %2  %3  %4  %5  линия %6 ГРЕМУС %7  объект %8  тел. %9")
+                       .arg(e.id)
+                       .arg(LocalTime(e.time), Printable(action), Printable(result),
+                            e.port.isEmpty() ? QStringLiteral("-") : Printable(e.port))
+                       .arg(e.lineAddress)
+                       .arg(e.unitAddress)
+                       .arg(e.account.isEmpty() ? QStringLiteral("-") : e.account,
+                            e.phone1.isEmpty() ? QStringLiteral("-") : e.phone1);
+    // Who sent it, as the team's server noted.
+    if (!e.installer.isEmpty())
+        line += QStringLiteral("  монтажник %1").arg(Printable(e.installer));
+    return line.toStdString();
 }
 
 int Unavailable(Journal& journal) {
@@ -76,16 +100,26 @@ int Unavailable(Journal& journal) {
     return kExitIo;
 }
 
+// The entry named `id`, or the exit status after one error line: 65 for a name that is unknown
+// or ambiguous, 74 when the journal (or the server a number of its own needs) cannot answer.
+int Named(Journal& journal, const std::string& id, JournalEntry& entry) {
+    const JournalLookup found = journal.Lookup(QString::fromStdString(id));
+    if (found.status == JournalFound::Found) {
+        entry = *found.entry;
+        return kExitOk;
+    }
+    if (found.status == JournalFound::Unavailable) {
+        PrintError(found.why.toStdString());
+        return kExitIo;
+    }
+    PrintError("journal: " + found.why.toStdString());
+    return kExitData;
+}
+
 // The entry `id` with a usable record, or the exit status after one error line.
 int EntryRecord(Journal& journal, const std::string& id, JournalEntry& entry,
                 SettingsRecord& record) {
-    const auto found = journal.Find(QString::fromStdString(id));
-    if (!found) {
-        if (!journal.Problem().isEmpty()) return Unavailable(journal);
-        PrintError("journal: нет записи " + id);
-        return kExitData;
-    }
-    entry = *found;
+    if (const int status = Named(journal, id, entry)) return status;
     QString why;
     if (!RecordFromEntry(entry, record, &why)) {
         PrintError("journal: запись " + id + ": " + why.toStdString());
@@ -128,12 +162,8 @@ int List(const Invocation& in) {
 int Show(const Invocation& in) {
     const std::string& id = in.Argument(0);
     const auto journal = OpenCtlJournal();
-    const auto found = journal->Find(QString::fromStdString(id));
-    if (!found) {
-        if (!journal->Problem().isEmpty()) return Unavailable(*journal);
-        PrintError("journal: нет записи " + id);
-        return kExitData;
-    }
+    std::optional<JournalEntry> found(std::in_place);
+    if (const int status = Named(*journal, id, *found)) return status;
     SettingsRecord record{};
     QString why;
     const bool usable = found->HasRecord() && RecordFromEntry(*found, record, &why);
@@ -149,7 +179,7 @@ int Show(const Invocation& in) {
         std::printf("%s\n", EntryLine(*found).c_str());
         std::printf("UUID: %s\nИсточник: %s\nЗаголовок: %s\nSHA-256: %s\n\n",
                     qPrintable(found->uuid), qPrintable(SourceName(found->source)),
-                    found->title.toUtf8().constData(),
+                    Printable(found->title).toUtf8().constData(),
                     found->sha256.isEmpty() ? "-" : qPrintable(found->sha256));
         if (usable) std::fputs(ShowText(label, record).c_str(), stdout);
     }
@@ -193,15 +223,21 @@ int Prune(const Invocation& in) {
     const QString text = QString::fromStdString(*in.Value("before"));
     // A day is its local midnight; a time may be given too.
     QDateTime before = QDateTime::fromString(text, Qt::ISODate);
-    if (!before.isValid()) {
+    // Only a date alone is a day: "2026-12-07T25:00:00" is no time, not that day's midnight.
+    if (!before.isValid() && text.size() == 10) {
         const QDate day = QDate::fromString(text, Qt::ISODate);
         if (day.isValid()) before = day.startOfDay();
     }
     if (!before.isValid()) return in.UsageError("--before: нужна дата ГГГГ-ММ-ДД");
     const auto journal = OpenCtlJournal();
-    const int removed = journal->Prune(before, in.Has("all"));
+    int kept = 0;
+    const int removed = journal->Prune(before, in.Has("all"), in.Has("unsent-too"), &kept);
     if (removed < 0) return Unavailable(*journal);
     std::printf("удалено записей: %d\n", removed);
+    if (kept > 0)
+        std::printf("оставлено записей, не отправленных на сервер журнала: %d (--unsent-too - "
+                    "удалить и их)\n",
+                    kept);
     return Finish();
 }
 
@@ -218,13 +254,26 @@ int Push(const Invocation&) {
                    "«Сервер…» в окне «Журнал»)");
         return kExitUsage;
     }
+    QString why;
+    if (!ParseServerAddress(JournalServerAddress(), &why)) {
+        PrintError("journal push: " + why.toStdString());
+        return kExitUsage;
+    }
     const int sent = journal->Push();
     if (sent < 0) {
         PrintError(server->Problem().toStdString());
         return kExitIo;
     }
     std::printf("отправлено записей: %d\n", sent);
-    return Finish();
+    if (const int status = Finish()) return status;
+    // The status says whether the server now holds every entry: those it refused stay here.
+    int aside = 0;
+    for (const JournalEntry& e : server->Unsent())
+        aside += !e.refused.isEmpty();
+    if (aside == 0) return kExitOk;
+    PrintError("journal push: не принято сервером записей: " + std::to_string(aside) +
+               " (они отложены; причина - в torvik7ctl journal list)");
+    return kExitData;
 }
 
 } // namespace
@@ -245,7 +294,10 @@ namespace {
 const char kJournalAbout[] =
     "Журнал обменов: каждое чтение и каждая загрузка прибора (окном и torvik7ctl) и\n"
     "настройки, не сохранённые при закрытии окна. База: TORVIK7_JOURNAL или\n"
-    "journal.sqlite в папке данных пользователя. ID - номер записи или её UUID.";
+    "journal.sqlite в папке данных пользователя. ID - номер записи, её UUID или начало\n"
+    "UUID (не меньше 4 знаков, не одни цифры); с сервером журнала номера - серверные, а у\n"
+    "не отправленных записей - местные со знаком минус. ID, подходящий к нескольким\n"
+    "записям или ни к одной, - код 65.";
 } // namespace
 
 const CommandSpec kJournalListCommand = {
@@ -307,8 +359,9 @@ const CommandSpec kJournalPushCommand = {
              "сначала хранится здесь; не отправленные помечены в list и уходят на сервер\n"
              "по одному разу. В списке с сервером номера - серверные, у не отправленных -\n"
              "отрицательные: torvik7ctl journal show -- -12.",
-    .exitCodes = "  0   отправлено (и ноль записей, если всё уже на сервере)\n"
-                 "  64  сервер журнала не задан\n"
+    .exitCodes = "  0   отправлено, на сервере все записи (и ноль, если всё уже там)\n"
+                 "  64  сервер журнала не задан или его адрес не принят\n"
+                 "  65  сервер не принял часть записей: они отложены, причина - в list\n"
                  "  74  сервер недоступен или не принял записи; они остаются здесь\n",
     .run = Push,
 };
@@ -317,12 +370,16 @@ const CommandSpec kJournalPruneCommand = {
     .name = "journal prune",
     .summary = "удалить старые записи журнала",
     .about = "Удаляет записи старше ДАТЫ. Настройки, не сохранённые при выходе, и прерванные\n"
-             "загрузки (прибор, возможно, записан частично) остаются, если не указан --all.",
+             "загрузки (прибор, возможно, записан частично) остаются, если не указан --all;\n"
+             "записи, ещё не отправленные на сервер журнала команды, - если не указан\n"
+             "--unsent-too.",
     .options = {{.names = "before",
                  .value = "ДАТА",
                  .help = "ГГГГ-ММ-ДД (или ГГГГ-ММ-ДДTЧЧ:ММ:СС)",
                  .ifMissing = "не указана дата (--before ГГГГ-ММ-ДД)"},
-                {.names = "all", .help = "удалять и не сохранённые, и прерванные"}},
+                {.names = "all", .help = "удалять и не сохранённые, и прерванные"},
+                {.names = "unsent-too",
+                 .help = "удалять и записи, ещё не отправленные на сервер журнала"}},
     .exitCodes = kJournalExitCodes,
     .run = Prune,
 };

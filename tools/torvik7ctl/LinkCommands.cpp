@@ -19,6 +19,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -32,8 +33,12 @@
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
+// Once the transfer's result is settled and its file is safe: that exit status plus one. The
+// journal's work left then is not worth an operator's wait.
+volatile std::sig_atomic_t g_exitNow = 0;
 
 void OnInterrupt(int) {
+    if (g_exitNow) std::_Exit(g_exitNow - 1);
     g_interrupted = 1;
 }
 
@@ -209,11 +214,17 @@ int FileError(const FileResult& result, const std::string& path) {
 
 namespace {
 
+// How long the end of a read or write waits for its entry to reach a team's server: a server
+// that answers sends in well under a second; one that stays silent costs no more than this.
+constexpr int kPushWaitMs = 3000;
+
 // What read and write share around their session: the trace, Ctrl-C, the addresses and the
-// terminal's progress bar. Returns the session's result, or kExitIo for a trace file that
-// cannot be opened.
+// terminal's progress bar. `finish` turns the session's result into the exit status (a read
+// saves its file there) before anything of the journal runs. Returns that status, or kExitIo
+// for a trace file that cannot be opened.
 int RunSession(const LinkArgs& a,
-               const std::function<int(TransferView&, const SessionOptions&)>& session) {
+               const std::function<int(TransferView&, const SessionOptions&)>& session,
+               const std::function<int(int)>& finish) {
     SessionOptions options;
     TraceFile trace;
     if (!OpenTrace(a.trace, trace, options)) return kExitIo;
@@ -232,6 +243,8 @@ int RunSession(const LinkArgs& a,
             [](const QString& text) { PrintError("предупреждение: " + text.toStdString()); });
         journal->Ready(); // opened before the session, so its end only writes
         keeper.emplace(journal.get());
+        // The session's end only builds the entry: it is kept once the result is out.
+        keeper->keepLater = true;
         keeper->context.source = JournalSource::Ctl;
         keeper->context.port = QString::fromStdString(a.port);
         keeper->context.lineAddress = static_cast<int>(a.line);
@@ -241,7 +254,15 @@ int RunSession(const LinkArgs& a,
     }
     const int result = session(view, options);
     if (result == kSessionStopped) std::fprintf(stderr, "torvik7ctl: остановлено\n");
-    return result;
+    const int status = finish(result);
+    if (!keeper) return status;
+    // From here Ctrl+C ends the program at once, with the transfer's status.
+    g_exitNow = status + 1;
+    CatchInterrupts();
+    keeper->KeepLast();
+    if (!journal->WaitForPush(kPushWaitMs, [] { return g_interrupted != 0; }))
+        journal->CancelPush();
+    return status;
 }
 
 int Read(const Invocation& in) {
@@ -256,14 +277,18 @@ int Read(const Invocation& in) {
         const FileResult loaded = LoadSettingsFile(*base, record);
         if (!loaded.ok()) return FileError(loaded, *base);
     }
-    const int result = RunSession(a, [&](TransferView& view, const SessionOptions& options) {
-        return ReadDevice(view, record, options);
-    });
-    if (result != kSessionOk) return result;
-    const FileResult saved = SaveSettingsFile(output, record);
-    if (!saved.ok()) return FileError(saved, output);
-    std::fprintf(stderr, "torvik7ctl: настройки записаны в %s\n", output.c_str());
-    return kExitOk;
+    return RunSession(
+        a,
+        [&](TransferView& view, const SessionOptions& options) {
+            return ReadDevice(view, record, options);
+        },
+        [&](int result) {
+            if (result != kSessionOk) return result;
+            const FileResult saved = SaveSettingsFile(output, record);
+            if (!saved.ok()) return FileError(saved, output);
+            std::fprintf(stderr, "torvik7ctl: настройки записаны в %s\n", output.c_str());
+            return static_cast<int>(kExitOk);
+        });
 }
 
 int Write(const Invocation& in) {
@@ -289,9 +314,12 @@ int Write(const Invocation& in) {
                    lines);
         return kExitData;
     }
-    return RunSession(a, [&](TransferView& view, const SessionOptions& options) {
-        return WriteDevice(view, record, options);
-    });
+    return RunSession(
+        a,
+        [&](TransferView& view, const SessionOptions& options) {
+            return WriteDevice(view, record, options);
+        },
+        [](int result) { return result; });
 }
 
 } // namespace
