@@ -41,6 +41,17 @@
 
 int SettingsShown = 0;
 
+namespace {
+
+QByteArray ShaOf(const SettingsRecord& r) {
+    const auto bytes = RecordBytes(r);
+    return QCryptographicHash::hash(
+        QByteArrayView(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+        QCryptographicHash::Sha256);
+}
+
+} // namespace
+
 // The icons are compiled into this static library; make sure the linker keeps them.
 static void InitAppResources() {
     Q_INIT_RESOURCE(resources);
@@ -382,6 +393,7 @@ void CSetupDlg::SetFileTitle(const QString& name) {
 }
 
 void CSetupDlg::OnNew() {
+    KeepReplaced(QStringLiteral("Заменено заводскими настройками («Новые»)"));
     FillDefaults(*m_record);
     if (!EditSettings(*m_record)) return;
     m_writeButton->setEnabled(true);
@@ -483,11 +495,16 @@ std::string LocalPath(const QString& path) {
 bool CSetupDlg::LoadObject(SettingsRecord& record) {
     const auto choice = ThePlatform().OpenFileDialog(this);
     if (!choice) return false;
-    const FileResult result = LoadSettingsFile(LocalPath(choice->path), record);
+    // Loaded aside first: the record in memory is journaled only when a file replaces it.
+    SettingsRecord loaded = record;
+    const FileResult result = LoadSettingsFile(LocalPath(choice->path), loaded);
     if (!result.ok()) {
         ThePlatform().ShowMessage(this, FileMessage(result.message));
         return false;
     }
+    if (&record == m_record && ShaOf(loaded) != ShaOf(record))
+        KeepReplaced(QStringLiteral("Заменено файлом ") + choice->name);
+    record = loaded;
     SetRecordSource(CardSource::Kind::File, choice->name);
     SetFileTitle(choice->name);
     if (&record == m_record) MarkKept();
@@ -643,10 +660,20 @@ SessionResult CSetupDlg::ReadDevice(SettingsRecord& record) {
     PrepareSessionJournal(record);
     DeviceImage image{};
     const auto read = m_testing.readSession;
+    // The session's end marks what it read as kept; the record it replaces is judged by
+    // what was kept before.
+    const QByteArray keptBefore = m_keptSha;
     const SessionResult result = RunSession([&](TransferView& view, const SessionOptions& options) {
         return read(view, image, options);
     });
-    if (result == kSessionOk) DecodeImage(image, record);
+    if (result == kSessionOk) {
+        SettingsRecord decoded = record;
+        DecodeImage(image, decoded);
+        if (&record == m_record && !m_closing && ShaOf(decoded) != ShaOf(record))
+            KeepReplaced(QStringLiteral("Заменено настройками, прочитанными из прибора"),
+                         keptBefore);
+        record = decoded;
+    }
     return result;
 }
 
@@ -727,17 +754,6 @@ void CSetupDlg::PrepareSessionJournal(const SettingsRecord& record) {
     m_sessionJournal->keepLater = true; // the session ends on its worker thread
 }
 
-namespace {
-
-QByteArray ShaOf(const SettingsRecord& r) {
-    const auto bytes = RecordBytes(r);
-    return QCryptographicHash::hash(
-        QByteArrayView(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-        QCryptographicHash::Sha256);
-}
-
-} // namespace
-
 void CSetupDlg::MarkKept() {
     m_keptSha = ShaOf(*m_record);
     if (m_journal) m_journal->ClearRecovery();
@@ -751,28 +767,54 @@ void CSetupDlg::KeepRecoverySlot() {
 }
 
 void CSetupDlg::RecoverUnsaved() {
-    if (m_journal) m_journal->RecoverUnsaved();
+    if (!m_journal) return;
+    const auto recovered = m_journal->RecoverUnsaved();
+    if (!recovered) return;
+    // Said once, in the status line: the next transfer's status replaces it.
+    const QString when = recovered->time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm"));
+    const QString what = recovered->account.isEmpty()
+                             ? QStringLiteral("Несохранённые настройки от %1").arg(when)
+                             : QStringLiteral("Несохранённые настройки объекта %1 от %2")
+                                   .arg(recovered->account, when);
+    m_status = what + QStringLiteral(" (программа завершилась не штатно) сохранены в журнале: "
+                                     "кнопка «Журнал».");
+    UpdateData(false);
+}
+
+bool CSetupDlg::KeepUnsaved(const QString& why, const QByteArray& keptSha) {
+    if (!m_journal || !WorthKeeping(*m_record) || ShaOf(*m_record) == keptSha) return false;
+    JournalEntry e = JournalContext();
+    e.action = JournalAction::UnsavedAtExit;
+    e.resultText = why;
+    e.SetRecord(*m_record);
+    return m_journal->Add(e);
+}
+
+void CSetupDlg::KeepReplaced(const QString& by) {
+    KeepReplaced(by, m_keptSha);
+}
+
+void CSetupDlg::KeepReplaced(const QString& by, const QByteArray& keptSha) {
+    // No question: the command goes on as it always did, and the record it replaces can be
+    // opened again from the journal. The recovery slot held that record; it is kept now.
+    if (KeepUnsaved(by, keptSha)) m_journal->ClearRecovery();
 }
 
 void CSetupDlg::EndWindow(int result) {
     if (m_journal && !m_closing) {
         m_closing = true;
         // Kept without a question: the window closes as it always did.
-        if (WorthKeeping(*m_record) && ShaOf(*m_record) != m_keptSha) {
-            JournalEntry e = JournalContext();
-            e.action = JournalAction::UnsavedAtExit;
-            e.resultText = QStringLiteral("Окно закрыто без сохранения");
-            e.SetRecord(*m_record);
-            m_journal->Add(e);
-        }
+        KeepUnsaved(QStringLiteral("Окно закрыто без сохранения"), m_keptSha);
         m_journal->ClearRecovery();
     }
     QDialog::done(result);
 }
 
 void CSetupDlg::OpenJournalEntry(const QDateTime& time, const SettingsRecord& record) {
-    *m_record = record;
     const QString when = time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    if (ShaOf(record) != ShaOf(*m_record))
+        KeepReplaced(QStringLiteral("Заменено строкой журнала от ") + when);
+    *m_record = record;
     SetRecordSource(CardSource::Kind::Journal, QStringLiteral("запись от ") + when);
     SetFileTitle(QStringLiteral("Журнал ") + when);
     m_keptSha = ShaOf(*m_record); // it is in the journal already

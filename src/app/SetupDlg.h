@@ -167,7 +167,8 @@ public:
     // of the run once, in a message.
     void SetJournal(Journal* journal);
     Journal* TheJournal() const { return m_journal; }
-    // Turns a recovery slot left by a run that did not end normally into an entry.
+    // Turns a recovery slot left by a run that did not end normally into an entry, and
+    // says so in the status line.
     void RecoverUnsaved();
     // "Журнал": the journal window.
     void OnJournal();
@@ -229,6 +230,13 @@ private:
     void ShowJournalProblem(const QString& text);
     // Ends the window: an unsaved record into the journal, the recovery slot cleared.
     void EndWindow(int result);
+    // The record in memory into the journal, `why` as its result, when it is worth keeping
+    // and differs from `keptSha`; true when an entry was kept.
+    bool KeepUnsaved(const QString& why, const QByteArray& keptSha);
+    // The same for a record about to be replaced in memory; `by` says by what. Judged
+    // against what was last kept, or `keptSha` when that has just changed.
+    void KeepReplaced(const QString& by);
+    void KeepReplaced(const QString& by, const QByteArray& keptSha);
 
     class Panel;
     std::unique_ptr<Ui::SetupDlg> m_ui;
