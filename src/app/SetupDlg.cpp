@@ -286,6 +286,14 @@ void CSetupDlg::done(int result) {
     question.text = "Идёт обмен с прибором. Остановить обмен и выйти?";
     question.icon = MessageIcon::Question;
     question.buttons = MessageButtons::YesNo;
+    if (m_sessionWrites) {
+        // Stopped now, the device keeps a mix of old and new settings: leaving must be the
+        // operator's choice, never a stray Enter's.
+        question.text = "Идёт загрузка настроек в прибор. Если остановить её сейчас, прибор "
+                        "останется записанным не полностью: смесь старых и новых настроек.\n"
+                        "Остановить загрузку и выйти?";
+        question.defaultNo = true;
+    }
     if (ThePlatform().ShowMessage(this, question) == MessageAnswer::No) return;
     // The session is still running: whatever ended it meanwhile is handled below this
     // call, when the transfer's own event loop returns.
@@ -682,9 +690,12 @@ SessionResult CSetupDlg::WriteDevice(const SettingsRecord& record) {
     DeviceImage image{};
     EncodeImage(record, image);
     const auto write = m_testing.writeSession;
-    return RunSession([&](TransferView& view, const SessionOptions& options) {
+    m_sessionWrites = true;
+    const SessionResult result = RunSession([&](TransferView& view, const SessionOptions& options) {
         return write(view, image, options);
     });
+    m_sessionWrites = false;
+    return result;
 }
 
 bool CSetupDlg::VirtualDeviceChosen() const {

@@ -250,6 +250,7 @@ private:
     std::shared_ptr<SessionBridge> m_bridge;
     std::unique_ptr<QThread> m_worker;
     bool m_sessionRunning = false;
+    bool m_sessionWrites = false; // the running session writes the device
     CardSource m_recordSource;
     // The operator chose to stop the transfer and leave: the window ends with this result
     // once the session has ended.

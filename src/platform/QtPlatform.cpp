@@ -119,10 +119,12 @@ public:
         if (message.buttons == MessageButtons::YesNo) {
             QPushButton* yes = box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
             QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
-            box.setDefaultButton(yes);
+            box.setDefaultButton(message.defaultNo ? no : yes);
             box.setEscapeButton(no);
             box.exec();
-            // Only an explicit No declines.
+            // Only an explicit No declines, or, where No is the default, only Yes accepts.
+            if (message.defaultNo)
+                return box.clickedButton() == yes ? MessageAnswer::Yes : MessageAnswer::No;
             return box.clickedButton() == no ? MessageAnswer::No : MessageAnswer::Yes;
         }
         QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);

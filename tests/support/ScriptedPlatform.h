@@ -53,7 +53,9 @@ public:
             answers.pop_front();
             return a;
         }
-        return message.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
+        // Unscripted, a question gets its default answer, as Enter would give it.
+        if (message.buttons != MessageButtons::YesNo) return MessageAnswer::Ok;
+        return message.defaultNo ? MessageAnswer::No : MessageAnswer::Yes;
     }
     std::optional<FileChoice> SaveFileDialog(QWidget*) override {
         ++saveDialogs;
