@@ -585,8 +585,14 @@ void CSetupDlg::OnWriteDevice() {
     }
     m_writeButton->setEnabled(false);
     m_readButton->setEnabled(false);
-    if (WriteDevice(*m_record) == kSessionStopped && m_sessionJournal->Last() &&
-        !m_closeAfterSession) {
+    // The sheet stays usable during a write, but the device gets the record as it was here.
+    const QByteArray sent = ShaOf(*m_record);
+    const SessionResult result = WriteDevice(*m_record);
+    if (!m_closeAfterSession && ShaOf(*m_record) != sent) {
+        m_status = kWriteMissedEdits;
+        UpdateData(false);
+    }
+    if (result == kSessionStopped && m_sessionJournal->Last() && !m_closeAfterSession) {
         // The blocks before the stop hold the new settings, the rest the old ones.
         const int written = m_sessionJournal->Last()->blocksDone;
         Message m;

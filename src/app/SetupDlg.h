@@ -56,6 +56,10 @@ inline const QString kHelpNotFound =
     QStringLiteral("Системе не удаётся найти указанный файл: 'help.html'");
 inline const QString kCodesHelpTip = QStringLiteral("Справка: коды событий Contact ID");
 inline const QString kHelpTip = QStringLiteral("Руководство монтажника (F1)");
+// The status line after a write during which the record in memory was changed.
+inline const QString kWriteMissedEdits =
+    QStringLiteral("Настройки в памяти изменены во время загрузки: в прибор загружены "
+                   "настройки без этих изменений. Нажмите «Загрузка =>» ещё раз.");
 
 class CAboutDlg : public QDialog {
     Q_OBJECT

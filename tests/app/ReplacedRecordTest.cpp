@@ -199,6 +199,42 @@ TEST_F(ReplacedRecord, ADayOfReplacementsLeavesEveryEditedRecord) {
     EXPECT_TRUE(platform.messages.empty());
 }
 
+// ---- edits made while a write runs ----
+
+struct WriteEditCase {
+    const char* name;
+    bool editDuringWrite;
+    SessionResult result;
+};
+
+class EditsDuringAWrite : public ReplacedRecord,
+                          public ::testing::WithParamInterface<WriteEditCase> {};
+
+TEST_P(EditsDuringAWrite, TheStatusLineSaysTheDeviceMissedThem) {
+    const WriteEditCase& c = GetParam();
+    CSetupDlg& w = JournaledWindow();
+    NextSheetSetsAccount("8888");
+    w.OnNew();
+    SettingsRecord received{};
+    w.Testing().writeSession = [&](TransferView&, const DeviceImage& image, const SessionOptions&) {
+        DecodeImage(image, received);
+        // The sheet, open meanwhile, confirms a new account.
+        if (c.editDuringWrite) OnWindow(w, [&] { std::memcpy(record.accountNumber, "8889", 5); });
+        return c.result;
+    };
+    platform.answers.push_back(MessageAnswer::Ok);
+    w.OnWriteDevice();
+    EXPECT_EQ(QString::fromLatin1(received.accountNumber), "8888");
+    const QString status = static_cast<QLabel*>(w.StatusLine())->text();
+    EXPECT_EQ(status == kWriteMissedEdits, c.editDuringWrite) << status.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Window, EditsDuringAWrite,
+                         ::testing::Values(WriteEditCase{"Edited", true, kSessionOk},
+                                           WriteEditCase{"EditedAndStopped", true, kSessionStopped},
+                                           WriteEditCase{"Untouched", false, kSessionOk}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // ---- after a crash ----
 
 TEST_F(ReplacedRecord, TheNextStartAfterACrashSaysWhatWasRecoveredOnce) {
