@@ -3,6 +3,7 @@
 #include "journal/ServerJournal.h"
 
 #include "app/FileNames.h"
+#include "card/SettingsCard.h"
 #include "platform/Platform.h"
 #include "settings/SettingsFile.h"
 
@@ -296,7 +297,7 @@ bool CJournalDlg::SelectedRecord(const JournalEntry*& entry, SettingsRecord& rec
     const auto full = m_journal.Find(selected[0]->uuid);
     QString why;
     if (!full) {
-        why = m_journal.Problem().isEmpty() ? QStringLiteral("Запись журнала не найдена.")
+        why = m_journal.Problem().isEmpty() ? QStringLiteral("Строка журнала не найдена.")
                                             : m_journal.Problem();
     } else if (RecordFromEntry(*full, record, &why)) {
         entry = selected[0];
@@ -337,16 +338,16 @@ void CJournalDlg::OnCompareEntry() {
         const auto& second = olderFirst ? newer : older;
         if (!first || !second || !RecordFromEntry(*first, a, &why) ||
             !RecordFromEntry(*second, b, &why)) {
-            Message m = Info(why.isEmpty() ? QStringLiteral("Запись журнала не найдена.") : why,
+            Message m = Info(why.isEmpty() ? QStringLiteral("Строка журнала не найдена.") : why,
                              MessageIcon::Error);
             m.caption = kCaptionOshibka;
             ThePlatform().ShowMessage(this, m);
             return;
         }
-        ShowDifferences(QStringLiteral("Запись от %1 и запись от %2")
+        ShowDifferences(QStringLiteral("Строка журнала от %1 и строка журнала от %2")
                             .arg(JournalModel::CellText(*first, JournalModel::Time),
                                  JournalModel::CellText(*second, JournalModel::Time)),
-                        a, b);
+                        a, b, HalfWrittenNotes({&*first, &*second}));
         return;
     }
     const JournalEntry* entry = nullptr;
@@ -364,8 +365,8 @@ void CJournalDlg::OnCompareEntry() {
             ThePlatform().ShowMessage(this, Info(QStringLiteral("В памяти нет настроек.")));
             return;
         }
-        ShowDifferences(QStringLiteral("Запись от %1 и настройки в памяти").arg(when), record,
-                        *memory);
+        ShowDifferences(QStringLiteral("Строка журнала от %1 и настройки в памяти").arg(when),
+                        record, *memory, HalfWrittenNotes({entry}));
     } else if (choice == kCompareFile) {
         const auto file = ThePlatform().OpenFileDialog(this);
         if (!file) return;
@@ -376,15 +377,27 @@ void CJournalDlg::OnCompareEntry() {
             ThePlatform().ShowMessage(this, m);
             return;
         }
-        ShowDifferences(QStringLiteral("Запись от %1 и файл %2").arg(when, file->name), record,
-                        other);
+        ShowDifferences(QStringLiteral("Строка журнала от %1 и файл %2").arg(when, file->name),
+                        record, other, HalfWrittenNotes({entry}));
     }
 }
 
+QStringList CJournalDlg::HalfWrittenNotes(const std::vector<const JournalEntry*>& entries) {
+    QStringList notes;
+    for (const JournalEntry* e : entries)
+        if (e && e->halfWritten)
+            notes << QString::fromStdString(HalfWrittenText(e->blocksDone)) +
+                         QStringLiteral(" (строка журнала от %1)")
+                             .arg(JournalModel::CellText(*e, JournalModel::Time));
+    return notes;
+}
+
 void CJournalDlg::ShowDifferences(const QString& what, const SettingsRecord& a,
-                                  const SettingsRecord& b) {
+                                  const SettingsRecord& b, const QStringList& notes) {
     const std::vector<std::string> lines = RecordDifferences(a, b);
     QString text = what + ":\n";
+    for (const QString& note : notes)
+        text += note + "\n";
     if (lines.empty()) {
         text += QStringLiteral("различий нет.");
     } else {

@@ -7,6 +7,7 @@
 
 #include <QAbstractTableModel>
 #include <QDialog>
+#include <QStringList>
 
 #include <functional>
 #include <vector>
@@ -86,7 +87,11 @@ private:
     std::vector<const JournalEntry*> Selected() const;
     // The selected entry's record, checked; a message and false when it cannot be used.
     bool SelectedRecord(const JournalEntry*& entry, SettingsRecord& record);
-    void ShowDifferences(const QString& what, const SettingsRecord& a, const SettingsRecord& b);
+    // `notes` stand above the differences: what the compared records carry with them.
+    void ShowDifferences(const QString& what, const SettingsRecord& a, const SettingsRecord& b,
+                         const QStringList& notes = {});
+    // A line for each stopped write's entry among `entries`.
+    static QStringList HalfWrittenNotes(const std::vector<const JournalEntry*>& entries);
 
     Journal& m_journal;
     Actions m_actions;

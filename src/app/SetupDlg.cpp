@@ -403,12 +403,13 @@ void CSetupDlg::SetFileTitle(const QString& name) {
 void CSetupDlg::OnNew() {
     KeepReplaced(QStringLiteral("Заменено заводскими настройками («Новые»)"));
     FillDefaults(*m_record);
+    // The defaults are in memory whatever the sheet's end: a card tells no older origin.
+    SetRecordSource(CardSource::Kind::Defaults);
     if (!EditSettings(*m_record)) return;
     m_writeButton->setEnabled(true);
     m_saveButton->setEnabled(true);
     m_editButton->setEnabled(true);
     EnableCardButtons();
-    SetRecordSource(CardSource::Kind::Defaults);
     SetFileTitle(QStringLiteral("New.stg"));
 }
 
@@ -827,13 +828,23 @@ void CSetupDlg::EndWindow(int result) {
     QDialog::done(result);
 }
 
-void CSetupDlg::OpenJournalEntry(const QDateTime& time, const SettingsRecord& record) {
+void CSetupDlg::OpenJournalEntry(const QDateTime& time, const SettingsRecord& record,
+                                 int blocksWritten) {
     const QString when = time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
     if (ShaOf(record) != ShaOf(*m_record))
         KeepReplaced(QStringLiteral("Заменено строкой журнала от ") + when);
     *m_record = record;
-    SetRecordSource(CardSource::Kind::Journal, QStringLiteral("запись от ") + when);
+    SetRecordSource(CardSource::Kind::Journal, QStringLiteral("строка журнала от ") + when);
     SetFileTitle(QStringLiteral("Журнал ") + when);
+    if (blocksWritten >= 0) {
+        // The record goes on saying what the device holds: on the card and here.
+        m_recordSource.blocksWritten = blocksWritten;
+        m_status = QString::fromStdString(HalfWrittenText(blocksWritten)) +
+                   QStringLiteral(" (строка журнала от %1): в приборе смесь старых и новых "
+                                  "настроек.")
+                       .arg(when);
+        UpdateData(false);
+    }
     m_keptSha = ShaOf(*m_record); // it is in the journal already
     EditSettings(*m_record);
     m_writeButton->setEnabled(true);
@@ -845,10 +856,10 @@ void CSetupDlg::OpenJournalEntry(const QDateTime& time, const SettingsRecord& re
 void CSetupDlg::OnJournal() {
     if (!m_journal || m_sessionRunning) return;
     // The sheet opens once the journal window has closed.
-    std::optional<std::pair<QDateTime, SettingsRecord>> chosen;
+    std::optional<std::pair<JournalEntry, SettingsRecord>> chosen;
     CJournalDlg::Actions actions;
     actions.open = [&chosen](const JournalEntry& entry, const SettingsRecord& record) {
-        chosen.emplace(entry.time, record);
+        chosen.emplace(entry, record);
     };
     actions.saveAs = [this](const SettingsRecord& record) { SaveToFile(record); };
     actions.inMemory = [this]() -> const SettingsRecord* {
@@ -862,5 +873,7 @@ void CSetupDlg::OnJournal() {
             &dlg, [hook, &dlg] { hook(dlg); }, Qt::QueuedConnection);
     }
     dlg.exec();
-    if (chosen) OpenJournalEntry(chosen->first, chosen->second);
+    if (chosen)
+        OpenJournalEntry(chosen->first.time, chosen->second,
+                         chosen->first.halfWritten ? chosen->first.blocksDone : -1);
 }

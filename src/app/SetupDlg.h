@@ -178,8 +178,10 @@ public:
     void OnJournal();
     QPushButton* JournalButton() const;
     // Puts a journal entry's record into memory and opens the sheet on it, as "Открыть"
-    // of a file does.
-    void OpenJournalEntry(const QDateTime& time, const SettingsRecord& record);
+    // of a file does. `blocksWritten`: a stopped write's entry, the blocks that went in
+    // (the status line and the card say so); -1 for any other entry.
+    void OpenJournalEntry(const QDateTime& time, const SettingsRecord& record,
+                          int blocksWritten = -1);
     SetupDlgTesting& Testing() { return m_testing; }
 
     const std::vector<PortEntry>& Ports() const { return m_ports; }

@@ -211,11 +211,15 @@ std::string SourceText(const CardSource& s) {
                std::to_string(s.lineAddress) + ", адрес ГРЕМУС " + std::to_string(s.unitAddress) +
                ", " + s.readAt;
     case CardSource::Kind::Journal:
-        return "журнал: " + s.journalEntry;
+        return s.journalEntry;
     case CardSource::Kind::Unknown:
         break;
     }
     return "не указано";
+}
+
+std::string HalfWrittenText(int blocksWritten) {
+    return "Прибор записан не полностью: " + std::to_string(blocksWritten) + " блоков из 512";
 }
 
 std::string LoopRange(int first, int last) {
@@ -260,6 +264,9 @@ std::string CardHtml(const SettingsRecord& r, const CardInfo& info) {
     out += kTable;
     out += Row("Номер объекта (адрес ПЕНКО-РС)", "<b>" + account + "</b>");
     out += Row("Откуда настройки", Escape(SourceText(info.source)));
+    if (info.source.blocksWritten >= 0)
+        out += Row("Внимание", "<b>" + Escape(HalfWrittenText(info.source.blocksWritten)) +
+                                   ": в приборе смесь старых и новых настроек</b>");
     out += Row("Программа", "Утилита настройки ТОРВИК-7, версия " TORVIK7_VERSION);
     out += Row("Дата печати", Escape(info.printedAt));
     out += "</table>\n";

@@ -3,12 +3,15 @@
 // from what was last kept; a crashed run's record is named in the next start's status line.
 #include "AppFixture.h"
 
+#include "app/JournalDlg.h"
+#include "card/SettingsCard.h"
 #include "journal/Journal.h"
 #include "settings/DeviceImage.h"
 #include "settings/SettingsFile.h"
 #include "support/Records.h"
 
 #include <QLabel>
+#include <QTableView>
 #include <QTemporaryDir>
 
 #include <cstring>
@@ -233,6 +236,63 @@ INSTANTIATE_TEST_SUITE_P(Window, EditsDuringAWrite,
                          ::testing::Values(WriteEditCase{"Edited", true, kSessionOk},
                                            WriteEditCase{"EditedAndStopped", true, kSessionStopped},
                                            WriteEditCase{"Untouched", false, kSessionOk}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- a stopped write's record says so wherever it goes ----
+
+struct HalfCase {
+    const char* name;
+    bool halfWritten;
+};
+
+class HalfWrittenEntry : public ReplacedRecord, public ::testing::WithParamInterface<HalfCase> {};
+
+TEST_P(HalfWrittenEntry, OpenCardAndCompareCarryTheBlocksWritten) {
+    const HalfCase& c = GetParam();
+    JournalEntry e;
+    e.action = JournalAction::Write;
+    e.result = c.halfWritten ? kSessionStopped : kSessionOk;
+    e.blocksDone = c.halfWritten ? 257 : 512;
+    e.halfWritten = c.halfWritten;
+    e.SetRecord(EditedRecord("0005"));
+    ASSERT_TRUE(journal->Add(e));
+    const std::string mark = HalfWrittenText(257);
+
+    CSetupDlg& w = JournaledWindow();
+    DriveSheets(PressCancel);
+    w.Testing().onJournalShown = [](CJournalDlg& d) {
+        d.Table()->selectRow(0);
+        d.OpenButton()->click();
+    };
+    w.JournalButton()->click();
+    ASSERT_EQ(sheetsShown, 1);
+    EXPECT_EQ(QString::fromLatin1(record.accountNumber), "0005");
+    const QString status = static_cast<QLabel*>(w.StatusLine())->text();
+    EXPECT_EQ(status.contains(QString::fromStdString(mark)), c.halfWritten) << status.toStdString();
+    const std::string card = CardHtml(record, w.CurrentCardInfo());
+    EXPECT_EQ(card.find(mark) != std::string::npos, c.halfWritten);
+
+    // The entry against what is now in memory, from the journal window.
+    platform.menuChoices = {CJournalDlg::kCompareMemory};
+    w.Testing().onJournalShown = [](CJournalDlg& d) {
+        d.Table()->selectRow(0);
+        d.CompareButton()->click();
+        d.reject();
+    };
+    w.JournalButton()->click();
+    ASSERT_EQ(platform.messages.size(), 1u);
+    const std::string compared = platform.messages[0].message.text;
+    EXPECT_EQ(compared.find(mark) != std::string::npos, c.halfWritten) << compared;
+
+    // Anything else put into memory leaves the mark behind.
+    DriveSheets(PressCancel);
+    w.OnNew();
+    EXPECT_EQ(CardHtml(record, w.CurrentCardInfo()).find(mark), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Window, HalfWrittenEntry,
+                         ::testing::Values(HalfCase{"StoppedWrite", true},
+                                           HalfCase{"WholeWrite", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- after a crash ----
