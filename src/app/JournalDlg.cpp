@@ -185,6 +185,16 @@ CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
         buttons->addWidget(b);
     }
     buttons->insertStretch(3, 1);
+    // The entry's card straight from its row, as the main window prints the record in memory.
+    m_printButton = new QPushButton(QStringLiteral("Печать…"), this);
+    m_pdfButton = new QPushButton(QStringLiteral("PDF…"), this);
+    m_printButton->setToolTip(
+        QStringLiteral("Карточка настроек строки журнала: просмотр и печать"));
+    m_pdfButton->setToolTip(QStringLiteral("Карточка настроек строки журнала в файл PDF"));
+    m_printButton->setAutoDefault(false);
+    m_pdfButton->setAutoDefault(false);
+    buttons->insertWidget(3, m_printButton);
+    buttons->insertWidget(4, m_pdfButton);
     layout->addLayout(buttons);
     m_where = new QLabel(this);
     layout->insertWidget(1, m_where);
@@ -193,6 +203,8 @@ CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
     connect(m_openButton, &QPushButton::clicked, this, &CJournalDlg::OnOpenEntry);
     connect(m_saveButton, &QPushButton::clicked, this, &CJournalDlg::OnSaveEntry);
     connect(m_compareButton, &QPushButton::clicked, this, &CJournalDlg::OnCompareEntry);
+    connect(m_printButton, &QPushButton::clicked, this, [this] { OnCardEntry(false); });
+    connect(m_pdfButton, &QPushButton::clicked, this, [this] { OnCardEntry(true); });
     connect(m_serverButton, &QPushButton::clicked, this, &CJournalDlg::OnServerSettings);
     m_serverButton->setVisible(kServerJournalBuilt);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -286,6 +298,8 @@ void CJournalDlg::UpdateButtons() {
     const bool withRecord = one && selected[0]->RecordKept();
     m_openButton->setEnabled(withRecord);
     m_saveButton->setEnabled(withRecord);
+    m_printButton->setEnabled(withRecord);
+    m_pdfButton->setEnabled(withRecord);
     m_compareButton->setEnabled(withRecord || (selected.size() == 2 && selected[0]->RecordKept() &&
                                                selected[1]->RecordKept()));
 }
@@ -323,6 +337,13 @@ void CJournalDlg::OnSaveEntry() {
     SettingsRecord record;
     if (!SelectedRecord(entry, record)) return;
     if (m_actions.saveAs) m_actions.saveAs(record);
+}
+
+void CJournalDlg::OnCardEntry(bool pdf) {
+    const JournalEntry* entry = nullptr;
+    SettingsRecord record;
+    if (!SelectedRecord(entry, record)) return;
+    if (m_actions.card) m_actions.card(*entry, record, pdf);
 }
 
 void CJournalDlg::OnCompareEntry() {

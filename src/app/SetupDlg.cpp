@@ -37,6 +37,7 @@
 #include <QPushButton>
 #include <QTextDocument>
 #include <QThread>
+#include <QToolButton>
 #include <QtDebug>
 
 int SettingsShown = 0;
@@ -141,6 +142,8 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
 
     connect(m_ui->newButton, &QPushButton::clicked, this, &CSetupDlg::OnNew);
     connect(m_ui->openButton, &QPushButton::clicked, this, &CSetupDlg::OnOpen);
+    connect(m_ui->recentButton, &QToolButton::clicked, this, &CSetupDlg::OnRecentFiles);
+    m_ui->recentButton->setEnabled(!m_recent.Files().isEmpty());
     connect(m_saveButton, &QPushButton::clicked, this, &CSetupDlg::OnSave);
     connect(m_editButton, &QPushButton::clicked, this, &CSetupDlg::OnEditInMemory);
     connect(m_writeButton, &QPushButton::clicked, this, &CSetupDlg::OnWriteDevice);
@@ -186,6 +189,9 @@ QLineEdit* CSetupDlg::UnitAddressEdit() const {
 }
 QWidget* CSetupDlg::StatusLine() const {
     return m_ui->statusLine;
+}
+QToolButton* CSetupDlg::RecentButton() const {
+    return m_ui->recentButton;
 }
 QPushButton* CSetupDlg::JournalButton() const {
     return m_ui->journalButton;
@@ -471,19 +477,23 @@ void CSetupDlg::OnPrintCard() {
 }
 
 void CSetupDlg::OnCardPdf() {
+    CardPdf(*m_record, CurrentCardInfo(), this);
+}
+
+void CSetupDlg::CardPdf(const SettingsRecord& record, const CardInfo& info, QWidget* owner) {
     QString suggested = QStringLiteral("Карточка");
-    const std::size_t account = FieldLength(m_record->accountNumber);
-    if (account > 0) suggested += " " + QString::fromLatin1(m_record->accountNumber, account);
-    const auto choice = ThePlatform().SaveCardDialog(this, suggested + ".pdf");
+    const std::size_t account = FieldLength(record.accountNumber);
+    if (account > 0) suggested += " " + QString::fromLatin1(record.accountNumber, account);
+    const auto choice = ThePlatform().SaveCardDialog(owner, suggested + ".pdf");
     if (!choice) return;
     std::string error;
-    if (WriteCardPdf(*m_record, CurrentCardInfo(), choice->path, error)) return;
+    if (WriteCardPdf(record, info, choice->path, error)) return;
     Message message;
     message.owner = MessageOwner::Window;
     message.caption = kCaptionOshibka;
     message.icon = MessageIcon::Error;
     message.text = "Не удаётся сохранить карточку настроек: " + error;
-    ThePlatform().ShowMessage(this, message);
+    ThePlatform().ShowMessage(owner, message);
 }
 
 namespace {
@@ -502,25 +512,60 @@ std::string LocalPath(const QString& path) {
 } // namespace
 
 bool CSetupDlg::LoadObject(SettingsRecord& record) {
+    ThePlatform().SetFileDialogFolder(m_recent.LastFolder());
     const auto choice = ThePlatform().OpenFileDialog(this);
     if (!choice) return false;
+    return LoadFile(record, *choice);
+}
+
+bool CSetupDlg::LoadFile(SettingsRecord& record, const FileChoice& choice) {
     // Loaded aside first: the record in memory is journaled only when a file replaces it.
     SettingsRecord loaded = record;
-    const FileResult result = LoadSettingsFile(LocalPath(choice->path), loaded);
+    const FileResult result = LoadSettingsFile(LocalPath(choice.path), loaded);
     if (!result.ok()) {
         ThePlatform().ShowMessage(this, FileMessage(result.message));
         return false;
     }
     if (&record == m_record && ShaOf(loaded) != ShaOf(record))
-        KeepReplaced(QStringLiteral("Заменено файлом ") + choice->name);
+        KeepReplaced(QStringLiteral("Заменено файлом ") + choice.name);
     record = loaded;
-    SetRecordSource(CardSource::Kind::File, choice->name);
-    SetFileTitle(choice->name);
+    SetRecordSource(CardSource::Kind::File, choice.name);
+    SetFileTitle(choice.name);
     if (&record == m_record) MarkKept();
+    Remember(choice.path);
     return true;
 }
 
+void CSetupDlg::Remember(const QString& path) {
+    m_recent.Add(path);
+    m_ui->recentButton->setEnabled(true);
+}
+
+void CSetupDlg::OnRecentFiles() {
+    const QStringList files = m_recent.Files();
+    std::vector<MenuItem> items;
+    for (int i = 0; i < files.size(); ++i) {
+        const QFileInfo file(files[i]);
+        items.push_back(MenuItem{
+            i + 1, QStringLiteral("&%1 %2\t%3")
+                       .arg(i + 1)
+                       .arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath()))});
+    }
+    const int chosen = ThePlatform().TrackPopupMenu(
+        this, items, m_ui->recentButton->mapToGlobal(QPoint(0, m_ui->recentButton->height())));
+    if (chosen < 1 || chosen > files.size()) return;
+    const QString path = files[chosen - 1];
+    // As "Открыть" with that file chosen; one that is gone leaves the list.
+    if (!LoadFile(*m_record, FileChoice{path, QFileInfo(path).fileName()})) {
+        m_recent.Remove(path);
+        m_ui->recentButton->setEnabled(!m_recent.Files().isEmpty());
+        return;
+    }
+    ShowOpened();
+}
+
 std::optional<FileChoice> CSetupDlg::SaveToFile(const SettingsRecord& record) {
+    ThePlatform().SetFileDialogFolder(m_recent.LastFolder());
     const auto choice = ThePlatform().SaveFileDialog(this);
     if (!choice) return std::nullopt;
     const FileResult result = SaveSettingsFile(LocalPath(choice->path), record);
@@ -528,6 +573,7 @@ std::optional<FileChoice> CSetupDlg::SaveToFile(const SettingsRecord& record) {
         ThePlatform().ShowMessage(this, FileMessage(result.message));
         return std::nullopt;
     }
+    Remember(choice->path);
     return choice;
 }
 
@@ -552,6 +598,7 @@ void CSetupDlg::OpenAtStart(const QString& path) {
     SetRecordSource(CardSource::Kind::File, name);
     SetFileTitle(name);
     MarkKept();
+    Remember(path);
     // As "Открыть" goes on: the sheet, once the window is up.
     QMetaObject::invokeMethod(
         this, [this] { ShowOpened(); }, Qt::QueuedConnection);
@@ -834,11 +881,10 @@ void CSetupDlg::OpenJournalEntry(const QDateTime& time, const SettingsRecord& re
     if (ShaOf(record) != ShaOf(*m_record))
         KeepReplaced(QStringLiteral("Заменено строкой журнала от ") + when);
     *m_record = record;
-    SetRecordSource(CardSource::Kind::Journal, QStringLiteral("строка журнала от ") + when);
+    m_recordSource = JournalCardSource(when.toStdString(), blocksWritten);
     SetFileTitle(QStringLiteral("Журнал ") + when);
     if (blocksWritten >= 0) {
         // The record goes on saying what the device holds: on the card and here.
-        m_recordSource.blocksWritten = blocksWritten;
         m_status = QString::fromStdString(HalfWrittenText(blocksWritten)) +
                    QStringLiteral(" (строка журнала от %1): в приборе смесь старых и новых "
                                   "настроек.")
@@ -857,15 +903,32 @@ void CSetupDlg::OnJournal() {
     if (!m_journal || m_sessionRunning) return;
     // The sheet opens once the journal window has closed.
     std::optional<std::pair<JournalEntry, SettingsRecord>> chosen;
+    CJournalDlg* dlgSlot = nullptr; // the card's dialogs belong to the journal window
     CJournalDlg::Actions actions;
     actions.open = [&chosen](const JournalEntry& entry, const SettingsRecord& record) {
         chosen.emplace(entry, record);
     };
     actions.saveAs = [this](const SettingsRecord& record) { SaveToFile(record); };
+    actions.card = [this, &dlgSlot](const JournalEntry& entry, const SettingsRecord& record,
+                                    bool pdf) {
+        CardInfo info;
+        info.source = JournalCardSource(
+            entry.time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")).toStdString(),
+            entry.halfWritten ? entry.blocksDone : -1);
+        info.printedAt = Now().toStdString();
+        QWidget* owner = dlgSlot ? static_cast<QWidget*>(dlgSlot) : this;
+        if (pdf) {
+            CardPdf(record, info, owner);
+        } else {
+            const auto card = CardDocument(record, info);
+            ThePlatform().PrintPreview(owner, *card);
+        }
+    };
     actions.inMemory = [this]() -> const SettingsRecord* {
         return m_editButton->isEnabled() ? m_record : nullptr;
     };
     CJournalDlg dlg(*m_journal, std::move(actions), this);
+    dlgSlot = &dlg;
     dlg.setWindowIcon(m_hIcon);
     if (m_testing.onJournalShown) {
         auto hook = m_testing.onJournalShown;

@@ -10,6 +10,7 @@
 #include "settings/SettingsRecord.h"
 
 #include "app/PortList.h"
+#include "app/RecentFiles.h"
 #include "card/SettingsCard.h"
 
 #include <QDialog>
@@ -26,6 +27,7 @@ class QComboBox;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QToolButton;
 class CJournalDlg;
 class CPropertySheet;
 class Journal;
@@ -136,6 +138,8 @@ public:
     void OnStop();
     void OnPrintCard();
     void OnCardPdf();
+    // The card of `record` into a PDF file the operator chooses, dialogs over `owner`.
+    void CardPdf(const SettingsRecord& record, const CardInfo& info, QWidget* owner);
     void OnCodesHelpFile();
     void OnHelpFile();
     void OnChangeLineAddress();
@@ -147,6 +151,10 @@ public:
     bool EditSettings(SettingsRecord& record);
     // The file operations behind "Открыть" and "Сохранить".
     bool LoadObject(SettingsRecord& record);
+    // The button beside "Открыть": the recent files in a menu; the one chosen is opened as
+    // "Открыть" opens it.
+    void OnRecentFiles();
+    QToolButton* RecentButton() const;
     void SaveForm(const SettingsRecord& record);
     // The transfer sessions, shown in this window. Each runs on a worker thread while
     // this window's thread turns its event loop; they return when the session has ended.
@@ -227,6 +235,11 @@ private:
     SessionResult
     RunSession(const std::function<SessionResult(TransferView&, const SessionOptions&)>& session);
     std::optional<FileChoice> SaveToFile(const SettingsRecord& record);
+    // The file `choice` into `record`, as "Открыть" loads it; false after its message.
+    bool LoadFile(SettingsRecord& record, const FileChoice& choice);
+    // A settings file opened or saved: first among the recent files, its folder the next
+    // dialogs' start.
+    void Remember(const QString& path);
     // The record in memory is kept somewhere (a file, a device, the journal).
     void MarkKept();
     void KeepRecoverySlot();
@@ -266,4 +279,5 @@ private:
     std::unique_ptr<SessionJournal> m_sessionJournal;
     QByteArray m_keptSha; // of the record last saved, loaded, written, read or journaled
     bool m_closing = false;
+    RecentFiles m_recent;
 };

@@ -222,6 +222,14 @@ std::string HalfWrittenText(int blocksWritten) {
     return "Прибор записан не полностью: " + std::to_string(blocksWritten) + " блоков из 512";
 }
 
+CardSource JournalCardSource(const std::string& localTime, int blocksWritten) {
+    CardSource source;
+    source.kind = CardSource::Kind::Journal;
+    source.journalEntry = "строка журнала от " + localTime;
+    source.blocksWritten = blocksWritten;
+    return source;
+}
+
 std::string LoopRange(int first, int last) {
     const int e1 = first / kLoopsPerExpander, l1 = first % kLoopsPerExpander + 1;
     const int e2 = last / kLoopsPerExpander, l2 = last % kLoopsPerExpander + 1;

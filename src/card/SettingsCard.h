@@ -31,6 +31,9 @@ struct CardSource {
 // wherever it goes.
 std::string HalfWrittenText(int blocksWritten);
 
+// A journal entry's record: `localTime` "07.12.2026 12:30:00", `blocksWritten` as above.
+CardSource JournalCardSource(const std::string& localTime, int blocksWritten);
+
 struct CardInfo {
     CardSource source;
     std::string printedAt; // "07.12.2026 12:31"

@@ -290,6 +290,41 @@ TEST_P(HalfWrittenEntry, OpenCardAndCompareCarryTheBlocksWritten) {
     EXPECT_EQ(CardHtml(record, w.CurrentCardInfo()).find(mark), std::string::npos);
 }
 
+TEST_P(HalfWrittenEntry, PrintAndPdfStraightFromTheRow) {
+    const HalfCase& c = GetParam();
+    JournalEntry e;
+    e.action = JournalAction::Write;
+    e.blocksDone = c.halfWritten ? 257 : 512;
+    e.halfWritten = c.halfWritten;
+    e.SetRecord(EditedRecord("0006"));
+    ASSERT_TRUE(journal->Add(e));
+    const QString mark = QString::fromStdString(HalfWrittenText(257));
+    const QString pdf = Path("card.pdf");
+    platform.cardChoices.push_back(FileChoice{pdf, QStringLiteral("card.pdf")});
+
+    CSetupDlg& w = JournaledWindow();
+    bool enabledBeforeSelecting = true;
+    w.Testing().onJournalShown = [&](CJournalDlg& d) {
+        d.Table()->clearSelection();
+        enabledBeforeSelecting = d.PrintButton()->isEnabled() || d.PdfButton()->isEnabled();
+        d.Table()->selectRow(0);
+        d.PrintButton()->click();
+        d.PdfButton()->click();
+        d.reject();
+    };
+    w.JournalButton()->click();
+    EXPECT_FALSE(enabledBeforeSelecting);
+    ASSERT_EQ(platform.previews.size(), 1u);
+    EXPECT_TRUE(platform.previews[0].contains("0006"));
+    EXPECT_EQ(platform.previews[0].contains(mark), c.halfWritten);
+    ASSERT_EQ(platform.cardSuggestions.size(), 1u);
+    EXPECT_EQ(platform.cardSuggestions[0], "Карточка 0006.pdf");
+    EXPECT_GT(QFileInfo(pdf).size(), 0);
+    // Nothing was put into memory.
+    EXPECT_EQ(sheetsShown, 0);
+    EXPECT_EQ(record.accountNumber[0], '\0');
+}
+
 INSTANTIATE_TEST_SUITE_P(Window, HalfWrittenEntry,
                          ::testing::Values(HalfCase{"StoppedWrite", true},
                                            HalfCase{"WholeWrite", false}),

@@ -27,6 +27,7 @@ public:
     std::deque<MessageAnswer> answers; // when empty: Ok, or Yes for a question
     std::vector<ShownMenu> menus;
     std::deque<int> menuChoices; // when empty: 0 (menu dismissed)
+    QString dialogFolder;        // where the file dialogs were last told to start
     std::deque<std::optional<FileChoice>> saveChoices, openChoices; // when empty: cancel
     int saveDialogs = 0, openDialogs = 0;
     std::deque<std::optional<FileChoice>> cardChoices; // when empty: cancel
@@ -61,6 +62,7 @@ public:
         ++saveDialogs;
         return take(saveChoices);
     }
+    void SetFileDialogFolder(const QString& folder) override { dialogFolder = folder; }
     std::optional<FileChoice> OpenFileDialog(QWidget*) override {
         ++openDialogs;
         return take(openChoices);

@@ -83,11 +83,9 @@ int JournalCard(const Invocation& in) {
     }
     // As the window names an entry it opened, and with what a stopped write left behind.
     CardInfo info;
-    info.source.kind = CardSource::Kind::Journal;
-    info.source.journalEntry =
-        "строка журнала от " +
-        entry->time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")).toStdString();
-    if (entry->halfWritten) info.source.blocksWritten = entry->blocksDone;
+    info.source = JournalCardSource(
+        entry->time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")).toStdString(),
+        entry->halfWritten ? entry->blocksDone : -1);
     return WriteCard(record, info, output, pdf);
 }
 
