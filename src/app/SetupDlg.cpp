@@ -89,7 +89,11 @@ public:
     void SetStatus(const std::string& text) override { w.m_status = QString::fromStdString(text); }
     void SetProgress(int percent) override { w.m_progress->setValue(percent); }
     void ShowProgress(bool visible) override { w.m_progress->setVisible(visible); }
-    void ShowStop(bool visible) override { w.m_stopButton->setVisible(visible); }
+    void ShowStop(bool visible) override {
+        w.m_stopButton->setVisible(visible);
+        // A transfer started from the keyboard: the next key press can stop it.
+        if (visible && w.m_focusToStop) w.m_stopButton->setFocus();
+    }
     void Refresh() override { w.UpdateData(false); }
     void PumpMessages() override {}
     void ShowMessage(const Message& message) override {
@@ -214,6 +218,12 @@ void CSetupDlg::SetPorts(std::vector<PortEntry> ports) {
 }
 
 void CSetupDlg::OnInitDialog() {
+    // Screen readers name the link fields by their labels.
+    m_ui->portList->setAccessibleName(m_ui->portLabel->text());
+    m_ui->unitAddress->setAccessibleName(m_ui->unitAddressLabel->text());
+    m_ui->lineAddress->setAccessibleName(m_ui->lineAddressLabel->text());
+    // The keyboard starts at the first command, not at the help icons above it.
+    m_ui->newButton->setFocus();
     UpdateData(false);
     setWindowIcon(m_hIcon);
     m_helpButton->setIcon(ResourceIcon("help"));
@@ -604,8 +614,17 @@ void CSetupDlg::OpenAtStart(const QString& path) {
         this, [this] { ShowOpened(); }, Qt::QueuedConnection);
 }
 
+void CSetupDlg::NoteTransferFocus() {
+    // The button that starts a transfer is about to be disabled: with the focus on it, the
+    // focus goes to "Стоп" and comes back at the end.
+    m_focusToStop = nullptr;
+    for (QPushButton* b : {m_readButton, m_writeButton})
+        if (focusWidget() == b) m_focusToStop = b;
+}
+
 void CSetupDlg::OnReadDevice() {
     if (m_sessionRunning) return; // one transfer at a time
+    NoteTransferFocus();
     m_writeButton->setEnabled(false);
     m_readButton->setEnabled(false);
     if (ReadDevice(*m_record) == kSessionOk && !m_closeAfterSession) {
@@ -631,6 +650,7 @@ void CSetupDlg::OnWriteDevice() {
                                MessageIcon::Question, MessageButtons::YesNo};
         if (ThePlatform().ShowMessage(this, question) == MessageAnswer::No) return;
     }
+    NoteTransferFocus();
     m_writeButton->setEnabled(false);
     m_readButton->setEnabled(false);
     // The sheet stays usable during a write, but the device gets the record as it was here.
@@ -668,6 +688,7 @@ void CSetupDlg::LockLinkParameters(bool locked) {
 
 SessionResult CSetupDlg::RunSession(
     const std::function<SessionResult(TransferView&, const SessionOptions&)>& session) {
+    QWidget* started = m_focusToStop;
     m_sessionRunning = true;
     m_closeAfterSession = false;
     LockLinkParameters(true);
@@ -706,6 +727,12 @@ SessionResult CSetupDlg::RunSession(
     LockLinkParameters(false);
     m_ui->journalButton->setEnabled(true);
     m_sessionRunning = false;
+    if (started) {
+        m_focusToStop = nullptr;
+        // Enabled again by the caller right after; the focus waits for it.
+        QMetaObject::invokeMethod(
+            started, [started] { started->setFocus(); }, Qt::QueuedConnection);
+    }
     m_sessionJournal->KeepLast();
     // What the device now holds (or what was just kept with a write) is no longer unsaved.
     if (const auto& last = m_sessionJournal->Last();

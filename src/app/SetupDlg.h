@@ -232,6 +232,7 @@ private:
     void OpenHelpPage(const QString& fileName, const QString& notFoundText,
                       const QString& anchor = {}, QWidget* owner = nullptr);
     void LockLinkParameters(bool locked);
+    void NoteTransferFocus();
     SessionResult
     RunSession(const std::function<SessionResult(TransferView&, const SessionOptions&)>& session);
     std::optional<FileChoice> SaveToFile(const SettingsRecord& record);
@@ -270,6 +271,8 @@ private:
     std::unique_ptr<QThread> m_worker;
     bool m_sessionRunning = false;
     bool m_sessionWrites = false; // the running session writes the device
+    // The transfer button that had the focus when the running session started.
+    QWidget* m_focusToStop = nullptr;
     CardSource m_recordSource;
     // The operator chose to stop the transfer and leave: the window ends with this result
     // once the session has ended.

@@ -432,4 +432,23 @@ TEST_F(VirtualDeviceWindow, SecondTransferIsRefusedWhileOneRuns) {
     }
 }
 
+// Space on "Загрузка =>": the focus goes to "Стоп" while the write runs, then back.
+TEST_F(VirtualDeviceWindow, SpaceOnATransferButtonPutsTheFocusOnStop) {
+    CSetupDlg& w = Window();
+    Prepare();
+    FillDefaults(record);
+    SettingsShown = 1;
+    w.m_writeButton->setEnabled(true);
+    w.m_writeButton->setFocus();
+    QString focusedDuring;
+    AtFrame(FramesThrough(true, 10),
+            [&] { focusedDuring = w.focusWidget() ? w.focusWidget()->objectName() : QString(); });
+    QTest::keyClick(w.m_writeButton, Qt::Key_Space);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(results, std::vector<SessionResult>{kSessionOk});
+    EXPECT_EQ(focusedDuring, "stopButton");
+    ASSERT_NE(w.focusWidget(), nullptr);
+    EXPECT_EQ(w.focusWidget(), w.m_writeButton);
+}
+
 } // namespace
