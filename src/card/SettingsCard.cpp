@@ -92,8 +92,10 @@ std::string Columns(const std::vector<std::string>& cells, int columns) {
         out += "<tr>";
         for (int c = 0; c < columns; ++c) {
             const int i = c * rows + row;
-            out += "<td valign=\"top\" width=\"" + std::to_string(100 / columns) + "%\">" +
-                   (i < static_cast<int>(cells.size()) ? cells[i] : std::string()) + "</td>";
+            // A gap before the next column: a long range never runs into its neighbour.
+            const std::string gap = c + 1 < columns ? " style=\"padding-right:10px\"" : "";
+            out += "<td valign=\"top\" width=\"" + std::to_string(100 / columns) + "%\"" + gap +
+                   ">" + (i < static_cast<int>(cells.size()) ? cells[i] : std::string()) + "</td>";
         }
         out += "</tr>\n";
     }
@@ -281,7 +283,15 @@ std::string CardHtml(const SettingsRecord& r, const CardInfo& info) {
     for (const Section s : {Section::General, Section::Phones, Section::LoopTypes, Section::Relays,
                             Section::Groups, Section::EventCodes})
         out += SectionHtml(r, s);
+    // Filled in by hand at the object: where the device stands, and both signatures.
+    out += "<p style=\"font-size:10pt; margin-top:16px\">Объект (название, адрес): "
+           "____________________________________________________</p>\n"
+           "<p style=\"font-size:10pt; margin-top:10px\">"
+           "______________________________________________________________________</p>\n";
     out += "<p style=\"font-size:10pt; margin-top:16px\">Настройки записал: "
+           "______________________&nbsp;&nbsp;&nbsp;"
+           "Дата ______________</p>\n"
+           "<p style=\"font-size:10pt; margin-top:10px\">Подпись заказчика: "
            "______________________&nbsp;&nbsp;&nbsp;"
            "Дата ______________</p>\n</body>\n</html>\n";
     return out;
