@@ -3,6 +3,7 @@
 #include "journal/ServerJournal.h"
 
 #include "app/FileNames.h"
+#include "card/SettingsCard.h"
 #include "platform/Platform.h"
 #include "settings/SettingsFile.h"
 
@@ -190,6 +191,16 @@ CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
         buttons->addWidget(b);
     }
     buttons->insertStretch(3, 1);
+    // The entry's card straight from its row, as the main window prints the record in memory.
+    m_printButton = new QPushButton(QStringLiteral("Печать…"), this);
+    m_pdfButton = new QPushButton(QStringLiteral("PDF…"), this);
+    m_printButton->setToolTip(
+        QStringLiteral("Карточка настроек строки журнала: просмотр и печать"));
+    m_pdfButton->setToolTip(QStringLiteral("Карточка настроек строки журнала в файл PDF"));
+    m_printButton->setAutoDefault(false);
+    m_pdfButton->setAutoDefault(false);
+    buttons->insertWidget(3, m_printButton);
+    buttons->insertWidget(4, m_pdfButton);
     layout->addLayout(buttons);
     m_where = new QLabel(this);
     layout->insertWidget(1, m_where);
@@ -198,6 +209,8 @@ CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
     connect(m_openButton, &QPushButton::clicked, this, &CJournalDlg::OnOpenEntry);
     connect(m_saveButton, &QPushButton::clicked, this, &CJournalDlg::OnSaveEntry);
     connect(m_compareButton, &QPushButton::clicked, this, &CJournalDlg::OnCompareEntry);
+    connect(m_printButton, &QPushButton::clicked, this, [this] { OnCardEntry(false); });
+    connect(m_pdfButton, &QPushButton::clicked, this, [this] { OnCardEntry(true); });
     connect(m_serverButton, &QPushButton::clicked, this, &CJournalDlg::OnServerSettings);
     m_serverButton->setVisible(kServerJournalBuilt);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -291,6 +304,8 @@ void CJournalDlg::UpdateButtons() {
     const bool withRecord = one && selected[0]->RecordKept();
     m_openButton->setEnabled(withRecord);
     m_saveButton->setEnabled(withRecord);
+    m_printButton->setEnabled(withRecord);
+    m_pdfButton->setEnabled(withRecord);
     m_compareButton->setEnabled(withRecord || (selected.size() == 2 && selected[0]->RecordKept() &&
                                                selected[1]->RecordKept()));
 }
@@ -302,7 +317,7 @@ bool CJournalDlg::SelectedRecord(const JournalEntry*& entry, SettingsRecord& rec
     const auto full = m_journal.Find(selected[0]->uuid);
     QString why;
     if (!full) {
-        why = m_journal.Problem().isEmpty() ? QStringLiteral("Запись журнала не найдена.")
+        why = m_journal.Problem().isEmpty() ? QStringLiteral("Строка журнала не найдена.")
                                             : m_journal.Problem();
     } else if (RecordFromEntry(*full, record, &why)) {
         entry = selected[0];
@@ -330,6 +345,13 @@ void CJournalDlg::OnSaveEntry() {
     if (m_actions.saveAs) m_actions.saveAs(record);
 }
 
+void CJournalDlg::OnCardEntry(bool pdf) {
+    const JournalEntry* entry = nullptr;
+    SettingsRecord record;
+    if (!SelectedRecord(entry, record)) return;
+    if (m_actions.card) m_actions.card(*entry, record, pdf);
+}
+
 void CJournalDlg::OnCompareEntry() {
     const auto selected = Selected();
     if (selected.size() == 2) {
@@ -343,16 +365,16 @@ void CJournalDlg::OnCompareEntry() {
         const auto& second = olderFirst ? newer : older;
         if (!first || !second || !RecordFromEntry(*first, a, &why) ||
             !RecordFromEntry(*second, b, &why)) {
-            Message m = Info(why.isEmpty() ? QStringLiteral("Запись журнала не найдена.") : why,
+            Message m = Info(why.isEmpty() ? QStringLiteral("Строка журнала не найдена.") : why,
                              MessageIcon::Error);
             m.caption = kCaptionOshibka;
             ThePlatform().ShowMessage(this, m);
             return;
         }
-        ShowDifferences(QStringLiteral("Запись от %1 и запись от %2")
+        ShowDifferences(QStringLiteral("Строка журнала от %1 и строка журнала от %2")
                             .arg(JournalModel::CellText(*first, JournalModel::Time),
                                  JournalModel::CellText(*second, JournalModel::Time)),
-                        a, b);
+                        a, b, HalfWrittenNotes({&*first, &*second}));
         return;
     }
     const JournalEntry* entry = nullptr;
@@ -370,8 +392,8 @@ void CJournalDlg::OnCompareEntry() {
             ThePlatform().ShowMessage(this, Info(QStringLiteral("В памяти нет настроек.")));
             return;
         }
-        ShowDifferences(QStringLiteral("Запись от %1 и настройки в памяти").arg(when), record,
-                        *memory);
+        ShowDifferences(QStringLiteral("Строка журнала от %1 и настройки в памяти").arg(when),
+                        record, *memory, HalfWrittenNotes({entry}));
     } else if (choice == kCompareFile) {
         const auto file = ThePlatform().OpenFileDialog(this);
         if (!file) return;
@@ -382,15 +404,27 @@ void CJournalDlg::OnCompareEntry() {
             ThePlatform().ShowMessage(this, m);
             return;
         }
-        ShowDifferences(QStringLiteral("Запись от %1 и файл %2").arg(when, file->name), record,
-                        other);
+        ShowDifferences(QStringLiteral("Строка журнала от %1 и файл %2").arg(when, file->name),
+                        record, other, HalfWrittenNotes({entry}));
     }
 }
 
+QStringList CJournalDlg::HalfWrittenNotes(const std::vector<const JournalEntry*>& entries) {
+    QStringList notes;
+    for (const JournalEntry* e : entries)
+        if (e && e->halfWritten)
+            notes << QString::fromStdString(HalfWrittenText(e->blocksDone)) +
+                         QStringLiteral(" (строка журнала от %1)")
+                             .arg(JournalModel::CellText(*e, JournalModel::Time));
+    return notes;
+}
+
 void CJournalDlg::ShowDifferences(const QString& what, const SettingsRecord& a,
-                                  const SettingsRecord& b) {
+                                  const SettingsRecord& b, const QStringList& notes) {
     const std::vector<std::string> lines = RecordDifferences(a, b);
     QString text = what + ":\n";
+    for (const QString& note : notes)
+        text += note + "\n";
     if (lines.empty()) {
         text += QStringLiteral("различий нет.");
     } else {

@@ -7,6 +7,7 @@
 
 #include <QAbstractTableModel>
 #include <QDialog>
+#include <QStringList>
 
 #include <functional>
 #include <vector>
@@ -51,6 +52,8 @@ public:
         std::function<void(const SettingsRecord&)> saveAs;
         // The record in memory, or nullptr when there is none worth comparing.
         std::function<const SettingsRecord*()> inMemory;
+        // The entry's settings card: the print preview, or (`pdf`) a PDF file.
+        std::function<void(const JournalEntry&, const SettingsRecord&, bool pdf)> card;
     };
 
     CJournalDlg(Journal& journal, Actions actions, QWidget* parent = nullptr);
@@ -61,6 +64,7 @@ public:
     void OnOpenEntry();
     void OnSaveEntry();
     void OnCompareEntry();
+    void OnCardEntry(bool pdf);
     // Asks for the team's server address and keeps it in the window's settings.
     void OnServerSettings();
     // Keeps `address` (empty: none) and lists from there; false, with a message, when refused.
@@ -74,6 +78,8 @@ public:
     QPushButton* OpenButton() const { return m_openButton; }
     QPushButton* SaveButton() const { return m_saveButton; }
     QPushButton* CompareButton() const { return m_compareButton; }
+    QPushButton* PrintButton() const { return m_printButton; }
+    QPushButton* PdfButton() const { return m_pdfButton; }
     QLabel* Where() const { return m_where; }
 
     // Menu items of "Сравнить…".
@@ -86,7 +92,11 @@ private:
     std::vector<const JournalEntry*> Selected() const;
     // The selected entry's record, checked; a message and false when it cannot be used.
     bool SelectedRecord(const JournalEntry*& entry, SettingsRecord& record);
-    void ShowDifferences(const QString& what, const SettingsRecord& a, const SettingsRecord& b);
+    // `notes` stand above the differences: what the compared records carry with them.
+    void ShowDifferences(const QString& what, const SettingsRecord& a, const SettingsRecord& b,
+                         const QStringList& notes = {});
+    // A line for each stopped write's entry among `entries`.
+    static QStringList HalfWrittenNotes(const std::vector<const JournalEntry*>& entries);
 
     Journal& m_journal;
     Actions m_actions;
@@ -99,6 +109,8 @@ private:
     QPushButton* m_saveButton;
     QPushButton* m_compareButton;
     QPushButton* m_serverButton;
+    QPushButton* m_printButton;
+    QPushButton* m_pdfButton;
     QLabel* m_where; // where the journal lives
 };
 

@@ -37,9 +37,21 @@
 #include <QPushButton>
 #include <QTextDocument>
 #include <QThread>
+#include <QToolButton>
 #include <QtDebug>
 
 int SettingsShown = 0;
+
+namespace {
+
+QByteArray ShaOf(const SettingsRecord& r) {
+    const auto bytes = RecordBytes(r);
+    return QCryptographicHash::hash(
+        QByteArrayView(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+        QCryptographicHash::Sha256);
+}
+
+} // namespace
 
 // The icons are compiled into this static library; make sure the linker keeps them.
 static void InitAppResources() {
@@ -77,7 +89,11 @@ public:
     void SetStatus(const std::string& text) override { w.m_status = QString::fromStdString(text); }
     void SetProgress(int percent) override { w.m_progress->setValue(percent); }
     void ShowProgress(bool visible) override { w.m_progress->setVisible(visible); }
-    void ShowStop(bool visible) override { w.m_stopButton->setVisible(visible); }
+    void ShowStop(bool visible) override {
+        w.m_stopButton->setVisible(visible);
+        // A transfer started from the keyboard: the next key press can stop it.
+        if (visible && w.m_focusToStop) w.m_stopButton->setFocus();
+    }
     void Refresh() override { w.UpdateData(false); }
     void PumpMessages() override {}
     void ShowMessage(const Message& message) override {
@@ -130,6 +146,8 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
 
     connect(m_ui->newButton, &QPushButton::clicked, this, &CSetupDlg::OnNew);
     connect(m_ui->openButton, &QPushButton::clicked, this, &CSetupDlg::OnOpen);
+    connect(m_ui->recentButton, &QToolButton::clicked, this, &CSetupDlg::OnRecentFiles);
+    m_ui->recentButton->setEnabled(!m_recent.Files().isEmpty());
     connect(m_saveButton, &QPushButton::clicked, this, &CSetupDlg::OnSave);
     connect(m_editButton, &QPushButton::clicked, this, &CSetupDlg::OnEditInMemory);
     connect(m_writeButton, &QPushButton::clicked, this, &CSetupDlg::OnWriteDevice);
@@ -176,6 +194,9 @@ QLineEdit* CSetupDlg::UnitAddressEdit() const {
 QWidget* CSetupDlg::StatusLine() const {
     return m_ui->statusLine;
 }
+QToolButton* CSetupDlg::RecentButton() const {
+    return m_ui->recentButton;
+}
 QPushButton* CSetupDlg::JournalButton() const {
     return m_ui->journalButton;
 }
@@ -197,6 +218,12 @@ void CSetupDlg::SetPorts(std::vector<PortEntry> ports) {
 }
 
 void CSetupDlg::OnInitDialog() {
+    // Screen readers name the link fields by their labels.
+    m_ui->portList->setAccessibleName(m_ui->portLabel->text());
+    m_ui->unitAddress->setAccessibleName(m_ui->unitAddressLabel->text());
+    m_ui->lineAddress->setAccessibleName(m_ui->lineAddressLabel->text());
+    // The keyboard starts at the first command, not at the help icons above it.
+    m_ui->newButton->setFocus();
     UpdateData(false);
     setWindowIcon(m_hIcon);
     m_helpButton->setIcon(ResourceIcon("help"));
@@ -275,6 +302,14 @@ void CSetupDlg::done(int result) {
     question.text = "Идёт обмен с прибором. Остановить обмен и выйти?";
     question.icon = MessageIcon::Question;
     question.buttons = MessageButtons::YesNo;
+    if (m_sessionWrites) {
+        // Stopped now, the device keeps a mix of old and new settings: leaving must be the
+        // operator's choice, never a stray Enter's.
+        question.text = "Идёт загрузка настроек в прибор. Если остановить её сейчас, прибор "
+                        "останется записанным не полностью: смесь старых и новых настроек.\n"
+                        "Остановить загрузку и выйти?";
+        question.defaultNo = true;
+    }
     if (ThePlatform().ShowMessage(this, question) == MessageAnswer::No) return;
     // The session is still running: whatever ended it meanwhile is handled below this
     // call, when the transfer's own event loop returns.
@@ -382,13 +417,15 @@ void CSetupDlg::SetFileTitle(const QString& name) {
 }
 
 void CSetupDlg::OnNew() {
+    KeepReplaced(QStringLiteral("Заменено заводскими настройками («Новые»)"));
     FillDefaults(*m_record);
+    // The defaults are in memory whatever the sheet's end: a card tells no older origin.
+    SetRecordSource(CardSource::Kind::Defaults);
     if (!EditSettings(*m_record)) return;
     m_writeButton->setEnabled(true);
     m_saveButton->setEnabled(true);
     m_editButton->setEnabled(true);
     EnableCardButtons();
-    SetRecordSource(CardSource::Kind::Defaults);
     SetFileTitle(QStringLiteral("New.stg"));
 }
 
@@ -450,19 +487,23 @@ void CSetupDlg::OnPrintCard() {
 }
 
 void CSetupDlg::OnCardPdf() {
+    CardPdf(*m_record, CurrentCardInfo(), this);
+}
+
+void CSetupDlg::CardPdf(const SettingsRecord& record, const CardInfo& info, QWidget* owner) {
     QString suggested = QStringLiteral("Карточка");
-    const std::size_t account = FieldLength(m_record->accountNumber);
-    if (account > 0) suggested += " " + QString::fromLatin1(m_record->accountNumber, account);
-    const auto choice = ThePlatform().SaveCardDialog(this, suggested + ".pdf");
+    const std::size_t account = FieldLength(record.accountNumber);
+    if (account > 0) suggested += " " + QString::fromLatin1(record.accountNumber, account);
+    const auto choice = ThePlatform().SaveCardDialog(owner, suggested + ".pdf");
     if (!choice) return;
     std::string error;
-    if (WriteCardPdf(*m_record, CurrentCardInfo(), choice->path, error)) return;
+    if (WriteCardPdf(record, info, choice->path, error)) return;
     Message message;
     message.owner = MessageOwner::Window;
     message.caption = kCaptionOshibka;
     message.icon = MessageIcon::Error;
     message.text = "Не удаётся сохранить карточку настроек: " + error;
-    ThePlatform().ShowMessage(this, message);
+    ThePlatform().ShowMessage(owner, message);
 }
 
 namespace {
@@ -481,20 +522,60 @@ std::string LocalPath(const QString& path) {
 } // namespace
 
 bool CSetupDlg::LoadObject(SettingsRecord& record) {
+    ThePlatform().SetFileDialogFolder(m_recent.LastFolder());
     const auto choice = ThePlatform().OpenFileDialog(this);
     if (!choice) return false;
-    const FileResult result = LoadSettingsFile(LocalPath(choice->path), record);
+    return LoadFile(record, *choice);
+}
+
+bool CSetupDlg::LoadFile(SettingsRecord& record, const FileChoice& choice) {
+    // Loaded aside first: the record in memory is journaled only when a file replaces it.
+    SettingsRecord loaded = record;
+    const FileResult result = LoadSettingsFile(LocalPath(choice.path), loaded);
     if (!result.ok()) {
         ThePlatform().ShowMessage(this, FileMessage(result.message));
         return false;
     }
-    SetRecordSource(CardSource::Kind::File, choice->name);
-    SetFileTitle(choice->name);
+    if (&record == m_record && ShaOf(loaded) != ShaOf(record))
+        KeepReplaced(QStringLiteral("Заменено файлом ") + choice.name);
+    record = loaded;
+    SetRecordSource(CardSource::Kind::File, choice.name);
+    SetFileTitle(choice.name);
     if (&record == m_record) MarkKept();
+    Remember(choice.path);
     return true;
 }
 
+void CSetupDlg::Remember(const QString& path) {
+    m_recent.Add(path);
+    m_ui->recentButton->setEnabled(true);
+}
+
+void CSetupDlg::OnRecentFiles() {
+    const QStringList files = m_recent.Files();
+    std::vector<MenuItem> items;
+    for (int i = 0; i < files.size(); ++i) {
+        const QFileInfo file(files[i]);
+        items.push_back(MenuItem{
+            i + 1, QStringLiteral("&%1 %2\t%3")
+                       .arg(i + 1)
+                       .arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath()))});
+    }
+    const int chosen = ThePlatform().TrackPopupMenu(
+        this, items, m_ui->recentButton->mapToGlobal(QPoint(0, m_ui->recentButton->height())));
+    if (chosen < 1 || chosen > files.size()) return;
+    const QString path = files[chosen - 1];
+    // As "Открыть" with that file chosen; one that is gone leaves the list.
+    if (!LoadFile(*m_record, FileChoice{path, QFileInfo(path).fileName()})) {
+        m_recent.Remove(path);
+        m_ui->recentButton->setEnabled(!m_recent.Files().isEmpty());
+        return;
+    }
+    ShowOpened();
+}
+
 std::optional<FileChoice> CSetupDlg::SaveToFile(const SettingsRecord& record) {
+    ThePlatform().SetFileDialogFolder(m_recent.LastFolder());
     const auto choice = ThePlatform().SaveFileDialog(this);
     if (!choice) return std::nullopt;
     const FileResult result = SaveSettingsFile(LocalPath(choice->path), record);
@@ -502,6 +583,7 @@ std::optional<FileChoice> CSetupDlg::SaveToFile(const SettingsRecord& record) {
         ThePlatform().ShowMessage(this, FileMessage(result.message));
         return std::nullopt;
     }
+    Remember(choice->path);
     return choice;
 }
 
@@ -526,13 +608,23 @@ void CSetupDlg::OpenAtStart(const QString& path) {
     SetRecordSource(CardSource::Kind::File, name);
     SetFileTitle(name);
     MarkKept();
+    Remember(path);
     // As "Открыть" goes on: the sheet, once the window is up.
     QMetaObject::invokeMethod(
         this, [this] { ShowOpened(); }, Qt::QueuedConnection);
 }
 
+void CSetupDlg::NoteTransferFocus() {
+    // The button that starts a transfer is about to be disabled: with the focus on it, the
+    // focus goes to "Стоп" and comes back at the end.
+    m_focusToStop = nullptr;
+    for (QPushButton* b : {m_readButton, m_writeButton})
+        if (focusWidget() == b) m_focusToStop = b;
+}
+
 void CSetupDlg::OnReadDevice() {
     if (m_sessionRunning) return; // one transfer at a time
+    NoteTransferFocus();
     m_writeButton->setEnabled(false);
     m_readButton->setEnabled(false);
     if (ReadDevice(*m_record) == kSessionOk && !m_closeAfterSession) {
@@ -558,10 +650,17 @@ void CSetupDlg::OnWriteDevice() {
                                MessageIcon::Question, MessageButtons::YesNo};
         if (ThePlatform().ShowMessage(this, question) == MessageAnswer::No) return;
     }
+    NoteTransferFocus();
     m_writeButton->setEnabled(false);
     m_readButton->setEnabled(false);
-    if (WriteDevice(*m_record) == kSessionStopped && m_sessionJournal->Last() &&
-        !m_closeAfterSession) {
+    // The sheet stays usable during a write, but the device gets the record as it was here.
+    const QByteArray sent = ShaOf(*m_record);
+    const SessionResult result = WriteDevice(*m_record);
+    if (!m_closeAfterSession && ShaOf(*m_record) != sent) {
+        m_status = kWriteMissedEdits;
+        UpdateData(false);
+    }
+    if (result == kSessionStopped && m_sessionJournal->Last() && !m_closeAfterSession) {
         // The blocks before the stop hold the new settings, the rest the old ones.
         const int written = m_sessionJournal->Last()->blocksDone;
         Message m;
@@ -589,6 +688,7 @@ void CSetupDlg::LockLinkParameters(bool locked) {
 
 SessionResult CSetupDlg::RunSession(
     const std::function<SessionResult(TransferView&, const SessionOptions&)>& session) {
+    QWidget* started = m_focusToStop;
     m_sessionRunning = true;
     m_closeAfterSession = false;
     LockLinkParameters(true);
@@ -627,6 +727,12 @@ SessionResult CSetupDlg::RunSession(
     LockLinkParameters(false);
     m_ui->journalButton->setEnabled(true);
     m_sessionRunning = false;
+    if (started) {
+        m_focusToStop = nullptr;
+        // Enabled again by the caller right after; the focus waits for it.
+        QMetaObject::invokeMethod(
+            started, [started] { started->setFocus(); }, Qt::QueuedConnection);
+    }
     m_sessionJournal->KeepLast();
     // What the device now holds (or what was just kept with a write) is no longer unsaved.
     if (const auto& last = m_sessionJournal->Last();
@@ -643,10 +749,20 @@ SessionResult CSetupDlg::ReadDevice(SettingsRecord& record) {
     PrepareSessionJournal(record);
     DeviceImage image{};
     const auto read = m_testing.readSession;
+    // The session's end marks what it read as kept; the record it replaces is judged by
+    // what was kept before.
+    const QByteArray keptBefore = m_keptSha;
     const SessionResult result = RunSession([&](TransferView& view, const SessionOptions& options) {
         return read(view, image, options);
     });
-    if (result == kSessionOk) DecodeImage(image, record);
+    if (result == kSessionOk) {
+        SettingsRecord decoded = record;
+        DecodeImage(image, decoded);
+        if (&record == m_record && !m_closing && ShaOf(decoded) != ShaOf(record))
+            KeepReplaced(QStringLiteral("Заменено настройками, прочитанными из прибора"),
+                         keptBefore);
+        record = decoded;
+    }
     return result;
 }
 
@@ -655,9 +771,12 @@ SessionResult CSetupDlg::WriteDevice(const SettingsRecord& record) {
     DeviceImage image{};
     EncodeImage(record, image);
     const auto write = m_testing.writeSession;
-    return RunSession([&](TransferView& view, const SessionOptions& options) {
+    m_sessionWrites = true;
+    const SessionResult result = RunSession([&](TransferView& view, const SessionOptions& options) {
         return write(view, image, options);
     });
+    m_sessionWrites = false;
+    return result;
 }
 
 bool CSetupDlg::VirtualDeviceChosen() const {
@@ -727,17 +846,6 @@ void CSetupDlg::PrepareSessionJournal(const SettingsRecord& record) {
     m_sessionJournal->keepLater = true; // the session ends on its worker thread
 }
 
-namespace {
-
-QByteArray ShaOf(const SettingsRecord& r) {
-    const auto bytes = RecordBytes(r);
-    return QCryptographicHash::hash(
-        QByteArrayView(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-        QCryptographicHash::Sha256);
-}
-
-} // namespace
-
 void CSetupDlg::MarkKept() {
     m_keptSha = ShaOf(*m_record);
     if (m_journal) m_journal->ClearRecovery();
@@ -751,30 +859,65 @@ void CSetupDlg::KeepRecoverySlot() {
 }
 
 void CSetupDlg::RecoverUnsaved() {
-    if (m_journal) m_journal->RecoverUnsaved();
+    if (!m_journal) return;
+    const auto recovered = m_journal->RecoverUnsaved();
+    if (!recovered) return;
+    // Said once, in the status line: the next transfer's status replaces it.
+    const QString when = recovered->time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm"));
+    const QString what = recovered->account.isEmpty()
+                             ? QStringLiteral("Несохранённые настройки от %1").arg(when)
+                             : QStringLiteral("Несохранённые настройки объекта %1 от %2")
+                                   .arg(recovered->account, when);
+    m_status = what + QStringLiteral(" (программа завершилась не штатно) сохранены в журнале: "
+                                     "кнопка «Журнал».");
+    UpdateData(false);
+}
+
+bool CSetupDlg::KeepUnsaved(const QString& why, const QByteArray& keptSha) {
+    if (!m_journal || !WorthKeeping(*m_record) || ShaOf(*m_record) == keptSha) return false;
+    JournalEntry e = JournalContext();
+    e.action = JournalAction::UnsavedAtExit;
+    e.resultText = why;
+    e.SetRecord(*m_record);
+    return m_journal->Add(e);
+}
+
+void CSetupDlg::KeepReplaced(const QString& by) {
+    KeepReplaced(by, m_keptSha);
+}
+
+void CSetupDlg::KeepReplaced(const QString& by, const QByteArray& keptSha) {
+    // No question: the command goes on as it always did, and the record it replaces can be
+    // opened again from the journal. The recovery slot held that record; it is kept now.
+    if (KeepUnsaved(by, keptSha)) m_journal->ClearRecovery();
 }
 
 void CSetupDlg::EndWindow(int result) {
     if (m_journal && !m_closing) {
         m_closing = true;
         // Kept without a question: the window closes as it always did.
-        if (WorthKeeping(*m_record) && ShaOf(*m_record) != m_keptSha) {
-            JournalEntry e = JournalContext();
-            e.action = JournalAction::UnsavedAtExit;
-            e.resultText = QStringLiteral("Окно закрыто без сохранения");
-            e.SetRecord(*m_record);
-            m_journal->Add(e);
-        }
+        KeepUnsaved(QStringLiteral("Окно закрыто без сохранения"), m_keptSha);
         m_journal->ClearRecovery();
     }
     QDialog::done(result);
 }
 
-void CSetupDlg::OpenJournalEntry(const QDateTime& time, const SettingsRecord& record) {
-    *m_record = record;
+void CSetupDlg::OpenJournalEntry(const QDateTime& time, const SettingsRecord& record,
+                                 int blocksWritten) {
     const QString when = time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
-    SetRecordSource(CardSource::Kind::Journal, QStringLiteral("запись от ") + when);
+    if (ShaOf(record) != ShaOf(*m_record))
+        KeepReplaced(QStringLiteral("Заменено строкой журнала от ") + when);
+    *m_record = record;
+    m_recordSource = JournalCardSource(when.toStdString(), blocksWritten);
     SetFileTitle(QStringLiteral("Журнал ") + when);
+    if (blocksWritten >= 0) {
+        // The record goes on saying what the device holds: on the card and here.
+        m_status = QString::fromStdString(HalfWrittenText(blocksWritten)) +
+                   QStringLiteral(" (строка журнала от %1): в приборе смесь старых и новых "
+                                  "настроек.")
+                       .arg(when);
+        UpdateData(false);
+    }
     m_keptSha = ShaOf(*m_record); // it is in the journal already
     EditSettings(*m_record);
     m_writeButton->setEnabled(true);
@@ -786,16 +929,33 @@ void CSetupDlg::OpenJournalEntry(const QDateTime& time, const SettingsRecord& re
 void CSetupDlg::OnJournal() {
     if (!m_journal || m_sessionRunning) return;
     // The sheet opens once the journal window has closed.
-    std::optional<std::pair<QDateTime, SettingsRecord>> chosen;
+    std::optional<std::pair<JournalEntry, SettingsRecord>> chosen;
+    CJournalDlg* dlgSlot = nullptr; // the card's dialogs belong to the journal window
     CJournalDlg::Actions actions;
     actions.open = [&chosen](const JournalEntry& entry, const SettingsRecord& record) {
-        chosen.emplace(entry.time, record);
+        chosen.emplace(entry, record);
     };
     actions.saveAs = [this](const SettingsRecord& record) { SaveToFile(record); };
+    actions.card = [this, &dlgSlot](const JournalEntry& entry, const SettingsRecord& record,
+                                    bool pdf) {
+        CardInfo info;
+        info.source = JournalCardSource(
+            entry.time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")).toStdString(),
+            entry.halfWritten ? entry.blocksDone : -1);
+        info.printedAt = Now().toStdString();
+        QWidget* owner = dlgSlot ? static_cast<QWidget*>(dlgSlot) : this;
+        if (pdf) {
+            CardPdf(record, info, owner);
+        } else {
+            const auto card = CardDocument(record, info);
+            ThePlatform().PrintPreview(owner, *card);
+        }
+    };
     actions.inMemory = [this]() -> const SettingsRecord* {
         return m_editButton->isEnabled() ? m_record : nullptr;
     };
     CJournalDlg dlg(*m_journal, std::move(actions), this);
+    dlgSlot = &dlg;
     dlg.setWindowIcon(m_hIcon);
     if (m_testing.onJournalShown) {
         auto hook = m_testing.onJournalShown;
@@ -803,5 +963,7 @@ void CSetupDlg::OnJournal() {
             &dlg, [hook, &dlg] { hook(dlg); }, Qt::QueuedConnection);
     }
     dlg.exec();
-    if (chosen) OpenJournalEntry(chosen->first, chosen->second);
+    if (chosen)
+        OpenJournalEntry(chosen->first.time, chosen->second,
+                         chosen->first.halfWritten ? chosen->first.blocksDone : -1);
 }

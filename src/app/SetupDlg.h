@@ -10,6 +10,7 @@
 #include "settings/SettingsRecord.h"
 
 #include "app/PortList.h"
+#include "app/RecentFiles.h"
 #include "card/SettingsCard.h"
 
 #include <QDialog>
@@ -26,6 +27,7 @@ class QComboBox;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QToolButton;
 class CJournalDlg;
 class CPropertySheet;
 class Journal;
@@ -56,6 +58,10 @@ inline const QString kHelpNotFound =
     QStringLiteral("Системе не удаётся найти указанный файл: 'help.html'");
 inline const QString kCodesHelpTip = QStringLiteral("Справка: коды событий Contact ID");
 inline const QString kHelpTip = QStringLiteral("Руководство монтажника (F1)");
+// The status line after a write during which the record in memory was changed.
+inline const QString kWriteMissedEdits =
+    QStringLiteral("Настройки в памяти изменены во время загрузки: в прибор загружены "
+                   "настройки без этих изменений. Нажмите «Загрузка =>» ещё раз.");
 
 class CAboutDlg : public QDialog {
     Q_OBJECT
@@ -132,6 +138,8 @@ public:
     void OnStop();
     void OnPrintCard();
     void OnCardPdf();
+    // The card of `record` into a PDF file the operator chooses, dialogs over `owner`.
+    void CardPdf(const SettingsRecord& record, const CardInfo& info, QWidget* owner);
     void OnCodesHelpFile();
     void OnHelpFile();
     void OnChangeLineAddress();
@@ -143,6 +151,10 @@ public:
     bool EditSettings(SettingsRecord& record);
     // The file operations behind "Открыть" and "Сохранить".
     bool LoadObject(SettingsRecord& record);
+    // The button beside "Открыть": the recent files in a menu; the one chosen is opened as
+    // "Открыть" opens it.
+    void OnRecentFiles();
+    QToolButton* RecentButton() const;
     void SaveForm(const SettingsRecord& record);
     // The transfer sessions, shown in this window. Each runs on a worker thread while
     // this window's thread turns its event loop; they return when the session has ended.
@@ -167,14 +179,17 @@ public:
     // of the run once, in a message.
     void SetJournal(Journal* journal);
     Journal* TheJournal() const { return m_journal; }
-    // Turns a recovery slot left by a run that did not end normally into an entry.
+    // Turns a recovery slot left by a run that did not end normally into an entry, and
+    // says so in the status line.
     void RecoverUnsaved();
     // "Журнал": the journal window.
     void OnJournal();
     QPushButton* JournalButton() const;
     // Puts a journal entry's record into memory and opens the sheet on it, as "Открыть"
-    // of a file does.
-    void OpenJournalEntry(const QDateTime& time, const SettingsRecord& record);
+    // of a file does. `blocksWritten`: a stopped write's entry, the blocks that went in
+    // (the status line and the card say so); -1 for any other entry.
+    void OpenJournalEntry(const QDateTime& time, const SettingsRecord& record,
+                          int blocksWritten = -1);
     SetupDlgTesting& Testing() { return m_testing; }
 
     const std::vector<PortEntry>& Ports() const { return m_ports; }
@@ -217,9 +232,15 @@ private:
     void OpenHelpPage(const QString& fileName, const QString& notFoundText,
                       const QString& anchor = {}, QWidget* owner = nullptr);
     void LockLinkParameters(bool locked);
+    void NoteTransferFocus();
     SessionResult
     RunSession(const std::function<SessionResult(TransferView&, const SessionOptions&)>& session);
     std::optional<FileChoice> SaveToFile(const SettingsRecord& record);
+    // The file `choice` into `record`, as "Открыть" loads it; false after its message.
+    bool LoadFile(SettingsRecord& record, const FileChoice& choice);
+    // A settings file opened or saved: first among the recent files, its folder the next
+    // dialogs' start.
+    void Remember(const QString& path);
     // The record in memory is kept somewhere (a file, a device, the journal).
     void MarkKept();
     void KeepRecoverySlot();
@@ -229,6 +250,13 @@ private:
     void ShowJournalProblem(const QString& text);
     // Ends the window: an unsaved record into the journal, the recovery slot cleared.
     void EndWindow(int result);
+    // The record in memory into the journal, `why` as its result, when it is worth keeping
+    // and differs from `keptSha`; true when an entry was kept.
+    bool KeepUnsaved(const QString& why, const QByteArray& keptSha);
+    // The same for a record about to be replaced in memory; `by` says by what. Judged
+    // against what was last kept, or `keptSha` when that has just changed.
+    void KeepReplaced(const QString& by);
+    void KeepReplaced(const QString& by, const QByteArray& keptSha);
 
     class Panel;
     std::unique_ptr<Ui::SetupDlg> m_ui;
@@ -242,6 +270,9 @@ private:
     std::shared_ptr<SessionBridge> m_bridge;
     std::unique_ptr<QThread> m_worker;
     bool m_sessionRunning = false;
+    bool m_sessionWrites = false; // the running session writes the device
+    // The transfer button that had the focus when the running session started.
+    QWidget* m_focusToStop = nullptr;
     CardSource m_recordSource;
     // The operator chose to stop the transfer and leave: the window ends with this result
     // once the session has ended.
@@ -251,4 +282,5 @@ private:
     std::unique_ptr<SessionJournal> m_sessionJournal;
     QByteArray m_keptSha; // of the record last saved, loaded, written, read or journaled
     bool m_closing = false;
+    RecentFiles m_recent;
 };

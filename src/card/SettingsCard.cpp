@@ -92,8 +92,10 @@ std::string Columns(const std::vector<std::string>& cells, int columns) {
         out += "<tr>";
         for (int c = 0; c < columns; ++c) {
             const int i = c * rows + row;
-            out += "<td valign=\"top\" width=\"" + std::to_string(100 / columns) + "%\">" +
-                   (i < static_cast<int>(cells.size()) ? cells[i] : std::string()) + "</td>";
+            // A gap before the next column: a long range never runs into its neighbour.
+            const std::string gap = c + 1 < columns ? " style=\"padding-right:10px\"" : "";
+            out += "<td valign=\"top\" width=\"" + std::to_string(100 / columns) + "%\"" + gap +
+                   ">" + (i < static_cast<int>(cells.size()) ? cells[i] : std::string()) + "</td>";
         }
         out += "</tr>\n";
     }
@@ -211,11 +213,23 @@ std::string SourceText(const CardSource& s) {
                std::to_string(s.lineAddress) + ", адрес ГРЕМУС " + std::to_string(s.unitAddress) +
                ", " + s.readAt;
     case CardSource::Kind::Journal:
-        return "журнал: " + s.journalEntry;
+        return s.journalEntry;
     case CardSource::Kind::Unknown:
         break;
     }
     return "не указано";
+}
+
+std::string HalfWrittenText(int blocksWritten) {
+    return "Прибор записан не полностью: " + std::to_string(blocksWritten) + " блоков из 512";
+}
+
+CardSource JournalCardSource(const std::string& localTime, int blocksWritten) {
+    CardSource source;
+    source.kind = CardSource::Kind::Journal;
+    source.journalEntry = "строка журнала от " + localTime;
+    source.blocksWritten = blocksWritten;
+    return source;
 }
 
 std::string LoopRange(int first, int last) {
@@ -260,13 +274,24 @@ std::string CardHtml(const SettingsRecord& r, const CardInfo& info) {
     out += kTable;
     out += Row("Номер объекта (адрес ПЕНКО-РС)", "<b>" + account + "</b>");
     out += Row("Откуда настройки", Escape(SourceText(info.source)));
+    if (info.source.blocksWritten >= 0)
+        out += Row("Внимание", "<b>" + Escape(HalfWrittenText(info.source.blocksWritten)) +
+                                   ": в приборе смесь старых и новых настроек</b>");
     out += Row("Программа", "Утилита настройки ТОРВИК-7, версия " TORVIK7_VERSION);
     out += Row("Дата печати", Escape(info.printedAt));
     out += "</table>\n";
     for (const Section s : {Section::General, Section::Phones, Section::LoopTypes, Section::Relays,
                             Section::Groups, Section::EventCodes})
         out += SectionHtml(r, s);
+    // Filled in by hand at the object: where the device stands, and both signatures.
+    out += "<p style=\"font-size:10pt; margin-top:16px\">Объект (название, адрес): "
+           "____________________________________________________</p>\n"
+           "<p style=\"font-size:10pt; margin-top:10px\">"
+           "______________________________________________________________________</p>\n";
     out += "<p style=\"font-size:10pt; margin-top:16px\">Настройки записал: "
+           "______________________&nbsp;&nbsp;&nbsp;"
+           "Дата ______________</p>\n"
+           "<p style=\"font-size:10pt; margin-top:10px\">Подпись заказчика: "
            "______________________&nbsp;&nbsp;&nbsp;"
            "Дата ______________</p>\n</body>\n</html>\n";
     return out;

@@ -22,7 +22,17 @@ struct CardSource {
     int unitAddress = 0;      // Device
     std::string readAt;       // Device: when, "07.12.2026 12:30"
     std::string journalEntry; // Journal: how the entry names itself
+    // Journal: a write stopped part-way, the blocks of 512 that went into the device;
+    // -1 for anything else.
+    int blocksWritten = -1;
 };
+
+// "Прибор записан не полностью: 257 блоков из 512": what a stopped write's record carries
+// wherever it goes.
+std::string HalfWrittenText(int blocksWritten);
+
+// A journal entry's record: `localTime` "07.12.2026 12:30:00", `blocksWritten` as above.
+CardSource JournalCardSource(const std::string& localTime, int blocksWritten);
 
 struct CardInfo {
     CardSource source;

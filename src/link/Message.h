@@ -15,6 +15,8 @@ struct Message {
     std::string text;    // UTF-8
     MessageIcon icon = MessageIcon::None;
     MessageButtons buttons = MessageButtons::Ok;
+    // A question whose "Да" cannot be undone: Enter answers "Нет".
+    bool defaultNo = false;
     bool operator==(const Message&) const = default;
 };
 

@@ -5,6 +5,7 @@
 #include "platform/Platform.h"
 #include "ui_Loops.h"
 
+#include <QContextMenuEvent>
 #include <QTreeWidget>
 
 namespace {
@@ -34,7 +35,16 @@ void Loops::CreateControls() {
     pagetree::KeepSelectionOnRightClick(tree);
     m_singleExpand = new pagetree::SingleExpand(tree);
     tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    tree->installEventFilter(this);
+    tree->viewport()->installEventFilter(this);
     connect(tree, &QWidget::customContextMenuRequested, this, [this] { OnContextMenu(); });
+}
+
+bool Loops::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ContextMenu)
+        m_menuFromKeyboard =
+            static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
+    return CPropertyPage::eventFilter(watched, event);
 }
 
 bool Loops::OnInitDialog() {
@@ -123,7 +133,14 @@ void Loops::OnContextMenu() {
     items.reserve(kTypeCount);
     for (int t = 1; t <= kTypeCount; ++t)
         items.push_back(MenuItem{t, TypeMenuText(t), false});
-    const int chosen = ThePlatform().TrackPopupMenu(this, items, ThePlatform().CursorPos());
+    QPoint at = ThePlatform().CursorPos();
+    if (m_menuFromKeyboard) {
+        QTreeWidget* tree = m_ui->tree;
+        const QRect row = tree->visualItemRect(pagetree::SelectedItem(tree));
+        at = tree->viewport()->mapToGlobal(row.bottomLeft());
+    }
+    m_menuFromKeyboard = false;
+    const int chosen = ThePlatform().TrackPopupMenu(this, items, at);
     if (chosen != 0) OnCommand(chosen);
 }
 

@@ -55,6 +55,8 @@ public:
 protected:
     void CreateControls() override;
     bool OnInitDialog() override;
+    // Notes whether the tree's menu was asked for by the keyboard (the Menu key, Shift+F10).
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QString LoopText(int e, int l) const;
@@ -63,4 +65,6 @@ private:
 
     std::unique_ptr<Ui::Loops> m_ui;
     pagetree::SingleExpand* m_singleExpand = nullptr;
+    // A menu asked for by the keyboard opens at the selected row, not at the mouse.
+    bool m_menuFromKeyboard = false;
 };

@@ -38,6 +38,8 @@ public:
     // before overwriting; open does not insist that the file exists. Nothing on cancel.
     virtual std::optional<FileChoice> SaveFileDialog(QWidget* owner) = 0;
     virtual std::optional<FileChoice> OpenFileDialog(QWidget* owner) = 0;
+    // Where the settings-file dialogs start from now on; empty for wherever they like.
+    virtual void SetFileDialogFolder(const QString& folder) { (void)folder; }
 
     // Where to write a settings card: "PDF (*.pdf)", default suffix "pdf", `suggestedName`
     // proposed, overwrite asked. Nothing on cancel.

@@ -76,8 +76,9 @@ std::optional<FileChoice> ChosenFile(QFileDialog& dialog) {
     return choice;
 }
 
-std::optional<FileChoice> RunFileDialog(QWidget* owner, bool save) {
+std::optional<FileChoice> RunFileDialog(QWidget* owner, bool save, const QString& folder) {
     QFileDialog dialog(owner);
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) dialog.setDirectory(folder);
     // Qt's own dialog: the same look and the same Russian texts on every desktop, and no
     // portal round trip that may never answer under a bare X server.
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
@@ -119,10 +120,12 @@ public:
         if (message.buttons == MessageButtons::YesNo) {
             QPushButton* yes = box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
             QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
-            box.setDefaultButton(yes);
+            box.setDefaultButton(message.defaultNo ? no : yes);
             box.setEscapeButton(no);
             box.exec();
-            // Only an explicit No declines.
+            // Only an explicit No declines, or, where No is the default, only Yes accepts.
+            if (message.defaultNo)
+                return box.clickedButton() == yes ? MessageAnswer::Yes : MessageAnswer::No;
             return box.clickedButton() == no ? MessageAnswer::No : MessageAnswer::Yes;
         }
         QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
@@ -133,11 +136,12 @@ public:
     }
 
     std::optional<FileChoice> SaveFileDialog(QWidget* owner) override {
-        return RunFileDialog(owner, true);
+        return RunFileDialog(owner, true, m_folder);
     }
     std::optional<FileChoice> OpenFileDialog(QWidget* owner) override {
-        return RunFileDialog(owner, false);
+        return RunFileDialog(owner, false, m_folder);
     }
+    void SetFileDialogFolder(const QString& folder) override { m_folder = folder; }
 
     std::optional<FileChoice> SaveCardDialog(QWidget* owner,
                                              const QString& suggestedName) override {
@@ -200,6 +204,9 @@ public:
     }
 
     void PumpMessages() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+private:
+    QString m_folder;
 };
 
 Platform* g_installed = nullptr;

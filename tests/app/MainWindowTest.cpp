@@ -388,4 +388,19 @@ TEST_F(MainWindow, PortNameReadsTheListFirst) {
     EXPECT_EQ(w.m_portIndex, 2);
 }
 
+// The keyboard starts at "Новые"; a screen reader names each link field by its label.
+TEST_F(MainWindow, KeyboardStartsAtTheFirstCommandAndFieldsHaveNames) {
+    CSetupDlg& w = Window();
+    QCoreApplication::processEvents();
+    ASSERT_NE(w.focusWidget(), nullptr);
+    EXPECT_EQ(w.focusWidget()->objectName(), "newButton");
+    const std::pair<QWidget*, const char*> fields[] = {
+        {w.PortList(), "COM - порт"},
+        {w.UnitAddressEdit(), "Адрес ГРЕМУС"},
+        {w.LineAddressEdit(), "Адрес ТОРВИК-7 в СЛ \"ЛЕМАРА\""},
+    };
+    for (const auto& [field, name] : fields)
+        EXPECT_EQ(field->accessibleName().toStdString(), name);
+}
+
 } // namespace

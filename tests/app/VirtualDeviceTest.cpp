@@ -28,6 +28,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -266,8 +267,9 @@ TEST_F(VirtualDeviceWindow, LinkErrorMessageIsAnsweredWhileTheWorkerWaits) {
 
 struct CloseCase {
     const char* name;
-    int key; // Qt::Key_Escape or Qt::Key_Return; 0: the close box
-    MessageAnswer answer;
+    int key;                             // Qt::Key_Escape or Qt::Key_Return; 0: the close box
+    std::optional<MessageAnswer> answer; // none: the question's default, as Enter gives it
+    bool write = false;
 };
 
 class ClosingMidTransfer : public VirtualDeviceWindow,
@@ -278,8 +280,9 @@ TEST_P(ClosingMidTransfer, AsksAndStopsOnlyOnYes) {
     CSetupDlg& w = Window();
     Prepare();
     DriveSheets(PressCancel);
-    platform.answers.push_back(c.answer);
-    const long pressAt = FramesThrough(false, 10) - 1;
+    if (c.write) FillDefaults(record);
+    if (c.answer) platform.answers.push_back(*c.answer);
+    const long pressAt = FramesThrough(c.write, 10) - 1;
     AtFrame(pressAt, [&] {
         if (c.key == 0) {
             w.close();
@@ -289,18 +292,25 @@ TEST_P(ClosingMidTransfer, AsksAndStopsOnlyOnYes) {
         }
         EXPECT_TRUE(w.isVisible()) << "the window stays while the transfer runs";
     });
-    w.OnReadDevice();
-    ASSERT_EQ(platform.messages.size(), 1u);
+    Transfer(c.write);
+    ASSERT_GE(platform.messages.size(), 1u); // a write that went on ends in its own message
     const auto& q = platform.messages[0];
     EXPECT_EQ(q.owner, &w);
-    EXPECT_EQ(q.message.text, "Идёт обмен с прибором. Остановить обмен и выйти?");
+    if (!c.write) {
+        EXPECT_EQ(q.message.text, "Идёт обмен с прибором. Остановить обмен и выйти?");
+    }
+    // Stopping a write leaves the device half-written: only an explicit "Да" does it.
+    EXPECT_EQ(q.message.defaultNo, c.write);
     EXPECT_EQ(q.message.icon, MessageIcon::Question);
     EXPECT_EQ(q.message.buttons, MessageButtons::YesNo);
-    const bool yes = c.answer == MessageAnswer::Yes;
+    const bool yes =
+        c.answer.value_or(c.write ? MessageAnswer::No : MessageAnswer::Yes) == MessageAnswer::Yes;
     EXPECT_EQ(results, std::vector<SessionResult>{yes ? kSessionStopped : kSessionOk});
-    EXPECT_EQ(opener.frames, FramesThrough(false, yes ? 10 : 511));
+    EXPECT_EQ(opener.frames, FramesThrough(c.write, yes ? 10 : 511));
     EXPECT_EQ(w.isVisible(), !yes);
-    EXPECT_EQ(sheetsShown, yes ? 0 : 1);
+    if (!c.write) {
+        EXPECT_EQ(sheetsShown, yes ? 0 : 1);
+    }
     if (yes) {
         EXPECT_EQ(w.result(), c.key == Qt::Key_Return ? QDialog::Accepted : QDialog::Rejected);
     }
@@ -312,7 +322,10 @@ INSTANTIATE_TEST_SUITE_P(
                       CloseCase{"EscapeNo", Qt::Key_Escape, MessageAnswer::No},
                       CloseCase{"EnterYes", Qt::Key_Return, MessageAnswer::Yes},
                       CloseCase{"CloseBoxYes", 0, MessageAnswer::Yes},
-                      CloseCase{"CloseBoxNo", 0, MessageAnswer::No}),
+                      CloseCase{"CloseBoxNo", 0, MessageAnswer::No},
+                      CloseCase{"WriteEnterDefault", Qt::Key_Return, std::nullopt, true},
+                      CloseCase{"WriteCloseBoxDefault", 0, std::nullopt, true},
+                      CloseCase{"WriteEscapeYes", Qt::Key_Escape, MessageAnswer::Yes, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(VirtualDeviceWindow, SheetOpenDuringATransferDoesNotHoldIt) {
@@ -418,6 +431,25 @@ TEST_F(VirtualDeviceWindow, SecondTransferIsRefusedWhileOneRuns) {
         EXPECT_EQ(results.size(), 1u) << write;
         EXPECT_EQ(opener.frames, FramesThrough(write, 511)) << write;
     }
+}
+
+// Space on "Загрузка =>": the focus goes to "Стоп" while the write runs, then back.
+TEST_F(VirtualDeviceWindow, SpaceOnATransferButtonPutsTheFocusOnStop) {
+    CSetupDlg& w = Window();
+    Prepare();
+    FillDefaults(record);
+    SettingsShown = 1;
+    w.m_writeButton->setEnabled(true);
+    w.m_writeButton->setFocus();
+    QString focusedDuring;
+    AtFrame(FramesThrough(true, 10),
+            [&] { focusedDuring = w.focusWidget() ? w.focusWidget()->objectName() : QString(); });
+    QTest::keyClick(w.m_writeButton, Qt::Key_Space);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(results, std::vector<SessionResult>{kSessionOk});
+    EXPECT_EQ(focusedDuring, "stopButton");
+    ASSERT_NE(w.focusWidget(), nullptr);
+    EXPECT_EQ(w.focusWidget(), w.m_writeButton);
 }
 
 } // namespace

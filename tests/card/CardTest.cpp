@@ -101,7 +101,7 @@ TEST(Card, FactoryDefaultsMergeIntoOneLineOfTypesAndFitOnOnePage) {
     for (const char* part :
          {"Карточка настроек ТОРВИК-7", "заводские настройки («Новые»)", "07.12.2026 12:30",
           "Расширители 0–63, шлейфы 1–8: тип 1 (Охранная тревога)", "Настройки записал:", "Дата",
-          "версия 1.1.0"})
+          "версия 1.1.0", "Объект (название, адрес):", "Подпись заказчика:"})
         EXPECT_NE(pdf.text.find(part), std::string::npos) << part << "\n" << pdf.text;
 }
 

@@ -554,6 +554,51 @@ TEST_F(JournalCli, ExitCodes) {
               std::string(std::istreambuf_iterator<char>(expected), {}));
 }
 
+#ifdef TORVIK7_CARD
+// A stopped write's card says how many blocks went in; a whole write's does not.
+TEST_F(JournalCli, CardOfAStoppedWriteSaysHowManyBlocksWentIn) {
+    {
+        Journal journal(Path());
+        JournalEntry stopped, whole, failed;
+        stopped.action = whole.action = JournalAction::Write;
+        stopped.result = kSessionStopped;
+        stopped.blocksDone = 257;
+        stopped.halfWritten = true;
+        stopped.SetRecord(EditedRecord("0001"));
+        whole.blocksDone = 512;
+        whole.SetRecord(EditedRecord("0001"));
+        failed.result = kSessionLinkFailed;
+        ASSERT_TRUE(journal.Add(stopped)); // 1
+        ASSERT_TRUE(journal.Add(whole));   // 2
+        ASSERT_TRUE(journal.Add(failed));  // 3: no record
+    }
+    const std::string html = (dir / "card.html").string();
+    const std::string mark = "Прибор записан не полностью: 257 блоков из 512";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        bool marked;
+    } cases[] = {
+        {{"journal", "card", "1", "-o", html}, 0, true},
+        {{"journal", "card", "2", "-o", html}, 0, false},
+        {{"journal", "card", "1", "-o", (dir / "card.pdf").string()}, 0, false},
+        {{"journal", "card", "3", "-o", html}, 65, false},
+        {{"journal", "card", "99", "-o", html}, 65, false},
+        {{"journal", "card", "1", "-o", (dir / "card.txt").string()}, 64, false},
+        {{"journal", "card", "1"}, 64, false},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(html);
+        const Run run = Ctl(c.args);
+        EXPECT_EQ(run.status, c.status) << c.args[2] << "\n" << run.err;
+        std::ifstream in(html);
+        const std::string text(std::istreambuf_iterator<char>(in), {});
+        EXPECT_EQ(text.find(mark) != std::string::npos, c.marked) << c.args[2];
+    }
+    EXPECT_TRUE(std::filesystem::file_size(dir / "card.pdf") > 0);
+}
+#endif
+
 TEST_F(JournalCli, UnavailableJournalIsOneWarningAndNeverTheExitStatus) {
     // A journal whose folder cannot be made: a file stands where the folder should be.
     std::ofstream(dir / "blocker") << "x";

@@ -3,6 +3,8 @@
 
 #include "PageTestSupport.h"
 
+#include <QContextMenuEvent>
+
 namespace {
 
 QString Describe(const SettingsRecord& r, int type) {
@@ -115,6 +117,24 @@ TEST_F(LoopsTest, MenuOffersSixteenTypesAtThePointerForAnySelection) {
         EXPECT_EQ(menu.items[t - 1].text,
                   QStringLiteral("Тип %1:\t '").arg(t) + Describe(*record, t) + "'");
     }
+}
+
+// The Menu key (or Shift+F10) opens the menu at the selected row, the mouse wherever it is.
+TEST_F(LoopsTest, MenuKeyOpensTheMenuAtTheSelectedRow) {
+    platform.cursor = QPoint(321, 123);
+    LeftClick(tree(), relaysTop());
+    // What the Menu key gives the focused tree.
+    tree()->setFocus();
+    QContextMenuEvent key(QContextMenuEvent::Keyboard, tree()->rect().center(),
+                          tree()->mapToGlobal(tree()->rect().center()));
+    QApplication::sendEvent(tree(), &key);
+    ASSERT_EQ(platform.menus.size(), 1u);
+    const QRect row = tree()->visualItemRect(relaysTop());
+    EXPECT_EQ(platform.menus[0].pos, tree()->viewport()->mapToGlobal(row.bottomLeft()));
+    EXPECT_NE(platform.menus[0].pos, QPoint(321, 123));
+    RightClick(tree(), relaysTop()); // the mouse again: at the pointer
+    ASSERT_EQ(platform.menus.size(), 2u);
+    EXPECT_EQ(platform.menus[1].pos, QPoint(321, 123));
 }
 
 TEST_F(LoopsTest, MenuTextsNameEachType) {

@@ -27,6 +27,7 @@ public:
     std::deque<MessageAnswer> answers; // when empty: Ok, or Yes for a question
     std::vector<ShownMenu> menus;
     std::deque<int> menuChoices; // when empty: 0 (menu dismissed)
+    QString dialogFolder;        // where the file dialogs were last told to start
     std::deque<std::optional<FileChoice>> saveChoices, openChoices; // when empty: cancel
     int saveDialogs = 0, openDialogs = 0;
     std::deque<std::optional<FileChoice>> cardChoices; // when empty: cancel
@@ -53,12 +54,15 @@ public:
             answers.pop_front();
             return a;
         }
-        return message.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
+        // Unscripted, a question gets its default answer, as Enter would give it.
+        if (message.buttons != MessageButtons::YesNo) return MessageAnswer::Ok;
+        return message.defaultNo ? MessageAnswer::No : MessageAnswer::Yes;
     }
     std::optional<FileChoice> SaveFileDialog(QWidget*) override {
         ++saveDialogs;
         return take(saveChoices);
     }
+    void SetFileDialogFolder(const QString& folder) override { dialogFolder = folder; }
     std::optional<FileChoice> OpenFileDialog(QWidget*) override {
         ++openDialogs;
         return take(openChoices);

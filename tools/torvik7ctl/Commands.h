@@ -25,6 +25,7 @@ extern const CommandSpec kSimCommand;
 
 // The printable settings card; only in a build with Qt Gui.
 extern const CommandSpec kCardCommand;
+extern const CommandSpec kJournalCardCommand;
 
 // The exchange journal.
 extern const CommandSpec kJournalListCommand;
@@ -53,4 +54,7 @@ inline const std::vector<const CommandSpec*> kCommands = {
     &kReadCommand,        &kWriteCommand,        &kSimCommand,
     &kJournalListCommand, &kJournalShowCommand,  &kJournalExportCommand,
     &kJournalDiffCommand, &kJournalPruneCommand, &kJournalPushCommand,
+#ifdef TORVIK7_CARD
+    &kJournalCardCommand,
+#endif
 };
