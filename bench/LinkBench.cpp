@@ -9,10 +9,10 @@
 //                                   the cases side by side, each its own process
 #include "ProtocolFloor.h"
 #include "link/LinkGlobals.h"
+#include "link/Pacer.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
 #include "link/TransferSession.h"
-#include "link/Pacer.h"
 #include "sim/DeviceSimulator.h"
 #include "support/QuietView.h"
 

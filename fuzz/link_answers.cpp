@@ -9,9 +9,9 @@
 // bits; 15 means "nothing came") followed by that many bytes. The rate search takes the
 // first answers, the block transaction those after them.
 #include "link/LinkGlobals.h"
+#include "link/Pacer.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
-#include "link/Pacer.h"
 
 #include <cstdint>
 #include <cstring>

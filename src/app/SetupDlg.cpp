@@ -7,12 +7,12 @@
 #include "app/SessionBridge.h"
 #include "app/VirtualDevice.h"
 #include "fields/RecordFields.h"
-#include "sessionjournal/SessionJournal.h"
 #include "link/LinkGlobals.h"
 #include "pages/Devices.h"
 #include "pages/PhoneNums.h"
 #include "platform/Platform.h"
 #include "platform/PropertySheet.h"
+#include "sessionjournal/SessionJournal.h"
 #include "settings/SettingsFile.h"
 
 #include "pages/Codes.h"

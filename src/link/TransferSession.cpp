@@ -1,9 +1,9 @@
 #include "link/TransferSession.h"
 
 #include "link/LinkGlobals.h"
+#include "link/Pacer.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
-#include "link/Pacer.h"
 #include "settings/DeviceImage.h"
 
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "pages/Codes.h"
 
-#include "settings/ContactIdTable.h"
 #include "platform/DataExchange.h"
 #include "platform/Platform.h"
+#include "settings/ContactIdTable.h"
 #include "ui_Codes.h"
 
 #include <QMouseEvent>

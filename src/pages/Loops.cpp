@@ -1,8 +1,8 @@
 #include "pages/Loops.h"
 
-#include "settings/ContactIdTable.h"
 #include "pages/PageTree.h"
 #include "platform/Platform.h"
+#include "settings/ContactIdTable.h"
 #include "ui_Loops.h"
 
 #include <QContextMenuEvent>

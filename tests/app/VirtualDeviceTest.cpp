@@ -10,9 +10,9 @@
 #include "AppFixture.h"
 
 #include "app/VirtualDevice.h"
+#include "link/Pacer.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
-#include "link/Pacer.h"
 #include "settings/SettingsFile.h"
 #include "sim/DeviceSimulator.h"
 #include "support/CountingPort.h"

@@ -5,11 +5,11 @@
 //
 //   torvik7_soak [CYCLES] [SEED]     defaults: 20 cycles, seed 1
 #include "link/LinkGlobals.h"
+#include "link/Pacer.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
 #include "link/TracingPort.h"
 #include "link/TransferSession.h"
-#include "link/Pacer.h"
 #include "sim/DeviceSimulator.h"
 #include "support/CountingPort.h"
 #include "support/QuietView.h"

@@ -1,9 +1,9 @@
 // The exchange journal on real SQLite files: what each session's end keeps, the recovery
 // slot, pruning, and what an unusable database does (and does not) stop.
 #include "journal/Journal.h"
-#include "sessionjournal/SessionJournal.h"
 #include "link/LinkFakes.h"
 #include "link/TransferSession.h"
+#include "sessionjournal/SessionJournal.h"
 #include "support/Records.h"
 #include "support/TempDir.h"
 

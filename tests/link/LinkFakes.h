@@ -4,9 +4,9 @@
 #pragma once
 
 #include "link/LinkGlobals.h"
+#include "link/Pacer.h"
 #include "link/SerialPort.h"
 #include "link/TransferView.h"
-#include "link/Pacer.h"
 #include "sim/DeviceModel.h"
 
 #include <algorithm>

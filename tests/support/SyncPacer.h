@@ -3,8 +3,8 @@
 // loaded machine cannot make an answer late. The other waits are only counted.
 #pragma once
 
-#include "link/Protocol.h"
 #include "link/Pacer.h"
+#include "link/Protocol.h"
 #include "sim/DeviceSimulator.h"
 
 #include <atomic>

@@ -119,18 +119,16 @@ GuideResult MarkdownToHtml(const std::string& markdown, const PictureReader& rea
     // Pictures go into the page as data: URLs, so the page is one file.
     for (const auto& [path, bytes] : pictures) {
         const std::string src = "src=\"" + HtmlEscape(path) + "\"";
-        const std::string data =
-            "src=\"data:image/png;base64," +
-            QByteArray::fromStdString(bytes).toBase64().toStdString() + "\"";
+        const std::string data = "src=\"data:image/png;base64," +
+                                 QByteArray::fromStdString(bytes).toBase64().toStdString() + "\"";
         for (std::size_t at = body.find(src); at != std::string::npos;
              at = body.find(src, at + data.size()))
             body.replace(at, src.size(), data);
     }
     std::smatch first;
     static const std::regex h1(R"(<h1 id="[^"]*"><a name="[^"]*"></a>(.*?)</h1>)");
-    const std::string title =
-        std::regex_search(body, first, h1)
-            ? std::regex_replace(first[1].str(), std::regex("<[^>]*>"), "")
-            : std::string();
+    const std::string title = std::regex_search(body, first, h1)
+                                  ? std::regex_replace(first[1].str(), std::regex("<[^>]*>"), "")
+                                  : std::string();
     return {kHead + title + kStyle + body + "</body>\n</html>\n", {}};
 }
