@@ -302,13 +302,9 @@ PortOpener& SystemPortOpenerAs(PortKind kind) {
 }
 
 std::string SystemPortName(const std::string& listName) {
-#ifdef Q_OS_WIN
-    return listName;
-#else
     static const std::regex com("COM([1-6])");
     std::smatch match;
     if (std::regex_match(listName, match, com))
         return "/dev/ttyS" + std::to_string(match[1].str()[0] - '1');
     return listName;
-#endif
 }

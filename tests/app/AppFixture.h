@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/SetupDlg.h"
+#include "journal/Journal.h"
 #include "link/LinkGlobals.h"
 #include "platform/PropertyPage.h"
 #include "platform/PropertySheet.h"
@@ -12,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -86,6 +88,29 @@ public:
     ScriptedPlatform platform;
     std::unique_ptr<CSetupDlg> dlg;
     int sheetsShown = 0;
+};
+
+// The same window keeping its journal in a real SQLite file of the test's own folder.
+class JournaledAppTest : public AppTest {
+public:
+    void SetUp() override {
+        AppTest::SetUp();
+        ASSERT_TRUE(folder.isValid());
+        journal = std::make_unique<Journal>(Path("journal.sqlite"));
+    }
+    void TearDown() override {
+        AppTest::TearDown();
+        journal.reset();
+    }
+    QString Path(const char* name) const { return folder.filePath(QString::fromUtf8(name)); }
+    CSetupDlg& JournaledWindow() {
+        CSetupDlg& w = Window();
+        w.SetJournal(journal.get());
+        return w;
+    }
+
+    QTemporaryDir folder;
+    std::unique_ptr<Journal> journal;
 };
 
 // From a session on its worker thread: runs `f` on the window's thread and waits for it.

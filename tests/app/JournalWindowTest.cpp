@@ -24,27 +24,9 @@
 
 namespace {
 
-class JournalWindow : public AppTest {
+class JournalWindow : public JournaledAppTest {
 public:
-    void SetUp() override {
-        AppTest::SetUp();
-        ASSERT_TRUE(folder.isValid());
-        journal = std::make_unique<Journal>(Path("journal.sqlite"));
-    }
-    void TearDown() override {
-        AppTest::TearDown();
-        journal.reset();
-    }
-    QString Path(const char* name) const { return folder.filePath(QString::fromUtf8(name)); }
-    CSetupDlg& JournaledWindow() {
-        CSetupDlg& w = Window();
-        w.SetJournal(journal.get());
-        return w;
-    }
     std::vector<JournalEntry> Entries() { return journal->List(); }
-
-    QTemporaryDir folder;
-    std::unique_ptr<Journal> journal;
 };
 
 // ---- unsaved at exit ----

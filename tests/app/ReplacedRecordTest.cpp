@@ -18,21 +18,10 @@
 
 namespace {
 
-class ReplacedRecord : public AppTest {
+class ReplacedRecord : public JournaledAppTest {
 public:
-    void SetUp() override {
-        AppTest::SetUp();
-        ASSERT_TRUE(folder.isValid());
-        journal = std::make_unique<Journal>(Path("journal.sqlite"));
-    }
-    void TearDown() override {
-        AppTest::TearDown();
-        journal.reset();
-    }
-    QString Path(const char* name) const { return folder.filePath(QString::fromUtf8(name)); }
     CSetupDlg& JournaledWindow() {
-        CSetupDlg& w = Window();
-        w.SetJournal(journal.get());
+        CSetupDlg& w = JournaledAppTest::JournaledWindow();
         // A read gives `deviceHolds`, told to the observers as the link's session does.
         w.Testing().readSession = [this](TransferView&, DeviceImage& image,
                                          const SessionOptions& o) {
@@ -67,8 +56,6 @@ public:
         platform.openChoices.push_back(FileChoice{Path(name), QString::fromUtf8(name)});
     }
 
-    QTemporaryDir folder;
-    std::unique_ptr<Journal> journal;
     SettingsRecord deviceHolds = EditedRecord("0777");
 };
 
