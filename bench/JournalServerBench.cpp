@@ -16,8 +16,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {

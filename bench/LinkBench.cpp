@@ -8,7 +8,6 @@
 //   bench_link --table [--jobs N]   every wire × rate 9600/19200/38400 × latency 0/10 ms,
 //                                   the cases side by side, each its own process
 #include "ProtocolFloor.h"
-#include "link/LinkGlobals.h"
 #include "link/Pacer.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
@@ -205,8 +204,6 @@ int RunCase(int rate, SimWire wire, int latency, const std::string& only, bool l
         std::fprintf(stderr, "bench_link: %s\n", sim.LastError().c_str());
         return 1;
     }
-    LineAddress = 5;
-    UnitAddress = 3;
     std::string wireName;
     for (const auto& [n, w] : kWires)
         if (w == wire) wireName = n;
@@ -219,6 +216,8 @@ int RunCase(int rate, SimWire wire, int latency, const std::string& only, bool l
                               ("torvik7-bench-data-" + std::to_string(::getpid()) + ".txt"))
                                  .string();
     SessionOptions options;
+    options.lineAddress = 5;
+    options.unitAddress = 3;
     options.pacer = &g_pacer;
     options.opener = &g_opener;
     options.dumpPath = dump;

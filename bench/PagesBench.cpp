@@ -35,7 +35,6 @@ public:
         return std::nullopt;
     }
     void PrintPreview(QWidget*, const QTextDocument&) override {}
-    void PumpMessages() override {}
 };
 
 } // namespace

@@ -19,11 +19,11 @@
 #include "ProtocolFloor.h"
 #include "app/SetupDlg.h"
 #include "app/VirtualDevice.h"
-#include "link/LinkGlobals.h"
 #include "link/SerialPort.h"
 #include "platform/PropertySheet.h"
 #include "support/CountingPort.h"
 #include "support/ScriptedPlatform.h"
+#include "support/TransferWait.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         return sheets - sheetsBefore;
     };
-    transfer("write", 514, [&] { dlg.OnWriteDevice(); });
+    transfer("write", 514, [&] { RunTransfer(dlg, [&] { dlg.OnWriteDevice(); }); });
     auto failed = [&](const char* what) {
         std::fprintf(stderr, "bench_window: %s\n", what);
         for (const auto& text : platform.Texts())
@@ -231,7 +231,8 @@ int main(int argc, char** argv) {
     };
     if (platform.Texts() != std::vector<std::string>{"Настройки загружены успешно!"})
         failed("the write did not complete");
-    if (transfer("read", 512, [&] { dlg.OnReadDevice(); }) != 1 || !platform.messages.empty())
+    if (transfer("read", 512, [&] { RunTransfer(dlg, [&] { dlg.OnReadDevice(); }); }) != 1 ||
+        !platform.messages.empty())
         failed("the read did not complete");
 
     // "Стоп" at a random moment within the first 3 s of a read's block loop.
@@ -260,6 +261,7 @@ int main(int argc, char** argv) {
         });
         watch.start();
         dlg.OnReadDevice();
+        WaitForTransfer(dlg);
         const auto ended = Clock::now();
         watch.stop();
         if (pressed == Clock::time_point{}) {

@@ -4,11 +4,10 @@
 // meets every length, echo, checksum and address.
 //
 // Input: byte 0 direction (bit 0), rates the port refuses (bits 4..7, one per rate index);
-// byte 1 LineAddress (low 6 bits); byte 2 UnitAddress (low 3 bits); bytes 3..4 the block
+// byte 1 the line address (low 6 bits); byte 2 the unit address (low 3 bits); bytes 3..4 the block
 // address (11 bits); bytes 5..8 the block buffer; then answers, each a length byte (low 4
 // bits; 15 means "nothing came") followed by that many bytes. The rate search takes the
 // first answers, the block transaction those after them.
-#include "link/LinkGlobals.h"
 #include "link/Pacer.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
@@ -104,8 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 9) return 0;
     const bool write = data[0] & 1;
     const unsigned refused = data[0] >> 4;
-    LineAddress = data[1] & 0x3F;
-    UnitAddress = data[2] & 7;
+    const int lineAddress = data[1] & 0x3F;
+    const int unitAddress = data[2] & 7;
     const int address = ((data[3] << 8) | data[4]) & 0x7FF;
     std::uint8_t block[4];
     std::memcpy(block, data + 5, 4);
@@ -130,8 +129,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         port.answers = answers;
         port.refused = refused;
         ZeroPacer pacer;
-        const HandshakeResult got = UnitHandshake(port, pacer);
-        const HandshakeResult want = ExpectedHandshake(answers, refused, UnitAddress);
+        const HandshakeResult got = UnitHandshake(port, pacer, unitAddress);
+        const HandshakeResult want = ExpectedHandshake(answers, refused, unitAddress);
         Check(got.code == want.code && got.rateRefused == want.rateRefused &&
               got.rateIndex == want.rateIndex);
         Check(got.code <= kLinkBadXor);
@@ -149,8 +148,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ZeroPacer pacer;
     std::uint8_t buffer[4];
     std::memcpy(buffer, block, 4);
-    const std::uint8_t code =
-        TransferBlock(port, address, buffer, write ? Direction::Write : Direction::Read, pacer);
+    const std::uint8_t code = TransferBlock(
+        port, address, buffer, write ? Direction::Write : Direction::Read, pacer, lineAddress);
     Check(code <= kLinkVerifyFailed);
     Check(port.purges == 1); // once, after the command phase, whatever it ended with
 
@@ -158,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int fetches = 0;
     for (const Bytes& frame : port.written) {
         if (frame.size() == 3) {
-            Check(frame[0] == (LineAddress & 0xFF) && frame[1] == 0x80 &&
+            Check(frame[0] == (lineAddress & 0xFF) && frame[1] == 0x80 &&
                   frame[2] == (frame[0] ^ 0x80));
             ++fetches;
         } else {

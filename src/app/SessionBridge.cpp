@@ -1,22 +1,34 @@
 #include "app/SessionBridge.h"
 
-#include "link/LinkGlobals.h"
-
 #include <QMetaObject>
 #include <QObject>
 
 SessionBridge::SessionBridge(QObject* context, TransferView& shown, std::string portName)
     : m_context(context), m_shown(shown), m_portName(std::move(portName)) {}
 
-void SessionBridge::Send(std::function<void(TransferView&)> call) {
+void SessionBridge::Send(Call call) {
     const std::lock_guard lock(m_mutex);
     if (m_detached) return;
     QMetaObject::invokeMethod(
         m_context,
-        [self = shared_from_this(), call = std::move(call)] {
-            if (!self->m_detached) call(self->m_shown);
+        [self = shared_from_this(), call = std::move(call)]() mutable {
+            self->Deliver(std::move(call));
         },
         Qt::QueuedConnection);
+}
+
+void SessionBridge::Deliver(Call call) {
+    m_held.push_back(std::move(call));
+    // A message's own event loop runs further deliveries: they wait for it to close.
+    if (m_delivering) return;
+    m_delivering = true;
+    while (!m_held.empty() && !m_detached) {
+        const Call next = std::move(m_held.front());
+        m_held.pop_front();
+        next(m_shown);
+    }
+    m_held.clear();
+    m_delivering = false;
 }
 
 void SessionBridge::Post(std::function<void()> call) {
@@ -38,38 +50,11 @@ void SessionBridge::ShowStop(bool visible) {
 void SessionBridge::Refresh() {
     Send([](TransferView& v) { v.Refresh(); });
 }
-
-void SessionBridge::PumpMessages() {
-    if (m_stop) TransferRunning = 0;
-}
-
 void SessionBridge::ShowMessage(const Message& message) {
-    auto answered = std::make_shared<bool>(false);
-    std::unique_lock lock(m_mutex);
-    if (m_detached) return;
-    QMetaObject::invokeMethod(
-        m_context,
-        [self = shared_from_this(), message, answered] {
-            if (!self->m_detached) self->m_shown.ShowMessage(message);
-            {
-                const std::lock_guard done(self->m_mutex);
-                *answered = true;
-            }
-            self->m_answered.notify_all();
-        },
-        Qt::QueuedConnection);
-    m_answered.wait(lock, [&] { return *answered || m_detached; });
-}
-
-void SessionBridge::Stop() {
-    m_stop = true;
-    TransferRunning = 0;
+    Send([message](TransferView& v) { v.ShowMessage(message); });
 }
 
 void SessionBridge::Detach() {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_detached = true;
-    }
-    m_answered.notify_all();
+    const std::lock_guard lock(m_mutex);
+    m_detached = true;
 }

@@ -1,13 +1,15 @@
 // Carries a transfer session's view calls from the worker thread it runs on to the
-// window's thread. The calls reach the window in the order the session made them; a
-// message waits on the worker until the operator has answered it on the window's thread.
-// The port name is settled on the window's thread before the session starts.
+// window's thread, in the order the session made them. The worker never waits on the
+// window: it queues each call and goes on. A message shown on the window's thread holds
+// back every later call until the operator has closed it, so the display still changes
+// only after the message, as when the session ran on the window's own thread. The port
+// name is settled on the window's thread before the session starts.
 #pragma once
 
 #include "link/TransferView.h"
 
 #include <atomic>
-#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -31,33 +33,31 @@ public:
     void ShowProgress(bool visible) override;
     void ShowStop(bool visible) override;
     void Refresh() override;
-    // Nothing to pump: the window turns on its own thread. A stop asked for through Stop()
-    // is applied here, so it holds even when asked before the block loop set
-    // TransferRunning to 1.
-    void PumpMessages() override;
     void ShowMessage(const Message& message) override;
-    // Runs `call` on the window's thread after every call made before it.
+    // Runs `call` on the window's thread after every call made before it has been shown
+    // (and every message before it closed).
     void Post(std::function<void()> call);
 
-    // The window's side: stop before the next block, whenever the session reaches it.
-    void Stop();
-    // The window's side, when it goes away: later calls are dropped and a message the
-    // worker waits on is taken as answered.
+    // The window's side, when it goes away: later calls are dropped, held ones too.
     void Detach();
 
 private:
-    // Queues `call` for `shown` on the window's thread, unless detached.
-    void Send(std::function<void(TransferView&)> call);
+    using Call = std::function<void(TransferView&)>;
+    // Queues `call` for the window's thread, unless detached.
+    void Send(Call call);
+    // On the window's thread: runs `call` now, or after the message being shown.
+    void Deliver(Call call);
 
     QObject* m_context;
     TransferView& m_shown;
     const std::string m_portName;
-    std::atomic<bool> m_stop{false};
 
     // Held by the worker while it queues a call, and by Detach(): the context outlives
-    // every call queued before Detach(). The window's thread reads m_detached without it,
-    // so it never waits on a worker that holds it.
+    // every call queued before Detach().
     std::mutex m_mutex;
-    std::condition_variable m_answered;
     std::atomic<bool> m_detached{false};
+
+    // The window's thread only: calls that came while an earlier one (a message) ran.
+    std::deque<Call> m_held;
+    bool m_delivering = false;
 };

@@ -7,7 +7,6 @@
 #include "app/SessionBridge.h"
 #include "app/VirtualDevice.h"
 #include "fields/RecordFields.h"
-#include "link/LinkGlobals.h"
 #include "pages/Devices.h"
 #include "pages/PhoneNums.h"
 #include "platform/Platform.h"
@@ -22,13 +21,13 @@
 #include "ui_AboutDlg.h"
 #include "ui_SetupDlg.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -37,6 +36,7 @@
 #include <QPushButton>
 #include <QTextDocument>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 #include <QtDebug>
 
@@ -95,7 +95,6 @@ public:
         if (visible && w.m_focusToStop) w.m_stopButton->setFocus();
     }
     void Refresh() override { w.UpdateData(false); }
-    void PumpMessages() override {}
     void ShowMessage(const Message& message) override {
         ThePlatform().ShowMessage(message.owner == MessageOwner::Window ? &w : nullptr, message);
     }
@@ -172,12 +171,10 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
 }
 
 CSetupDlg::~CSetupDlg() {
-    // Only reached mid-transfer when the window is torn down from inside the transfer's
-    // own event loop: let the worker finish its block without the window.
-    if (m_bridge) {
-        m_bridge->Detach();
-        m_bridge->Stop();
-    }
+    // Torn down mid-transfer (the application quitting under it): the worker ends before
+    // its next block, without the window.
+    if (m_bridge) m_bridge->Detach();
+    OnStop();
     if (m_worker) m_worker->wait();
     if (m_journal) m_journal->SetProblemHandler(nullptr);
 }
@@ -287,8 +284,7 @@ void CSetupDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CSetupDlg::OnStop() {
-    TransferRunning = 0;
-    if (m_bridge) m_bridge->Stop();
+    if (m_stopToken) *m_stopToken = true;
 }
 
 void CSetupDlg::done(int result) {
@@ -311,8 +307,8 @@ void CSetupDlg::done(int result) {
         question.defaultNo = true;
     }
     if (ThePlatform().ShowMessage(this, question) == MessageAnswer::No) return;
-    // The session is still running: whatever ended it meanwhile is handled below this
-    // call, when the transfer's own event loop returns.
+    // The session is still running: whatever ended it meanwhile is handled when its end
+    // reaches this window.
     m_closeAfterSession = true;
     m_closeResult = result;
     OnStop();
@@ -321,14 +317,14 @@ void CSetupDlg::done(int result) {
 void CSetupDlg::OnChangeLineAddress() {
     UpdateData(true);
     const int value = LeadingValue(m_lineAddressText);
-    LineAddress = value > 63 ? 63 : value;
+    m_lineAddress = value > 63 ? 63 : value;
     UpdateData(false);
 }
 
 void CSetupDlg::OnChangeUnitAddress() {
     UpdateData(true);
     const int value = LeadingValue(m_unitAddressText.left(1));
-    UnitAddress = value > 7 ? 7 : value;
+    m_unitAddress = value > 7 ? 7 : value;
     UpdateData(false);
 }
 
@@ -464,8 +460,8 @@ void CSetupDlg::SetRecordSource(CardSource::Kind kind, const QString& name) {
         if (m_portIndex >= 0 && m_portIndex < static_cast<int>(m_ports.size()))
             m_recordSource.port =
                 m_ports[static_cast<std::size_t>(m_portIndex)].label.toStdString();
-        m_recordSource.lineAddress = LineAddress;
-        m_recordSource.unitAddress = UnitAddress;
+        m_recordSource.lineAddress = m_lineAddress;
+        m_recordSource.unitAddress = m_unitAddress;
         m_recordSource.readAt = Now().toStdString();
     }
 }
@@ -627,17 +623,19 @@ void CSetupDlg::OnReadDevice() {
     NoteTransferFocus();
     m_writeButton->setEnabled(false);
     m_readButton->setEnabled(false);
-    if (ReadDevice(*m_record) == kSessionOk && !m_closeAfterSession) {
-        SetRecordSource(CardSource::Kind::Device);
-        EditSettings(*m_record);
-        m_editButton->setEnabled(true);
-        m_writeButton->setEnabled(true);
-        m_saveButton->setEnabled(true);
-        EnableCardButtons();
-        SetFileTitle(QStringLiteral("Current.stg"));
-    }
-    m_readButton->setEnabled(true);
-    if (SettingsShown == 1) m_writeButton->setEnabled(true);
+    ReadDevice(*m_record, [this](SessionResult result) {
+        if (result == kSessionOk && !m_closeAfterSession) {
+            SetRecordSource(CardSource::Kind::Device);
+            EditSettings(*m_record);
+            m_editButton->setEnabled(true);
+            m_writeButton->setEnabled(true);
+            m_saveButton->setEnabled(true);
+            EnableCardButtons();
+            SetFileTitle(QStringLiteral("Current.stg"));
+        }
+        m_readButton->setEnabled(true);
+        if (SettingsShown == 1) m_writeButton->setEnabled(true);
+    });
 }
 
 void CSetupDlg::OnWriteDevice() {
@@ -655,7 +653,10 @@ void CSetupDlg::OnWriteDevice() {
     m_readButton->setEnabled(false);
     // The sheet stays usable during a write, but the device gets the record as it was here.
     const QByteArray sent = ShaOf(*m_record);
-    const SessionResult result = WriteDevice(*m_record);
+    WriteDevice(*m_record, [this, sent](SessionResult result) { WriteEnded(result, sent); });
+}
+
+void CSetupDlg::WriteEnded(SessionResult result, const QByteArray& sent) {
     if (!m_closeAfterSession && ShaOf(*m_record) != sent) {
         m_status = kWriteMissedEdits;
         UpdateData(false);
@@ -686,8 +687,7 @@ void CSetupDlg::LockLinkParameters(bool locked) {
     m_ui->unitAddress->setEnabled(!locked);
 }
 
-SessionResult CSetupDlg::RunSession(
-    const std::function<SessionResult(TransferView&, const SessionOptions&)>& session) {
+void CSetupDlg::RunSession(SessionRun session, std::function<void(SessionResult)> ended) {
     QWidget* started = m_focusToStop;
     m_sessionRunning = true;
     m_closeAfterSession = false;
@@ -697,32 +697,48 @@ SessionResult CSetupDlg::RunSession(
     // Settled here, on the window's thread: the worker never reads a widget.
     auto bridge = std::make_shared<SessionBridge>(this, *m_panel, PortName());
     m_bridge = bridge;
+    m_stopToken = std::make_shared<std::atomic<bool>>(false);
     SessionOptions options = m_testing.sessionOptions;
+    options.lineAddress = m_lineAddress;
+    options.unitAddress = m_unitAddress;
+    options.stop = m_stopToken.get();
     if (VirtualDeviceChosen() && !options.opener) options.opener = m_virtualDevice->Opener();
     // Told on the worker thread; the entry is kept here once the worker is done.
     options.observers.push_back(m_sessionJournal.get());
-    SessionResult result = kSessionOk;
-    QEventLoop loop;
-    bool ended = false;
-    m_worker.reset(QThread::create([&session, &options, &result, &loop, &ended, bridge] {
-        result = session(*bridge, options);
-        // Reaches the window after every call the session made.
-        bridge->Post([&loop, &ended] {
-            ended = true;
-            loop.quit();
+    m_worker.reset(QThread::create([this, session = std::move(session), options, bridge,
+                                    ended = std::move(ended), started]() mutable {
+        const SessionResult result = session(*bridge, options);
+        // Reaches the window after every call the session made, and after the operator
+        // closed every message it showed. Dropped when the window has gone.
+        bridge->Post([this, result, ended = std::move(ended), started]() mutable {
+            AfterModalDialogs([this, result, ended = std::move(ended), started] {
+                SessionEnded(result, started);
+                ended(result);
+            });
         });
     }));
     m_worker->start();
-    loop.exec();
-    if (!ended) {
-        // The application is quitting under the transfer: no more event loop to show it
-        // in. Let the worker end its block on its own, its messages taken as answered.
-        bridge->Detach();
-        bridge->Stop();
+}
+
+void CSetupDlg::AfterModalDialogs(std::function<void()> work) {
+    // A sheet, file dialog or About box opened during the transfer is the operator's work
+    // in progress: what the transfer's end does (the record read, the window closed) waits
+    // until it is closed, as it would if the transfer had held the window until then.
+    const QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == this) {
+        work();
+        return;
     }
+    QTimer::singleShot(kModalPollMs, this, [this, work = std::move(work)]() mutable {
+        AfterModalDialogs(std::move(work));
+    });
+}
+
+void CSetupDlg::SessionEnded(SessionResult result, QWidget* started) {
     m_worker->wait();
     m_worker.reset();
     m_bridge.reset();
+    m_stopToken.reset();
     if (m_virtualDevice) m_virtualDevice->Persist();
     LockLinkParameters(false);
     m_ui->journalButton->setEnabled(true);
@@ -742,41 +758,45 @@ SessionResult CSetupDlg::RunSession(
         if (m_journal) m_journal->ClearRecovery();
     }
     if (m_closeAfterSession) EndWindow(m_closeResult);
-    return result;
 }
 
-SessionResult CSetupDlg::ReadDevice(SettingsRecord& record) {
+void CSetupDlg::ReadDevice(SettingsRecord& record, std::function<void(SessionResult)> ended) {
     PrepareSessionJournal(record);
-    DeviceImage image{};
-    const auto read = m_testing.readSession;
+    auto image = std::make_shared<DeviceImage>();
     // The session's end marks what it read as kept; the record it replaces is judged by
     // what was kept before.
     const QByteArray keptBefore = m_keptSha;
-    const SessionResult result = RunSession([&](TransferView& view, const SessionOptions& options) {
-        return read(view, image, options);
-    });
-    if (result == kSessionOk) {
-        SettingsRecord decoded = record;
-        DecodeImage(image, decoded);
-        if (&record == m_record && !m_closing && ShaOf(decoded) != ShaOf(record))
-            KeepReplaced(QStringLiteral("Заменено настройками, прочитанными из прибора"),
-                         keptBefore);
-        record = decoded;
-    }
-    return result;
+    RunSession(
+        [read = m_testing.readSession, image](TransferView& view, const SessionOptions& options) {
+            return read(view, *image, options);
+        },
+        [this, &record, image, keptBefore, ended = std::move(ended)](SessionResult result) {
+            if (result == kSessionOk) {
+                SettingsRecord decoded = record;
+                DecodeImage(*image, decoded);
+                if (&record == m_record && !m_closing && ShaOf(decoded) != ShaOf(record))
+                    KeepReplaced(QStringLiteral("Заменено настройками, прочитанными из прибора"),
+                                 keptBefore);
+                record = decoded;
+            }
+            ended(result);
+        });
 }
 
-SessionResult CSetupDlg::WriteDevice(const SettingsRecord& record) {
+void CSetupDlg::WriteDevice(const SettingsRecord& record,
+                            std::function<void(SessionResult)> ended) {
     PrepareSessionJournal(record);
-    DeviceImage image{};
-    EncodeImage(record, image);
-    const auto write = m_testing.writeSession;
+    auto image = std::make_shared<DeviceImage>();
+    EncodeImage(record, *image);
     m_sessionWrites = true;
-    const SessionResult result = RunSession([&](TransferView& view, const SessionOptions& options) {
-        return write(view, image, options);
-    });
-    m_sessionWrites = false;
-    return result;
+    RunSession(
+        [write = m_testing.writeSession, image](TransferView& view, const SessionOptions& options) {
+            return write(view, *image, options);
+        },
+        [this, ended = std::move(ended)](SessionResult result) {
+            m_sessionWrites = false;
+            ended(result);
+        });
 }
 
 bool CSetupDlg::VirtualDeviceChosen() const {
@@ -832,8 +852,8 @@ JournalEntry CSetupDlg::JournalContext() const {
     JournalEntry e;
     e.source = JournalSource::Window;
     e.port = m_ui->portList->currentText();
-    e.lineAddress = LineAddress;
-    e.unitAddress = UnitAddress;
+    e.lineAddress = m_lineAddress;
+    e.unitAddress = m_unitAddress;
     e.title = windowTitle();
     return e;
 }

@@ -18,6 +18,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -156,12 +157,12 @@ public:
     void OnRecentFiles();
     QToolButton* RecentButton() const;
     void SaveForm(const SettingsRecord& record);
-    // The transfer sessions, shown in this window. Each runs on a worker thread while
-    // this window's thread turns its event loop; they return when the session has ended.
-    // The record is encoded before a write starts and decoded after a read has ended
-    // whole, both on this window's thread.
-    SessionResult ReadDevice(SettingsRecord& record);
-    SessionResult WriteDevice(const SettingsRecord& record);
+    // The transfer sessions, shown in this window. Each starts on a worker thread and
+    // returns at once; `ended` runs on this window's thread once the session has ended and
+    // the operator has closed its messages. The record is encoded before a write starts
+    // and decoded after a read has ended whole, both on this window's thread.
+    void ReadDevice(SettingsRecord& record, std::function<void(SessionResult)> ended);
+    void WriteDevice(const SettingsRecord& record, std::function<void(SessionResult)> ended);
 
     // Reads the controls and returns the selected port's name, making the virtual device
     // when it is the one selected.
@@ -196,6 +197,9 @@ public:
     // Replaces the port list (tests, or a rescan); keeps the selection by index.
     void SetPorts(std::vector<PortEntry> ports);
     bool SessionRunning() const { return m_sessionRunning; }
+    // The addresses the next transfer goes to, as the address fields last set them.
+    int LineAddressValue() const { return m_lineAddress; }
+    int UnitAddressValue() const { return m_unitAddress; }
     SettingsRecord& Record() { return *m_record; }
     // Where the record in memory came from, for the card's header.
     const CardSource& RecordSource() const { return m_recordSource; }
@@ -233,8 +237,15 @@ private:
                       const QString& anchor = {}, QWidget* owner = nullptr);
     void LockLinkParameters(bool locked);
     void NoteTransferFocus();
-    SessionResult
-    RunSession(const std::function<SessionResult(TransferView&, const SessionOptions&)>& session);
+    using SessionRun = std::function<SessionResult(TransferView&, const SessionOptions&)>;
+    // Starts `session` on a worker; `ended` runs on this window's thread after the
+    // window's own end-of-transfer work.
+    void RunSession(SessionRun session, std::function<void(SessionResult)> ended);
+    void SessionEnded(SessionResult result, QWidget* started);
+    // Runs `work` once no modal dialog but this window is open.
+    void AfterModalDialogs(std::function<void()> work);
+    static constexpr int kModalPollMs = 20;
+    void WriteEnded(SessionResult result, const QByteArray& sent);
     std::optional<FileChoice> SaveToFile(const SettingsRecord& record);
     // The file `choice` into `record`, as "Открыть" loads it; false after its message.
     bool LoadFile(SettingsRecord& record, const FileChoice& choice);
@@ -269,6 +280,10 @@ private:
     std::unique_ptr<Panel> m_panel;
     std::shared_ptr<SessionBridge> m_bridge;
     std::unique_ptr<QThread> m_worker;
+    // Set by "Стоп" or a close during the transfer; a fresh one for every session.
+    std::shared_ptr<std::atomic<bool>> m_stopToken;
+    int m_lineAddress = 0;
+    int m_unitAddress = 0;
     bool m_sessionRunning = false;
     bool m_sessionWrites = false; // the running session writes the device
     // The transfer button that had the focus when the running session started.

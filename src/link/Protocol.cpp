@@ -1,6 +1,5 @@
 #include "link/Protocol.h"
 
-#include "link/LinkGlobals.h"
 #include "link/Pacer.h"
 
 #include <cstring>
@@ -18,7 +17,7 @@ bool XorCheck(const std::uint8_t* buffer, int length) {
     return x == 0;
 }
 
-HandshakeResult UnitHandshake(SerialPort& port, Pacer& pacer) {
+HandshakeResult UnitHandshake(SerialPort& port, Pacer& pacer, int unitAddress) {
     HandshakeResult result;
     for (int index = 0; index < kRateCount; ++index) {
         if (!port.SetRate(kRates[index])) {
@@ -26,7 +25,7 @@ HandshakeResult UnitHandshake(SerialPort& port, Pacer& pacer) {
             return result;
         }
         const std::uint8_t frame[2] = {
-            static_cast<std::uint8_t>(0xC0 + 0x10 * index + (UnitAddress & 7)), 0x55};
+            static_cast<std::uint8_t>(0xC0 + 0x10 * index + (unitAddress & 7)), 0x55};
         port.Write(frame, 2);
         pacer.Sleep(kWaitBeforeRead);
         std::uint8_t answer[5] = {};
@@ -71,8 +70,9 @@ std::uint8_t CommandPhase(SerialPort& port, const std::uint8_t* command, int len
 }
 
 // Fetches the result frame of the accepted command into `result`.
-std::uint8_t FetchPhase(SerialPort& port, int address, std::uint8_t* result, Pacer& pacer) {
-    std::uint8_t fetch[3] = {static_cast<std::uint8_t>(LineAddress), 0x80, 0};
+std::uint8_t FetchPhase(SerialPort& port, int lineAddress, int address, std::uint8_t* result,
+                        Pacer& pacer) {
+    std::uint8_t fetch[3] = {static_cast<std::uint8_t>(lineAddress), 0x80, 0};
     XorChecksum(fetch, 2, fetch[2]);
     std::uint8_t code = kLinkTooShort;
     for (int attempt = 0; attempt < kAttemptsPerPhase; ++attempt) {
@@ -104,10 +104,10 @@ std::uint8_t FetchPhase(SerialPort& port, int address, std::uint8_t* result, Pac
 } // namespace
 
 std::uint8_t TransferBlock(SerialPort& port, int address, std::uint8_t* data, Direction direction,
-                           Pacer& pacer) {
+                           Pacer& pacer, int lineAddress) {
     const bool write = direction == Direction::Write;
     std::uint8_t command[9] = {};
-    command[0] = static_cast<std::uint8_t>(LineAddress);
+    command[0] = static_cast<std::uint8_t>(lineAddress);
     command[1] = write ? 0x6E : 0x2E;
     command[2] = static_cast<std::uint8_t>((write ? 0x00 : 0x80) | 0x78 | ((address >> 8) & 7));
     command[3] = static_cast<std::uint8_t>(address & 0xFF);
@@ -123,7 +123,7 @@ std::uint8_t TransferBlock(SerialPort& port, int address, std::uint8_t* data, Di
     if (accepted != kLinkOk) return accepted;
 
     std::uint8_t result[10] = {};
-    const std::uint8_t fetched = FetchPhase(port, address, result, pacer);
+    const std::uint8_t fetched = FetchPhase(port, lineAddress, address, result, pacer);
     if (fetched != kLinkOk) return fetched;
 
     if (write) return std::memcmp(result + 5, data, 4) == 0 ? kLinkOk : kLinkVerifyFailed;

@@ -48,14 +48,14 @@ struct HandshakeResult {
     int rateIndex = -1;          // the rate that answered
 };
 
-// Finds the interface unit at UnitAddress: tries 9600..57600 in order and leaves the port
-// at the first rate that answers.
-HandshakeResult UnitHandshake(SerialPort& port, Pacer& pacer);
+// Finds the interface unit at `unitAddress` (its low 3 bits): tries 9600..57600 in order and
+// leaves the port at the first rate that answers.
+HandshakeResult UnitHandshake(SerialPort& port, Pacer& pacer, int unitAddress);
 
-// Writes or reads the 4 bytes at `address` (0..2047) of the device at LineAddress.
+// Writes or reads the 4 bytes at `address` (0..2047) of the device at `lineAddress` (0..63).
 // Returns a link error code 0..9. A read stores into `data` only on 0.
 std::uint8_t TransferBlock(SerialPort& port, int address, std::uint8_t* data, Direction direction,
-                           Pacer& pacer);
+                           Pacer& pacer, int lineAddress);
 
 // The message of a link error code 1..10; empty for any other code.
 std::string LinkErrorText(int code);

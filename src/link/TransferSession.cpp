@@ -1,6 +1,5 @@
 #include "link/TransferSession.h"
 
-#include "link/LinkGlobals.h"
 #include "link/Pacer.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
@@ -51,10 +50,10 @@ bool Repeatable(std::uint8_t code) {
 }
 
 std::uint8_t RepeatTransfer(SerialPort& port, int address, std::uint8_t* data, Direction direction,
-                            Pacer& pacer, int transactions) {
+                            Pacer& pacer, int lineAddress, int transactions) {
     std::uint8_t code = kLinkOk;
     for (int i = 0; i < transactions; ++i) {
-        code = TransferBlock(port, address, data, direction, pacer);
+        code = TransferBlock(port, address, data, direction, pacer, lineAddress);
         if (!Repeatable(code)) break;
     }
     return code;
@@ -65,11 +64,11 @@ class Session {
 public:
     Session(TransferView& view, const SessionOptions& options)
         : view_(view), pacer_(options.pacer ? *options.pacer : DefaultPacer()),
-          opener_(options.opener ? *options.opener : SystemPortOpener()) {}
+          opener_(options.opener ? *options.opener : SystemPortOpener()), stop_(options.stop),
+          lineAddress_(options.lineAddress), unitAddress_(options.unitAddress) {}
     ~Session() { ClosePort(); }
 
     SerialPort& port() { return *port_; }
-    Pacer& pacer() { return pacer_; }
     TransferView& view() { return view_; }
 
     // Port, configuration and rate search. Returns 0 to go on, else the session result
@@ -102,13 +101,16 @@ public:
         if (!port_) // an opener that broke its word: treat as a port that cannot be opened
             return End(kSessionPortOpenFailed);
 
-        const HandshakeResult handshake = UnitHandshake(*port_, pacer_);
+        const HandshakeResult handshake = UnitHandshake(*port_, pacer_, unitAddress_);
         if (handshake.rateRefused) {
             view_.ShowMessage(PortConfigMessage());
             return End(kSessionPortConfigFailed);
         }
         ShowLinkError(handshake.code, view_);
         if (handshake.code != kLinkOk) return End(kSessionLinkFailed);
+        // A stop that came while the port opened: not one block frame goes out, the
+        // identity reads of a write included.
+        if (StopRequested()) return End(kSessionStopped);
         return kSessionOk;
     }
 
@@ -116,14 +118,14 @@ public:
         view_.ShowProgress(true);
         view_.SetStatus(status);
         view_.ShowStop(true);
-        TransferRunning = 1;
         view_.Refresh();
     }
 
-    // True when the operator stopped the loop; pumps the view first.
-    bool StopRequested() {
-        view_.PumpMessages();
-        return TransferRunning == 0;
+    bool StopRequested() const { return stop_ && stop_->load(); }
+
+    // One block, tried up to `transactions` times while the answer may be repeated.
+    std::uint8_t Transfer(int address, std::uint8_t* data, Direction direction, int transactions) {
+        return RepeatTransfer(*port_, address, data, direction, pacer_, lineAddress_, transactions);
     }
 
     void ShowBlockProgress(const char* format, int counter) {
@@ -161,6 +163,9 @@ private:
     TransferView& view_;
     Pacer& pacer_;
     PortOpener& opener_;
+    const std::atomic<bool>* stop_;
+    int lineAddress_;
+    int unitAddress_;
     std::unique_ptr<SerialPort> port_;
 };
 
@@ -237,8 +242,8 @@ SessionResult ReadSession(TransferView& view, DeviceImage& image, const SessionO
     for (int counter = kProgressStart; counter < kProgressEnd; counter += 100, address += 4) {
         if (session.StopRequested()) return session.EndBlockLoop(kSessionStopped);
         session.ShowBlockProgress("Выполняется считывание настроек: %d %%", counter);
-        const std::uint8_t code = RepeatTransfer(session.port(), address, block, Direction::Read,
-                                                 session.pacer(), kDataBlockTransactions);
+        const std::uint8_t code =
+            session.Transfer(address, block, Direction::Read, kDataBlockTransactions);
         ShowLinkError(code, view);
         if (code != kLinkOk) return session.EndBlockLoop(kSessionLinkFailed);
         view.ShowProgress(true);
@@ -268,8 +273,8 @@ SessionResult WriteSession(TransferView& view, const DeviceImage& encoded,
     std::uint8_t own0[4] = {};
     std::uint8_t own4[4] = {};
     for (auto [address, buffer] : {std::pair{0, own0}, std::pair{4, own4}}) {
-        const std::uint8_t code = RepeatTransfer(session.port(), address, buffer, Direction::Read,
-                                                 session.pacer(), kIdentityTransactions);
+        const std::uint8_t code =
+            session.Transfer(address, buffer, Direction::Read, kIdentityTransactions);
         ShowLinkError(code, view);
         if (code != kLinkOk) return session.End(kSessionLinkFailed);
     }
@@ -295,8 +300,8 @@ SessionResult WriteSession(TransferView& view, const DeviceImage& encoded,
         if (session.StopRequested()) return session.EndBlockLoop(kSessionStopped);
         session.ShowBlockProgress("Выполняется загрузка настроек: %d %%", counter);
         std::memcpy(block, image.data() + address, 4);
-        const std::uint8_t code = RepeatTransfer(session.port(), address, block, Direction::Write,
-                                                 session.pacer(), kDataBlockTransactions);
+        const std::uint8_t code =
+            session.Transfer(address, block, Direction::Write, kDataBlockTransactions);
         ShowLinkError(code, view);
         if (code != kLinkOk) return session.EndBlockLoop(kSessionLinkFailed);
         observers.BlockDone(address, block);

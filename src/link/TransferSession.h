@@ -1,11 +1,12 @@
 // Reading and writing a whole device: 512 blocks of the 2048-byte image, shown through a
-// TransferView, stopped between blocks when TransferRunning drops to 0.
+// TransferView, stopped between blocks when the session's stop token is set.
 #pragma once
 
 #include "link/TransferView.h"
 #include "settings/DeviceImage.h"
 #include "settings/SettingsRecord.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -51,6 +52,11 @@ public:
 };
 
 struct SessionOptions {
+    int lineAddress = 0; // the device's address on the line, 0..63; sent with every request
+    int unitAddress = 0; // the interface unit's address, 0..7; sent in the handshake
+    // Set by whoever may stop the session ("Стоп", Ctrl+C, a window closing): the session
+    // ends before its next block, however early the stop came. nullptr: never stopped.
+    const std::atomic<bool>* stop = nullptr;
     Pacer* pacer = nullptr;                  // nullptr: the real waits
     PortOpener* opener = nullptr;            // nullptr: the system's serial ports
     std::string dumpPath = "data.txt";       // read sessions only; recreated by every read

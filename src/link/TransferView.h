@@ -22,12 +22,8 @@ public:
     virtual void ShowStop(bool visible) = 0;
     virtual void Refresh() = 0;
 
-    // Called before each block, just before TransferRunning is read: a view on the
-    // session's own thread lets the operator's input run here ("Стоп" clears
-    // TransferRunning); a view whose window turns on a thread of its own has nothing to
-    // pump, and may clear TransferRunning for a stop asked for before the block loop began.
-    virtual void PumpMessages() = 0;
-
-    // Shows a message and returns when the operator has closed it.
+    // Shows a message. Every message a session shows has only an OK button: a view may
+    // return before the operator closes it, as long as what the session shows after it
+    // appears only once it is closed.
     virtual void ShowMessage(const Message& message) = 0;
 };

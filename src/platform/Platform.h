@@ -60,9 +60,6 @@ public:
     // Shows a pop-up menu at a global position; the chosen item's id, or 0.
     virtual int TrackPopupMenu(QWidget* owner, const std::vector<MenuItem>& items,
                                const QPoint& globalPos) = 0;
-
-    // Handles every pending event of the user-interface thread without waiting for more.
-    virtual void PumpMessages() = 0;
 };
 
 // The platform in force: the Qt one unless a test installed another.

@@ -203,7 +203,6 @@ public:
         return chosen ? chosen->data().toInt() : 0;
     }
 
-    void PumpMessages() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 private:
     QString m_folder;

@@ -4,10 +4,10 @@
 
 #include "app/SetupDlg.h"
 #include "journal/Journal.h"
-#include "link/LinkGlobals.h"
 #include "platform/PropertyPage.h"
 #include "platform/PropertySheet.h"
 #include "support/ScriptedPlatform.h"
+#include "support/TransferWait.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -25,9 +25,6 @@ class AppTest : public ::testing::Test {
 public:
     void SetUp() override {
         std::memset(&record, 0, sizeof record);
-        LineAddress = 0;
-        UnitAddress = 0;
-        TransferRunning = 1;
         SettingsShown = 0;
         sheetsShown = 0;
         platform.messages.clear();
@@ -35,14 +32,13 @@ public:
         platform.menus.clear();
         platform.openChoices.clear();
         platform.saveChoices.clear();
-        platform.openDialogs = platform.saveDialogs = platform.pumps = 0;
+        platform.openDialogs = platform.saveDialogs = 0;
         platform.shellOpened.clear();
         platform.helpAnchors.clear();
         platform.cardChoices.clear();
         platform.cardSuggestions.clear();
         platform.previews.clear();
         platform.shellResult = 0;
-        platform.onPump = nullptr;
         platform.onMessage = nullptr;
     }
     void TearDown() override { dlg.reset(); }

@@ -48,6 +48,7 @@ TEST_F(CardButtons, SitInTheRecordBoxAndAreEnabledWithSave) {
         return kSessionLinkFailed;
     };
     w.OnReadDevice();
+    WaitForTransfer(w);
     EXPECT_EQ(StateOf(w), (CardState{false, false, false}));
 
     w.Testing().readSession = [](TransferView&, DeviceImage& image, const SessionOptions&) {
@@ -55,13 +56,14 @@ TEST_F(CardButtons, SitInTheRecordBoxAndAreEnabledWithSave) {
         return kSessionOk;
     };
     w.OnReadDevice();
+    WaitForTransfer(w);
     EXPECT_EQ(StateOf(w), (CardState{true, true, true}));
 }
 
 TEST_F(CardButtons, PrintPreviewsTheCardOfTheRecordReadFromTheDevice) {
     CSetupDlg& w = Window();
-    UnitAddress = 3;
-    LineAddress = 12;
+    Type(w.UnitAddressEdit(), QStringLiteral("3"));
+    Type(w.LineAddressEdit(), QStringLiteral("12"));
     w.Testing().readSession = [](TransferView& view, DeviceImage& image, const SessionOptions&) {
         view.PortName();
         SettingsRecord r = Defaults();
@@ -71,6 +73,7 @@ TEST_F(CardButtons, PrintPreviewsTheCardOfTheRecordReadFromTheDevice) {
     };
     DriveSheets(PressOk);
     w.OnReadDevice();
+    WaitForTransfer(w);
     w.m_printButton->click();
     ASSERT_EQ(platform.previews.size(), 1u);
     const QString text = platform.previews[0];

@@ -251,6 +251,7 @@ TEST_F(Commands, ReadSucceededOpensTheSheetAndEnablesEverything) {
         };
         DriveSheets(confirm ? PressOk : PressCancel);
         w.m_readButton->click();
+        WaitForTransfer(w);
         EXPECT_TRUE(onWorker);
         EXPECT_EQ(seen.buttons, (Buttons{false, false, false, false}));
         EXPECT_FALSE(seen.portListEnabled);
@@ -280,6 +281,7 @@ TEST_F(Commands, FailedReadRightAfterStartLeavesWriteDisabledAndTheRecordAlone) 
         return kSessionLinkFailed;
     };
     w.OnReadDevice();
+    WaitForTransfer(w);
     EXPECT_EQ(StateOf(w), kStart);
     EXPECT_EQ(sheetsShown, 0);
     EXPECT_EQ(w.windowTitle(), kStartTitle);
@@ -294,6 +296,7 @@ TEST_F(Commands, FailedReadAfterACancelledNewEnablesWrite) {
         return kSessionStopped;
     };
     w.OnReadDevice();
+    WaitForTransfer(w);
     EXPECT_EQ(StateOf(w), (Buttons{false, false, true, true}));
     EXPECT_EQ(sheetsShown, 1);
     EXPECT_EQ(w.windowTitle(), kStartTitle);
@@ -318,6 +321,7 @@ TEST_F(Commands, WriteRestoresTheTransferButtonsWhateverTheResult) {
             };
             w.m_writeButton->setEnabled(true);
             w.m_writeButton->click();
+            WaitForTransfer(w);
             EXPECT_EQ(during, (Buttons{false, false, false, false}));
             DeviceImage expected{};
             EncodeImage(record, expected);
@@ -365,6 +369,7 @@ TEST_F(Commands, OutOfRangeValuesAreNamedInOneQuestionBeforeAWrite) {
         };
         platform.answers.push_back(c.answer);
         w.m_writeButton->click();
+        WaitForTransfer(w);
 
         const bool asked = c.garbage || !c.text.empty();
         ASSERT_EQ(platform.messages.size(), asked ? 1u : 0u) << c.text;
@@ -414,6 +419,7 @@ TEST_F(Commands, StatusShowsOnlyOnRefresh) {
         return kSessionLinkFailed;
     };
     w.OnReadDevice();
+    WaitForTransfer(w);
     EXPECT_EQ(beforeRefresh, QString());
     EXPECT_EQ(afterRefresh, QStringLiteral("Выполняется считывание настроек: 0 %"));
     EXPECT_EQ(barValue, 42);
@@ -424,17 +430,24 @@ TEST_F(Commands, StatusShowsOnlyOnRefresh) {
     EXPECT_FALSE(w.m_stopButton->isVisible());
 }
 
+// The addresses go to the session with it, clamped; a refresh keeps what was typed.
 TEST_F(Commands, RefreshDoesNotUndoTheAddressTexts) {
     CSetupDlg& w = Window();
     Type(w.LineAddressEdit(), QStringLiteral("99"));
-    w.Testing().readSession = [&](TransferView& view, DeviceImage&, const SessionOptions&) {
+    Type(w.UnitAddressEdit(), QStringLiteral("9"));
+    int line = -1, unit = -1;
+    w.Testing().readSession = [&](TransferView& view, DeviceImage&, const SessionOptions& options) {
+        line = options.lineAddress;
+        unit = options.unitAddress;
         view.PortName();
         view.Refresh();
         return kSessionLinkFailed;
     };
     w.OnReadDevice();
+    WaitForTransfer(w);
     EXPECT_EQ(w.LineAddressEdit()->text(), QStringLiteral("99"));
-    EXPECT_EQ(LineAddress, 63);
+    EXPECT_EQ(line, 63);
+    EXPECT_EQ(unit, 7);
 }
 
 TEST_F(Commands, MessagesOfASessionGoThroughThePlatform) {
@@ -448,25 +461,24 @@ TEST_F(Commands, MessagesOfASessionGoThroughThePlatform) {
         return kSessionOk;
     };
     w.OnWriteDevice();
+    WaitForTransfer(w);
     ASSERT_EQ(platform.messages.size(), 2u);
     EXPECT_EQ(platform.messages[0].owner, nullptr);
     EXPECT_EQ(platform.messages[1].owner, &w);
     EXPECT_EQ(platform.messages[1].message.text, "Настройки загружены успешно!");
 }
 
-// A session shaped like the real one: 512 blocks, stopping when TransferRunning drops.
+// A session shaped like the real one: 512 blocks, stopping when its stop token is set.
 // `beforeBlock` runs on the worker before block k is begun.
-SessionResult ScriptedBlocks(TransferView& view, int& blocksDone,
+SessionResult ScriptedBlocks(TransferView& view, const SessionOptions& options, int& blocksDone,
                              const std::function<void(int)>& beforeBlock) {
     view.ShowProgress(true);
     view.SetStatus("Выполняется загрузка настроек: 0 %");
     view.ShowStop(true);
-    TransferRunning = 1;
     view.Refresh();
     for (int k = 0; k < 512; ++k) {
         beforeBlock(k);
-        view.PumpMessages();
-        if (TransferRunning == 0) {
+        if (options.stop && *options.stop) {
             view.SetStatus("");
             view.ShowStop(false);
             view.Refresh();
@@ -490,8 +502,9 @@ TEST_F(Commands, StopPressedMidTransferEndsTheSession) {
     int blocksDone = 0;
     SessionResult result = kSessionOk;
     bool stopVisibleAtClick = false;
-    w.Testing().writeSession = [&](TransferView& view, const DeviceImage&, const SessionOptions&) {
-        result = ScriptedBlocks(view, blocksDone, [&](int k) {
+    w.Testing().writeSession = [&](TransferView& view, const DeviceImage&,
+                                   const SessionOptions& options) {
+        result = ScriptedBlocks(view, options, blocksDone, [&](int k) {
             if (k != 100) return;
             OnWindow(w, [&] {
                 stopVisibleAtClick = w.m_stopButton->isVisible() && w.m_stopButton->isEnabled();
@@ -501,10 +514,10 @@ TEST_F(Commands, StopPressedMidTransferEndsTheSession) {
         return result;
     };
     w.OnWriteDevice();
+    WaitForTransfer(w);
     EXPECT_TRUE(stopVisibleAtClick);
     EXPECT_EQ(result, kSessionStopped);
     EXPECT_EQ(blocksDone, 100);
-    EXPECT_EQ(TransferRunning, 0);
     EXPECT_FALSE(w.m_stopButton->isVisible());
     EXPECT_FALSE(w.m_progress->isVisible());
     EXPECT_EQ(StateOf(w), kAll);
@@ -514,8 +527,8 @@ TEST_F(Commands, StopPressedMidTransferEndsTheSession) {
 TEST_F(Commands, OtherCommandsRunDuringATransfer) {
     CSetupDlg& w = Window();
     int blocksDone = 0;
-    w.Testing().readSession = [&](TransferView& view, DeviceImage&, const SessionOptions&) {
-        return ScriptedBlocks(view, blocksDone, [&](int k) {
+    w.Testing().readSession = [&](TransferView& view, DeviceImage&, const SessionOptions& options) {
+        return ScriptedBlocks(view, options, blocksDone, [&](int k) {
             if (k != 10) return;
             // Not waited for: the session goes on while the sheet of "Новые" is open.
             QMetaObject::invokeMethod(&w, [&] {
@@ -525,6 +538,7 @@ TEST_F(Commands, OtherCommandsRunDuringATransfer) {
         });
     };
     w.OnReadDevice();
+    WaitForTransfer(w);
     EXPECT_EQ(blocksDone, 512);
     EXPECT_EQ(sheetsShown, 2) << "New's sheet, then the sheet of the completed read";
     EXPECT_EQ(StateOf(w), kAll);

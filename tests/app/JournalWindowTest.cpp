@@ -149,6 +149,7 @@ TEST_F(JournalWindow, StoppedWriteNamesTheBlocksWritten) {
         return kSessionStopped;
     };
     w.OnWriteDevice();
+    WaitForTransfer(w);
     EXPECT_FALSE(journalButtonDuring);
     EXPECT_TRUE(w.JournalButton()->isEnabled());
     ASSERT_EQ(platform.Texts(),
@@ -181,7 +182,9 @@ TEST_F(JournalWindow, UnavailableJournalIsOneMessagePerRunAndNeverStopsTheWork) 
     };
     DriveSheets(PressCancel);
     w.OnReadDevice();
+    WaitForTransfer(w);
     w.OnReadDevice();
+    WaitForTransfer(w);
     QCoreApplication::processEvents();
     EXPECT_EQ(sessions, 2);
     EXPECT_EQ(sheetsShown, 2); // both reads went on to the sheet
@@ -366,6 +369,7 @@ TEST_F(JournalWindow, ReadEscapeStartAgainOpenFromTheJournal) {
     opener.inner = device->Opener();
     DriveSheets(PressCancel);
     w.OnReadDevice();
+    WaitForTransfer(w);
     ASSERT_EQ(sheetsShown, 1);
     const SettingsRecord read = record;
     EscapeKey(w);

@@ -23,8 +23,6 @@ namespace {
 using MainWindow = AppTest;
 
 TEST_F(MainWindow, StartState) {
-    LineAddress = 42; // start-up must not run the address handlers
-    UnitAddress = 6;
     CSetupDlg& w = Window();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Утилита настройки ТОРВИК-7 (ПЕНКО-РС исп.3)"));
     ASSERT_GE(w.PortList()->count(), 6);
@@ -46,8 +44,8 @@ TEST_F(MainWindow, StartState) {
     EXPECT_TRUE(w.findChild<QPushButton*>("newButton")->isEnabled());
     EXPECT_TRUE(w.findChild<QPushButton*>("openButton")->isEnabled());
     EXPECT_TRUE(w.PortList()->isEnabled());
-    EXPECT_EQ(LineAddress, 42);
-    EXPECT_EQ(UnitAddress, 6);
+    EXPECT_EQ(w.LineAddressValue(), 0); // as the fields show them
+    EXPECT_EQ(w.UnitAddressValue(), 0);
     EXPECT_EQ(SettingsShown, 0);
     EXPECT_EQ(w.m_progress->minimum(), 0);
     EXPECT_EQ(w.m_progress->maximum(), 100);
@@ -81,10 +79,10 @@ struct AddressCase {
 
 class LineAddressField : public AppTest, public ::testing::WithParamInterface<AddressCase> {};
 
-TEST_P(LineAddressField, ClampsTheGlobalAndKeepsTheText) {
+TEST_P(LineAddressField, ClampsTheAddressAndKeepsTheText) {
     CSetupDlg& w = Window();
     Type(w.LineAddressEdit(), QString::fromUtf8(GetParam().typed));
-    EXPECT_EQ(LineAddress, GetParam().expected);
+    EXPECT_EQ(w.LineAddressValue(), GetParam().expected);
     EXPECT_EQ(w.LineAddressEdit()->text(), QString::fromUtf8(GetParam().typed));
     EXPECT_EQ(w.m_lineAddressText, QString::fromUtf8(GetParam().typed));
 }
@@ -97,10 +95,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, LineAddressField,
 
 class UnitAddressField : public AppTest, public ::testing::WithParamInterface<AddressCase> {};
 
-TEST_P(UnitAddressField, ClampsTheGlobalAndKeepsTheText) {
+TEST_P(UnitAddressField, ClampsTheAddressAndKeepsTheText) {
     CSetupDlg& w = Window();
     Type(w.UnitAddressEdit(), QString::fromUtf8(GetParam().typed));
-    EXPECT_EQ(UnitAddress, GetParam().expected);
+    EXPECT_EQ(w.UnitAddressValue(), GetParam().expected);
     EXPECT_EQ(w.UnitAddressEdit()->text(), QString::fromUtf8(GetParam().typed));
 }
 
@@ -113,10 +111,10 @@ TEST_F(MainWindow, AddressFieldsTakeDigitsOnlyUpToTheirLimits) {
     CSetupDlg& w = Window();
     Type(w.LineAddressEdit(), QStringLiteral("a1x23"));
     EXPECT_EQ(w.LineAddressEdit()->text(), QStringLiteral("12"));
-    EXPECT_EQ(LineAddress, 12);
+    EXPECT_EQ(w.LineAddressValue(), 12);
     Type(w.UnitAddressEdit(), QStringLiteral("б34"));
     EXPECT_EQ(w.UnitAddressEdit()->text(), QStringLiteral("3"));
-    EXPECT_EQ(UnitAddress, 3);
+    EXPECT_EQ(w.UnitAddressValue(), 3);
 
     w.LineAddressEdit()->selectAll();
     QApplication::clipboard()->setText(QStringLiteral("4z"));
@@ -130,7 +128,7 @@ TEST_F(MainWindow, AddressFieldsTakeDigitsOnlyUpToTheirLimits) {
     w.LineAddressEdit()->selectAll();
     w.LineAddressEdit()->paste();
     EXPECT_EQ(w.LineAddressEdit()->text(), QStringLiteral("88"));
-    EXPECT_EQ(LineAddress, 63);
+    EXPECT_EQ(w.LineAddressValue(), 63);
 }
 
 TEST_F(MainWindow, ContextMenuOffersTheAboutBox) {
@@ -278,10 +276,9 @@ TEST_F(MainWindow, HiddenHelpButtonHasItsOwnMessage) {
               "Системе не удаётся найти указанный файл: 'help.html'");
 }
 
-TEST_F(MainWindow, StopWithoutATransferOnlyClearsTheFlag) {
+TEST_F(MainWindow, StopWithoutATransferDoesNothing) {
     CSetupDlg& w = Window();
     w.OnStop();
-    EXPECT_EQ(TransferRunning, 0);
     EXPECT_TRUE(platform.messages.empty());
     EXPECT_FALSE(w.m_writeButton->isEnabled());
     EXPECT_TRUE(w.m_readButton->isEnabled());

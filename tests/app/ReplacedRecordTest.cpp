@@ -86,6 +86,7 @@ void SavedAfterEdit(ReplacedRecord& t, CSetupDlg& w) {
 void ReadFromDevice(ReplacedRecord& t, CSetupDlg& w) {
     t.DriveSheets(AppTest::PressCancel);
     w.OnReadDevice();
+    WaitForTransfer(w);
 }
 void ReadThenEdited(ReplacedRecord& t, CSetupDlg& w) {
     ReadFromDevice(t, w);
@@ -174,6 +175,7 @@ TEST_F(ReplacedRecord, ADayOfReplacementsLeavesEveryEditedRecord) {
     edited.push_back(record);
     NextSheetSetsAccount("8890");
     w.OnReadDevice();
+    WaitForTransfer(w);
     edited.push_back(record);
     w.reject();
     EXPECT_FALSE(w.isVisible());
@@ -214,6 +216,7 @@ TEST_P(EditsDuringAWrite, TheStatusLineSaysTheDeviceMissedThem) {
     };
     platform.answers.push_back(MessageAnswer::Ok);
     w.OnWriteDevice();
+    WaitForTransfer(w);
     EXPECT_EQ(QString::fromLatin1(received.accountNumber), "8888");
     const QString status = static_cast<QLabel*>(w.StatusLine())->text();
     EXPECT_EQ(status == kWriteMissedEdits, c.editDuringWrite) << status.toStdString();

@@ -1,8 +1,8 @@
 // EditSettings: the sheet's frame, and what goes into the pages and back into the record.
 #include "AppFixture.h"
 
-#include "pages/Devices.h"
 #include "app/PageCopies.h"
+#include "pages/Devices.h"
 #include "pages/PhoneNums.h"
 #include "ui_Devices.h"
 #include "ui_PhoneNums.h"

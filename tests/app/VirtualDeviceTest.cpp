@@ -90,8 +90,10 @@ protected:
         if (write) {
             SettingsShown = 1;
             Window().OnWriteDevice();
+            WaitForTransfer(Window());
         } else {
             Window().OnReadDevice();
+            WaitForTransfer(Window());
         }
     }
 
@@ -125,6 +127,7 @@ TEST_F(VirtualDeviceWindow, WriteThenReadRoundTripsTheSettings) {
     };
     w.OnStop(); // with no transfer running: the next one starts all the same
     w.m_writeButton->click();
+    WaitForTransfer(w);
     ASSERT_EQ(platform.Texts(), std::vector<std::string>{"Настройки загружены успешно!"});
     EXPECT_EQ(platform.messages[0].owner, &w);
     EXPECT_EQ(opener.frames, FramesThrough(true, 511));
@@ -143,6 +146,7 @@ TEST_F(VirtualDeviceWindow, WriteThenReadRoundTripsTheSettings) {
         PressOk(s);
     });
     w.m_readButton->click();
+    WaitForTransfer(w);
     EXPECT_EQ(platform.messages.size(), 1u) << "no message after a read";
     EXPECT_EQ(sheetsShown, 2);
     EXPECT_STREQ(shownInSheet.phoneNumbers[0], "84951234567");
@@ -163,6 +167,7 @@ TEST_F(VirtualDeviceWindow, AnotherLineAddressGetsNoAnswer) {
     FillDefaults(record);
     SettingsShown = 1;
     w.OnWriteDevice();
+    WaitForTransfer(w);
     ASSERT_EQ(platform.messages.size(), 1u);
     EXPECT_EQ(platform.messages[0].message.caption, "Error");
     EXPECT_TRUE(w.m_writeButton->isEnabled());
@@ -238,7 +243,9 @@ INSTANTIATE_TEST_SUITE_P(
                  kSessionOk, 0}),
     [](const auto& info) { return std::string(info.param.phase); });
 
-TEST_F(VirtualDeviceWindow, LinkErrorMessageIsAnsweredWhileTheWorkerWaits) {
+// The worker does not wait for the operator: it only queues the message. What it does
+// after it shows only once the message is closed.
+TEST_F(VirtualDeviceWindow, LinkErrorMessageHoldsTheDisplayUntilAnswered) {
     CSetupDlg& w = Window();
     Prepare();
     SimConfig config = device->Simulator()->Config();
@@ -254,9 +261,10 @@ TEST_F(VirtualDeviceWindow, LinkErrorMessageIsAnsweredWhileTheWorkerWaits) {
         barShown = w.m_progress->isVisible() && w.m_stopButton->isVisible();
     };
     w.OnReadDevice();
+    WaitForTransfer(w);
     ASSERT_EQ(platform.Texts(), std::vector<std::string>{"Данные от ГРЕМУС не готовы !"});
     EXPECT_EQ(platform.messages[0].owner, nullptr);
-    EXPECT_EQ(framesAfterWait, framesAtMessage) << "the session waits for the answer";
+    EXPECT_EQ(framesAfterWait, framesAtMessage) << "nothing goes out after a link error";
     EXPECT_TRUE(turned);
     EXPECT_TRUE(barShown) << "the display is reset only after the answer";
     EXPECT_EQ(results, std::vector<SessionResult>{kSessionLinkFailed});
@@ -345,6 +353,7 @@ TEST_F(VirtualDeviceWindow, SheetOpenDuringATransferDoesNotHoldIt) {
             &w, [&] { w.m_editButton->click(); }, Qt::QueuedConnection);
     });
     w.OnReadDevice();
+    WaitForTransfer(w);
     EXPECT_TRUE(completedWhileOpen);
     EXPECT_EQ(results, std::vector<SessionResult>{kSessionOk});
     EXPECT_EQ(sheetsShown, 3) << "New's, the one held open, then the completed read's";
@@ -445,6 +454,7 @@ TEST_F(VirtualDeviceWindow, SpaceOnATransferButtonPutsTheFocusOnStop) {
     AtFrame(FramesThrough(true, 10),
             [&] { focusedDuring = w.focusWidget() ? w.focusWidget()->objectName() : QString(); });
     QTest::keyClick(w.m_writeButton, Qt::Key_Space);
+    WaitForTransfer(w);
     QCoreApplication::processEvents();
     EXPECT_EQ(results, std::vector<SessionResult>{kSessionOk});
     EXPECT_EQ(focusedDuring, "stopButton");

@@ -281,6 +281,8 @@ protected:
         config.lineAddress = 12;
         config.unitAddress = 6;
         config.rate = kSimRate;
+        options.lineAddress = 12;
+        options.unitAddress = 6;
         options.pacer = &pacer;
         options.opener = &opener;
         options.dumpPath = dump.string();
@@ -306,10 +308,8 @@ protected:
         if (c.kind == Kind::Drop)
             config.dropLineAfter = kHandshakeFrames + 2L * TransactionsBefore(c);
         if (c.kind == Kind::Stop) {
-            const int pump = c.block + 1;
-            view.onPump = [pump](int n) {
-                if (n == pump) TransferRunning = 0;
-            };
+            hand.StopAfter(c.block);
+            hand.Join(options);
         }
         if (c.kind != Kind::Code) return;
         if (c.phase == Phase::Handshake) {
@@ -397,12 +397,12 @@ protected:
         return e;
     }
 
-    GlobalsGuard globals{12, 6};
     SimConfig config;
     DeviceSimulator sim;
     NoisyOpener opener;
     SyncPacer pacer{sim, opener.frames};
     RecordingView view;
+    BetweenBlocks hand; // "Стоп" between blocks
     SessionOptions options;
     fs::path dump;
     static int Parts() {

@@ -4,7 +4,6 @@
 // through the same limits as typing: letters, foreign digits and over-long text are refused
 // whole, never cut to fit, and leave the field as it was; digits that fit are taken.
 #include "app/SetupDlg.h"
-#include "link/LinkGlobals.h"
 #include "pages/Codes.h"
 #include "pages/Devices.h"
 #include "pages/PhoneNums.h"
@@ -45,8 +44,6 @@ protected:
     void SetUp() override {
         std::memset(&record, 0, sizeof record);
         FillDefaults(record);
-        LineAddress = 0;
-        UnitAddress = 0;
         window = std::make_unique<CSetupDlg>(nullptr, &record);
         window->show();
         codes.m_record = &record;
@@ -72,11 +69,7 @@ protected:
             ASSERT_TRUE(edit->isEnabled()) << GetParam().name;
         }
     }
-    void TearDown() override {
-        window.reset();
-        LineAddress = 0;
-        UnitAddress = 0;
-    }
+    void TearDown() override { window.reset(); }
 
     // Pastes `text` at the end of `before`, by the key sequence or by paste(), and returns
     // what the field then holds.
@@ -157,8 +150,6 @@ INSTANTIATE_TEST_SUITE_P(Fields, WindowPaste, ::testing::ValuesIn(kFields),
 TEST(AddressPaste, RefusedPastesLeaveTheLinkAddresses) {
     ScriptedPlatform platform;
     SettingsRecord record{};
-    LineAddress = 0;
-    UnitAddress = 0;
     {
         CSetupDlg window(nullptr, &record);
         window.show();
@@ -168,23 +159,23 @@ TEST(AddressPaste, RefusedPastesLeaveTheLinkAddresses) {
 
         line->setText(QStringLiteral("1"));
         line->end(false);
-        EXPECT_EQ(LineAddress, 1);
+        EXPECT_EQ(window.LineAddressValue(), 1);
         QApplication::clipboard()->setText(QStringLiteral("2z"));
         line->paste();
         EXPECT_EQ(line->text(), QStringLiteral("1"));
-        EXPECT_EQ(LineAddress, 1);
+        EXPECT_EQ(window.LineAddressValue(), 1);
         QApplication::clipboard()->setText(QStringLiteral("9"));
         line->paste();
         EXPECT_EQ(line->text(), QStringLiteral("19"));
-        EXPECT_EQ(LineAddress, 19);
+        EXPECT_EQ(window.LineAddressValue(), 19);
         line->setText(QString());
         QApplication::clipboard()->setText(QStringLiteral("99"));
         line->paste();
-        EXPECT_EQ(LineAddress, 63); // a line address never exceeds 63
+        EXPECT_EQ(window.LineAddressValue(), 63); // a line address never exceeds 63
         QApplication::clipboard()->setText(QStringLiteral("1"));
         line->paste(); // "991" is one digit too many
         EXPECT_EQ(line->text(), QStringLiteral("99"));
-        EXPECT_EQ(LineAddress, 63);
+        EXPECT_EQ(window.LineAddressValue(), 63);
 
         unit->setText(QString());
         QApplication::clipboard()->setText(QStringLiteral("12"));
@@ -192,10 +183,8 @@ TEST(AddressPaste, RefusedPastesLeaveTheLinkAddresses) {
         EXPECT_EQ(unit->text(), QString());
         QApplication::clipboard()->setText(QStringLiteral("9"));
         unit->paste();
-        EXPECT_EQ(UnitAddress, 7); // a unit address never exceeds 7
+        EXPECT_EQ(window.UnitAddressValue(), 7); // a unit address never exceeds 7
     }
-    LineAddress = 0;
-    UnitAddress = 0;
 }
 
 } // namespace

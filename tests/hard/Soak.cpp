@@ -4,7 +4,6 @@
 // Not a ctest test; scripts/soak runs it.
 //
 //   torvik7_soak [CYCLES] [SEED]     defaults: 20 cycles, seed 1
-#include "link/LinkGlobals.h"
 #include "link/Pacer.h"
 #include "link/Protocol.h"
 #include "link/SerialPort.h"
@@ -109,8 +108,6 @@ int main(int argc, char** argv) {
     std::mt19937 rng(seed);
     const std::string dump = "/tmp/torvik7-soak-" + std::to_string(::getpid()) + "-data.txt";
 
-    LineAddress = 9;
-    UnitAddress = 2;
     SimConfig config;
     config.lineAddress = 9;
     config.unitAddress = 2;
@@ -125,6 +122,8 @@ int main(int argc, char** argv) {
     TracingCountingOpener opener;
     SyncPacer pacer(sim, opener.frames);
     SessionOptions options;
+    options.lineAddress = 9;
+    options.unitAddress = 2;
     options.pacer = &pacer;
     options.opener = &opener;
     // TORVIK7_SOAK_TRACE=FILE: every frame of the current cycle goes to FILE, and the run

@@ -57,7 +57,7 @@ std::string IntegrityCheck(const QString& path) {
 struct EndCase {
     const char* name;
     SessionKind kind;
-    std::function<void(ModelOpener&, RecordingView&)> arrange;
+    std::function<void(ModelOpener&, BetweenBlocks&)> arrange;
     int result;
     bool record;
     int blocks;
@@ -68,7 +68,6 @@ class SessionEnds : public JournalFiles, public ::testing::WithParamInterface<En
 
 TEST_P(SessionEnds, GiveTheirEntry) {
     const EndCase& c = GetParam();
-    GlobalsGuard globals(9, 2);
     SimConfig config;
     config.lineAddress = 9;
     config.unitAddress = 2;
@@ -76,7 +75,8 @@ TEST_P(SessionEnds, GiveTheirEntry) {
     CountingPacer pacer;
     RecordingView view;
     view.portName = "/dev/ttyUSB0";
-    c.arrange(opener, view);
+    BetweenBlocks operatorHand;
+    c.arrange(opener, operatorHand);
 
     Journal journal(Path());
     SessionJournal keeper(&journal);
@@ -85,10 +85,13 @@ TEST_P(SessionEnds, GiveTheirEntry) {
     keeper.context.unitAddress = 2;
     keeper.context.title = QStringLiteral("Утилита настройки ТОРВИК-7 - [a.stg]");
     SessionOptions options;
+    options.lineAddress = 9;
+    options.unitAddress = 2;
     options.pacer = &pacer;
     options.opener = &opener;
     options.dumpPath = (dir / "data.txt").string();
     options.observers = {&keeper};
+    operatorHand.Join(options);
 
     SettingsRecord record = EditedRecord("1234");
     const int result = c.kind == SessionKind::Read ? ReadDevice(view, record, options)
@@ -120,30 +123,28 @@ TEST_P(SessionEnds, GiveTheirEntry) {
     EXPECT_TRUE(journal.Problem().isEmpty()) << journal.Problem().toStdString();
 }
 
-void Nothing(ModelOpener&, RecordingView&) {}
-void StopAtBlock100(ModelOpener&, RecordingView& view) {
-    view.onPump = [](int pump) {
-        if (pump == 102) TransferRunning = 0;
-    };
+void Nothing(ModelOpener&, BetweenBlocks&) {}
+void StopAtBlock100(ModelOpener&, BetweenBlocks& hand) {
+    hand.StopAfter(101);
 }
-void StopAtOnce(ModelOpener&, RecordingView& view) {
-    view.onPump = [](int) { TransferRunning = 0; };
+void StopAtOnce(ModelOpener&, BetweenBlocks& hand) {
+    hand.StopAfter(0);
 }
-void NoPort(ModelOpener& opener, RecordingView&) {
+void NoPort(ModelOpener& opener, BetweenBlocks&) {
     opener.outcome = PortOpenOutcome::CannotOpen;
 }
-void NoUnit(ModelOpener& opener, RecordingView&) {
+void NoUnit(ModelOpener& opener, BetweenBlocks&) {
     SimConfig c = opener.model.config();
     c.unitAddress = 5;
     opener.model.SetConfig(c);
 }
-void ConsoleUnit(ModelOpener& opener, RecordingView&) {
+void ConsoleUnit(ModelOpener& opener, BetweenBlocks&) {
     SimConfig c = opener.model.config();
     c.consoleSide = true;
     opener.model.SetConfig(c);
 }
 // The 200th data block (after the two identity reads) fails all five transactions.
-void BlockFails(ModelOpener& opener, RecordingView&) {
+void BlockFails(ModelOpener& opener, BetweenBlocks&) {
     SimConfig c = opener.model.config();
     c.fault(SimFault::WrongSum) = {.count = 5, .after = 2 + 200};
     opener.model.SetConfig(c);

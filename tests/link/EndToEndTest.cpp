@@ -39,6 +39,8 @@ protected:
                ("torvik7-e2e-" + std::to_string(::getpid()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
         fs::remove(dump);
+        options.lineAddress = 12;
+        options.unitAddress = 6;
         options.pacer = &pacer;
         options.opener = &opener;
         options.dumpPath = dump.string();
@@ -53,7 +55,6 @@ protected:
         ASSERT_FALSE(view.portName.empty()) << sim.LastError();
     }
 
-    GlobalsGuard globals{12, 6};
     SimConfig config;
     DeviceSimulator sim;
     CountingOpener opener;
@@ -211,9 +212,9 @@ TEST_F(EndToEnd, ConsoleSideUnit) {
 
 TEST_F(EndToEnd, StopAtBlock100) {
     StartSim();
-    view.onPump = [](int pump) {
-        if (pump == 102) TransferRunning = 0;
-    };
+    BetweenBlocks click;
+    click.StopAfter(101);
+    click.Join(options);
     SettingsRecord record = Defaults();
     const SettingsRecord original = record;
     EXPECT_EQ(ReadDevice(view, record, options), kSessionStopped);
@@ -247,9 +248,11 @@ TEST_F(EndToEnd, LineDropsMidSession) {
 
 TEST_F(EndToEnd, CableUnpluggedBetweenBlocks) {
     StartSim();
-    view.onPump = [&](int pump) {
-        if (pump == 51) sim.DropLine();
+    BetweenBlocks cable;
+    cable.onBlock = [&](int done) {
+        if (done == 50) sim.DropLine();
     };
+    cable.Join(options);
     SettingsRecord record = Defaults();
     const SettingsRecord original = record;
     EXPECT_EQ(ReadDevice(view, record, options), kSessionLinkFailed);
@@ -275,14 +278,16 @@ TEST_F(EndToEnd, PortKeepsItsFlowControl) {
         ::close(fd);
     }
     bool hardware = false;
-    view.onPump = [&](int pump) {
-        if (pump != 3) return;
+    BetweenBlocks look;
+    look.onBlock = [&](int done) {
+        if (done != 2) return;
         const int fd = ::open(view.portName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         termios t{};
         hardware = fd >= 0 && ::tcgetattr(fd, &t) == 0 && (t.c_cflag & CRTSCTS);
         if (fd >= 0) ::close(fd);
-        TransferRunning = 0;
+        look.stop = true;
     };
+    look.Join(options);
     SettingsRecord record{};
     EXPECT_EQ(ReadDevice(view, record, options), kSessionStopped);
     EXPECT_TRUE(hardware);
@@ -458,7 +463,6 @@ TEST_F(PortRead, AFrameInPiecesIsCollectedWhole) {
 // (code 6 once), and those 4 bytes, queued while the next attempt waits, are not taken for
 // the start of the next answer. Real waits: the tail must arrive between the two attempts.
 TEST_F(PortRead, TheTailOfALateAnswerIsNeverTakenForTheNextAnswer) {
-    GlobalsGuard globals{5, 0};
     const Bytes data = {0x21, 0x22, 0x33, 0x44}; // no XON: the terminal keeps its IXON
     const Bytes result = ResultFrame(0x123, data);
     int fetches = 0;
@@ -488,7 +492,7 @@ TEST_F(PortRead, TheTailOfALateAnswerIsNeverTakenForTheNextAnswer) {
     });
     Bytes buffer = {0, 0, 0, 0};
     const std::uint8_t code =
-        TransferBlock(*port, 0x123, buffer.data(), Direction::Read, DefaultPacer());
+        TransferBlock(*port, 0x123, buffer.data(), Direction::Read, DefaultPacer(), 5);
     unit.join();
     EXPECT_EQ(code, kLinkOk);
     EXPECT_EQ(fetches, 2);
@@ -507,7 +511,6 @@ TEST(WireModes, ShortTransfersSucceedInEveryMode) {
     const Case cases[] = {{"whole", SimWire::Whole, 0},     {"bytes", SimWire::Bytes, 0},
                           {"fifo8", SimWire::Fifo8, 0},     {"usb16", SimWire::Usb16, 0},
                           {"fifo8+12", SimWire::Fifo8, 12}, {"usb16+10", SimWire::Usb16, 10}};
-    GlobalsGuard globals{12, 6};
     constexpr int kBlocks = 12;
     // QThreads, so the serial ports find an event dispatcher where they look for one.
     std::vector<std::unique_ptr<QThread>> runs;
@@ -526,12 +529,12 @@ TEST(WireModes, ShortTransfersSucceedInEveryMode) {
             PortOpening opening = SystemPortOpener().Open(path, PortOpenMode::Write);
             ASSERT_EQ(opening.outcome, PortOpenOutcome::Opened) << c.name;
             SerialPort& port = *opening.port;
-            const HandshakeResult handshake = UnitHandshake(port, DefaultPacer());
+            const HandshakeResult handshake = UnitHandshake(port, DefaultPacer(), 6);
             EXPECT_EQ(handshake.code, kLinkOk) << c.name;
             const DeviceImage before = sim.Memory();
             for (int k = 0; k < kBlocks; ++k) {
                 std::uint8_t block[4] = {};
-                EXPECT_EQ(TransferBlock(port, 4 * k, block, Direction::Read, DefaultPacer()),
+                EXPECT_EQ(TransferBlock(port, 4 * k, block, Direction::Read, DefaultPacer(), 12),
                           kLinkOk)
                     << c.name << " read " << k;
                 EXPECT_EQ(Bytes(block, block + 4), Bytes(&before[4 * k], &before[4 * k + 4]))
@@ -544,7 +547,7 @@ TEST(WireModes, ShortTransfersSucceedInEveryMode) {
                     block[b] = expected[1024 + 4 * k + b] =
                         static_cast<std::uint8_t>(0xA0 + 4 * k + b);
                 EXPECT_EQ(
-                    TransferBlock(port, 1024 + 4 * k, block, Direction::Write, DefaultPacer()),
+                    TransferBlock(port, 1024 + 4 * k, block, Direction::Write, DefaultPacer(), 12),
                     kLinkOk)
                     << c.name << " write " << k;
             }

@@ -3,13 +3,14 @@
 // view that records everything a session shows.
 #pragma once
 
-#include "link/LinkGlobals.h"
 #include "link/Pacer.h"
 #include "link/SerialPort.h"
+#include "link/TransferSession.h"
 #include "link/TransferView.h"
 #include "sim/DeviceModel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -118,9 +119,7 @@ public:
     std::vector<int> progress;
     bool progressVisible = false;
     bool stopVisible = false;
-    int pumps = 0;
     std::vector<Message> messages;
-    std::function<void(int pump)> onPump;
     std::function<void(const Message&)> onMessage;
     std::vector<std::string> events;
 
@@ -136,10 +135,6 @@ public:
         events.push_back(visible ? "stop+" : "stop-");
     }
     void Refresh() override { statusShown.push_back(status); }
-    void PumpMessages() override {
-        ++pumps;
-        if (onPump) onPump(pumps);
-    }
     void ShowMessage(const Message& message) override {
         messages.push_back(message);
         events.push_back("message");
@@ -159,16 +154,26 @@ Bytes ResultFrame(int address, const Bytes& data, std::uint8_t byte0 = 0x05,
                   std::uint8_t byte1 = 0x80, std::uint8_t highBits = 0x78);
 Bytes WithXor(Bytes bytes);
 
-// Sets the link's globals for one test and puts them back afterwards.
-struct GlobalsGuard {
-    GlobalsGuard(int line, int unit) {
-        LineAddress = line;
-        UnitAddress = unit;
-        TransferRunning = 1;
+// What happens between blocks, as the operator or the cable would do it: `onBlock(n)` runs
+// after the n-th data block went through, and `stop` is the session's stop token ("Стоп").
+struct BetweenBlocks final : SessionObserver {
+    void BlockDone(int, const std::uint8_t*) override {
+        ++done;
+        if (onBlock) onBlock(done);
     }
-    ~GlobalsGuard() {
-        LineAddress = 0;
-        UnitAddress = 0;
-        TransferRunning = 1;
+    // "Стоп" once `blocks` blocks have gone through; 0: before the session starts.
+    void StopAfter(int blocks) {
+        stop = blocks <= 0;
+        onBlock = [this, blocks](int n) {
+            if (n == blocks) stop = true;
+        };
     }
+    // Joins `options`: its token and its observer.
+    void Join(SessionOptions& options) {
+        options.stop = &stop;
+        options.observers.push_back(this);
+    }
+    std::function<void(int)> onBlock;
+    int done = 0;
+    std::atomic<bool> stop{false};
 };

@@ -12,7 +12,8 @@ protected:
     PortLog log;
     ScriptedPort port{log};
     CountingPacer pacer;
-    GlobalsGuard globals{5, 3};
+    int line = 5; // the device's line address
+    int unit = 3; // the interface unit's address
 
     void Script(std::initializer_list<Bytes> answers) {
         for (const auto& a : answers)
@@ -24,10 +25,10 @@ protected:
             port.answers.push_back(answer);
     }
     std::uint8_t Read(int address, Bytes& buffer) {
-        return TransferBlock(port, address, buffer.data(), Direction::Read, pacer);
+        return TransferBlock(port, address, buffer.data(), Direction::Read, pacer, line);
     }
     std::uint8_t Write(int address, Bytes data) {
-        return TransferBlock(port, address, data.data(), Direction::Write, pacer);
+        return TransferBlock(port, address, data.data(), Direction::Write, pacer, line);
     }
 };
 
@@ -54,7 +55,7 @@ TEST(XorTest, ChecksumAndCheck) {
 }
 
 TEST_F(ProtocolTest, WriteWorkedExample) {
-    LineAddress = 5;
+    line = 5;
     Script({Ack(5), ResultFrame(0x123, kData)});
     EXPECT_EQ(Write(0x123, kData), kLinkOk);
     ASSERT_EQ(log.written.size(), 2u);
@@ -68,7 +69,7 @@ TEST_F(ProtocolTest, WriteWorkedExample) {
 }
 
 TEST_F(ProtocolTest, ReadWorkedExample) {
-    LineAddress = 63;
+    line = 63;
     Script({Ack(63), ResultFrame(2044, kData, 0x3F)});
     Bytes buffer = kUntouched;
     EXPECT_EQ(Read(2044, buffer), kLinkOk);
@@ -79,7 +80,7 @@ TEST_F(ProtocolTest, ReadWorkedExample) {
 }
 
 TEST_F(ProtocolTest, AddressBitsGoIntoByteTwo) {
-    LineAddress = 0;
+    line = 0;
     Script({Ack(0), ResultFrame(0x004, kData, 0)});
     Bytes buffer = kUntouched;
     Read(0x004, buffer);
@@ -91,10 +92,10 @@ TEST_F(ProtocolTest, AddressBitsGoIntoByteTwo) {
 }
 
 TEST_F(ProtocolTest, HandshakeWorkedExampleAtSecondRate) {
-    UnitAddress = 3;
+    unit = 3;
     // Nothing at 9600; at 19200 the echo comes back with bit 3 set, which is not compared.
     Script({{}, WithXor({0xDB, 0x42})});
-    const HandshakeResult result = UnitHandshake(port, pacer);
+    const HandshakeResult result = UnitHandshake(port, pacer, unit);
     EXPECT_EQ(result.code, kLinkOk);
     EXPECT_FALSE(result.rateRefused);
     EXPECT_EQ(result.rateIndex, 1);
@@ -109,9 +110,9 @@ TEST_F(ProtocolTest, HandshakeWorkedExampleAtSecondRate) {
 }
 
 TEST_F(ProtocolTest, HandshakeUsesLowThreeBitsOfUnitAddress) {
-    UnitAddress = 0x0F;
+    unit = 0x0F;
     Repeat(4, {});
-    UnitHandshake(port, pacer);
+    UnitHandshake(port, pacer, unit);
     ASSERT_EQ(log.written.size(), 4u);
     EXPECT_EQ(Hex(log.written[0]), "C7 55");
     EXPECT_EQ(Hex(log.written[3]), "F7 55");
@@ -128,13 +129,12 @@ class HandshakeTable : public ::testing::TestWithParam<HandshakeCase> {};
 
 TEST_P(HandshakeTable, Judges) {
     const HandshakeCase& c = GetParam();
-    GlobalsGuard globals{0, 3};
     PortLog log;
     ScriptedPort port{log};
     CountingPacer pacer;
     for (const auto& a : c.answers)
         port.answers.push_back(a);
-    const HandshakeResult result = UnitHandshake(port, pacer);
+    const HandshakeResult result = UnitHandshake(port, pacer, 3);
     EXPECT_EQ(result.code, c.code);
     EXPECT_EQ(static_cast<int>(log.rates.size()), c.rates);
     EXPECT_FALSE(result.rateRefused);
@@ -162,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ProtocolTest, HandshakeStopsAtRefusedRate) {
     port.refusedRates = {38400};
     Repeat(4, {});
-    const HandshakeResult result = UnitHandshake(port, pacer);
+    const HandshakeResult result = UnitHandshake(port, pacer, unit);
     EXPECT_TRUE(result.rateRefused);
     EXPECT_EQ(log.rates, (std::vector<int>{9600, 19200, 38400}));
     EXPECT_EQ(log.written.size(), 2u);
@@ -207,14 +207,13 @@ struct AckCase {
 class AckTable : public ::testing::TestWithParam<AckCase> {};
 
 TEST_P(AckTable, LastAttemptDecides) {
-    GlobalsGuard globals{5, 0};
     PortLog log;
     ScriptedPort port{log};
     CountingPacer pacer;
     for (int i = 0; i < 10; ++i)
         port.answers.push_back(GetParam().ack);
     Bytes buffer = kUntouched;
-    EXPECT_EQ(TransferBlock(port, 0, buffer.data(), Direction::Read, pacer), GetParam().code);
+    EXPECT_EQ(TransferBlock(port, 0, buffer.data(), Direction::Read, pacer, 5), GetParam().code);
     EXPECT_EQ(log.written.size(), 10u);
     EXPECT_EQ(log.purges.size(), 1u);
     EXPECT_EQ(buffer, kUntouched);
@@ -253,7 +252,6 @@ class FetchTable : public ::testing::TestWithParam<FetchCase> {};
 
 TEST_P(FetchTable, Judges) {
     const FetchCase& c = GetParam();
-    GlobalsGuard globals{5, 0};
     PortLog log;
     ScriptedPort port{log};
     CountingPacer pacer;
@@ -261,7 +259,7 @@ TEST_P(FetchTable, Judges) {
     for (const auto& a : c.answers)
         port.answers.push_back(a);
     Bytes buffer = kUntouched;
-    EXPECT_EQ(TransferBlock(port, 0x004, buffer.data(), Direction::Read, pacer), c.code);
+    EXPECT_EQ(TransferBlock(port, 0x004, buffer.data(), Direction::Read, pacer, 5), c.code);
     EXPECT_EQ(log.FramesStartingWith(0x80), c.fetches);
     EXPECT_EQ(log.FramesStartingWith(0x2E), 1);
     EXPECT_EQ(buffer, c.code == 0 ? kData : kUntouched);
@@ -326,7 +324,7 @@ TEST_F(ProtocolTest, WriteFailingCommandPhaseSendsNoFetch) {
 }
 
 TEST_F(ProtocolTest, FetchFollowsCurrentLineAddress) {
-    LineAddress = 0x2A;
+    line = 0x2A;
     Script({Ack(0x2A), ResultFrame(0, kData)});
     Bytes buffer = kUntouched;
     EXPECT_EQ(Read(0, buffer), kLinkOk);
@@ -346,7 +344,6 @@ class SequenceTable : public ::testing::TestWithParam<SequenceCase> {};
 
 TEST_P(SequenceTable, WaitsFramesReadsAndPurgesInOrder) {
     const SequenceCase& c = GetParam();
-    GlobalsGuard globals{5, 3};
     PortLog log;
     ScriptedPort port{log};
     CountingPacer pacer;
@@ -361,14 +358,14 @@ INSTANTIATE_TEST_SUITE_P(
     Sequence, SequenceTable,
     ::testing::Values(
         SequenceCase{"Handshake",
-                     [](SerialPort& port, Pacer& pacer) { UnitHandshake(port, pacer); },
+                     [](SerialPort& port, Pacer& pacer) { UnitHandshake(port, pacer, 3); },
                      {{}, WithXor({0xD3, 0x3C})},
                      {"rate 9600", "W C3 55", "wait 20", "R 0/5", "rate 19200", "W D3 55",
                       "wait 20", "R 3/5"}},
         SequenceCase{"ReadBlock",
                      [](SerialPort& port, Pacer& pacer) {
                          Bytes buffer = kUntouched;
-                         TransferBlock(port, 0x123, buffer.data(), Direction::Read, pacer);
+                         TransferBlock(port, 0x123, buffer.data(), Direction::Read, pacer, 5);
                      },
                      {Ack(5), ResultFrame(0x123, kData)},
                      {"wait 70", "W 05 2E F9 23 F1", "wait 20", "R 3/3", "purge abort", "wait 70",
@@ -376,7 +373,7 @@ INSTANTIATE_TEST_SUITE_P(
         SequenceCase{"WriteBlockWithRetries",
                      [](SerialPort& port, Pacer& pacer) {
                          Bytes data = kData;
-                         TransferBlock(port, 0x123, data.data(), Direction::Write, pacer);
+                         TransferBlock(port, 0x123, data.data(), Direction::Write, pacer, 5);
                      },
                      {{}, Ack(5), Bytes{0x05, 0x00, 0x05}, ResultFrame(0x123, kData)},
                      {"wait 70", "W 05 6E 79 23 11 22 33 44 75", "wait 20", "R 0/3", "wait 70",

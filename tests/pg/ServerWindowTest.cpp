@@ -140,6 +140,7 @@ TEST_F(ServerWindow, ASilentServerNeverHoldsUpTheWindowAtATransfersEnd) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     longest = 0;
     Window().OnReadDevice();
+    WaitForTransfer(Window());
     // The push reached the silent INSERT beside the window, which went on turning meanwhile.
     waited.restart();
     while (!proxy.WentSilent() && waited.elapsed() < 10000)

@@ -20,7 +20,6 @@ public:
     void ShowProgress(bool) override {}
     void ShowStop(bool) override {}
     void Refresh() override {}
-    void PumpMessages() override {}
     void ShowMessage(const Message& m) override {
         messages.push_back(m.text);
         if (echo) std::fprintf(stderr, "  [%s] %s\n", m.caption.c_str(), m.text.c_str());

@@ -37,11 +37,8 @@ public:
     std::vector<QString> helpAnchors;                  // the anchor of each OpenHelp
     int shellResult = 0;
     QPoint cursor{100, 100};
-    int pumps = 0;
     // Runs inside a message box, as the operator would act while it is shown.
     std::function<void(const Message&)> onMessage;
-    // Runs at every pump, with the count so far (for example to press "Стоп" at block k).
-    std::function<void(int)> onPump;
 
     ScriptedPlatform() { SetPlatform(this); }
     ~ScriptedPlatform() override { SetPlatform(nullptr); }
@@ -91,11 +88,6 @@ public:
         const int id = menuChoices.front();
         menuChoices.pop_front();
         return id;
-    }
-    void PumpMessages() override {
-        ++pumps;
-        if (onPump) onPump(pumps);
-        QCoreApplication::processEvents();
     }
 
     // The texts of all messages shown so far, in order.

@@ -5,7 +5,6 @@
 #include "sessionjournal/SessionJournal.h"
 
 #include "fields/RecordFields.h"
-#include "link/LinkGlobals.h"
 #include "link/SerialPort.h"
 #include "link/TracingPort.h"
 #include "link/TransferSession.h"
@@ -15,6 +14,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -32,14 +32,16 @@
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// The session's stop token: a lock-free atomic, so the signal handler may set it.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 // Once the transfer's result is settled and its file is safe: that exit status plus one. The
 // journal's work left then is not worth an operator's wait.
 volatile std::sig_atomic_t g_exitNow = 0;
 
 void OnInterrupt(int) {
     if (g_exitNow) std::_Exit(g_exitNow - 1);
-    g_interrupted = 1;
+    g_interrupted = true;
 }
 
 // Ctrl-C asks for a stop between blocks; a second one ends the program at once.
@@ -124,9 +126,6 @@ public:
             lastPrinted_ = percent_ / 5;
             std::fprintf(stderr, "%s  (%s)\n", status_.c_str(), times.c_str());
         }
-    }
-    void PumpMessages() override {
-        if (g_interrupted) TransferRunning = 0;
     }
     void ShowMessage(const Message& message) override {
         EndLine();
@@ -230,8 +229,9 @@ int RunSession(const LinkArgs& a,
     if (!OpenTrace(a.trace, trace, options)) return kExitIo;
     EnsureCoreApplication();
     CatchInterrupts();
-    LineAddress = static_cast<int>(a.line);
-    UnitAddress = static_cast<int>(a.unit);
+    options.lineAddress = static_cast<int>(a.line);
+    options.unitAddress = static_cast<int>(a.unit);
+    options.stop = &g_interrupted;
     TerminalView view(a.port);
     // The journal only watches: whatever becomes of it, the session and its exit status
     // are the same; its one problem of the run is one warning line.
@@ -260,7 +260,7 @@ int RunSession(const LinkArgs& a,
     g_exitNow = status + 1;
     CatchInterrupts();
     keeper->KeepLast();
-    if (!journal->WaitForPush(kPushWaitMs, [] { return g_interrupted != 0; }))
+    if (!journal->WaitForPush(kPushWaitMs, [] { return g_interrupted.load(); }))
         journal->CancelPush();
     return status;
 }
