@@ -4,6 +4,10 @@
 
 #include "settings/ContactIdTable.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QString>
+
 #include <algorithm>
 #include <bit>
 #include <charconv>
@@ -273,118 +277,33 @@ bool ValidUtf8(std::string_view s) {
     return true;
 }
 
-// A JSON string. With `bytewise`, and for text that is not UTF-8 (a foreign file name),
-// each byte of 0x80 and above is written as \u00NN, so the output always parses and a
-// record string maps byte for byte onto the code points 0..255.
-void AppendJson(std::string& out, std::string_view s, bool bytewise = false) {
-    const bool utf8 = !bytewise && ValidUtf8(s);
-    out += '"';
-    std::size_t plain = 0; // the run of bytes that go out as they are starts here
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x20 && c != '"' && c != '\\' && c != 0x7F && (c < 0x80 || utf8)) continue;
-        out.append(s.substr(plain, i - plain));
-        plain = i + 1;
-        if (c == '"') {
-            out += "\\\"";
-        } else if (c == '\\') {
-            out += "\\\\";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else {
-            out += "\\u00";
-            AppendHexByte(out, c);
-        }
-    }
-    out.append(s.substr(plain));
-    out += '"';
+// A record string byte for byte: bytes 0x80..0xFF become the code points U+0080..U+00FF,
+// so a value maps back onto the record whatever its bytes.
+template <std::size_t N> QJsonValue RawString(const char (&field)[N]) {
+    return QString::fromLatin1(field, static_cast<qsizetype>(FieldLength(field)));
 }
 
-std::string Json(std::string_view s, bool bytewise = false) {
-    std::string out;
-    AppendJson(out, s, bytewise);
+QJsonValue Json(int n) {
+    return n;
+}
+
+QJsonValue Bytes(const std::uint8_t* bytes, std::size_t count) {
+    QJsonArray out;
+    for (std::size_t i = 0; i < count; ++i)
+        out.append(bytes[i]);
     return out;
 }
 
-std::string Json(int n) {
-    return std::to_string(n);
+QJsonValue Text(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-void AppendJson(std::string& out, bool b) {
-    out += b ? "true" : "false";
+QJsonValue OptionalText(const std::optional<std::string_view>& s) {
+    return s ? Text(*s) : QJsonValue(QJsonValue::Null);
 }
 
-void AppendJsonOptional(std::string& out, const std::optional<std::string_view>& s) {
-    if (s)
-        AppendJson(out, *s);
-    else
-        out += "null";
-}
-
-// A JSON list written as it goes: `Next` before each element puts the separator before
-// all but the first.
-class JsonList {
-public:
-    JsonList(std::string& out, const char* open, const char* separator)
-        : out_(out), separator_(separator) {
-        out_ += open;
-    }
-    void Next() {
-        if (!first_) out_ += separator_;
-        first_ = false;
-    }
-    // The key of the next member of an object.
-    void Key(std::string_view key) {
-        Next();
-        AppendJson(out_, key);
-        out_ += ": ";
-    }
-    bool Empty() const { return first_; }
-
-private:
-    std::string& out_;
-    const char* separator_;
-    bool first_ = true;
-};
-
-// An array with one element a line, for the long lists of the top-level object: "[]" when
-// empty.
-class JsonBlock : public JsonList {
-public:
-    explicit JsonBlock(std::string& out) : JsonList(out, "[", ","), out_(out) {}
-    void Next() {
-        JsonList::Next();
-        out_ += "\n    ";
-    }
-    void Close() { out_ += Empty() ? "]" : "\n  ]"; }
-
-private:
-    std::string& out_;
-};
-
-void AppendFieldJson(std::string& out, const std::string& value, const Shown& s) {
-    out += "{\"value\": ";
-    out += value;
-    out += ", \"valid\": ";
-    AppendJson(out, s.valid);
-    out += ", \"text\": ";
-    AppendJson(out, s.text);
-    out += '}';
-}
-
-template <std::size_t N> std::string RawString(const char (&field)[N]) {
-    return Json(std::string_view(field, FieldLength(field)), true);
-}
-
-std::string Bytes(const std::uint8_t* bytes, std::size_t count) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i) out += ", ";
-        AppendInt(out, bytes[i]);
-    }
-    return out + "]";
+QJsonObject FieldJson(const QJsonValue& value, const Shown& s) {
+    return {{"value", value}, {"valid", s.valid}, {"text", Text(s.text)}};
 }
 
 } // namespace
@@ -790,170 +709,104 @@ std::string ShowText(const std::string& path, const SettingsRecord& r) {
 
 // ---------------------------------------------------------------- show as JSON
 
-namespace {
-
-// The members of a group on one expander, `loops` bit b for loop b+1, as
-// {"expander": e, "loop": l} objects; a full group has 512 of them, so they are put
-// together in place and appended at once.
-void AppendMembersJson(std::string& out, int expander, unsigned loops, bool& first) {
-    constexpr std::string_view kExpander = "{\"expander\": ", kLoop = ", \"loop\": ";
-    char number[16];
-    const std::size_t numberLength =
-        std::to_chars(number, number + sizeof number, expander).ptr - number;
-    char buf[kLoopsPerExpander * 40];
-    char* p = buf;
-    for (; loops != 0; loops &= loops - 1) {
-        if (!first) {
-            *p++ = ',';
-            *p++ = ' ';
-        }
-        first = false;
-        p = std::copy(kExpander.begin(), kExpander.end(), p);
-        p = std::copy(number, number + numberLength, p);
-        p = std::copy(kLoop.begin(), kLoop.end(), p);
-        *p++ = static_cast<char>('1' + std::countr_zero(loops));
-        *p++ = '}';
-    }
-    out.append(buf, static_cast<std::size_t>(p - buf));
-}
-
-} // namespace
-
-std::string ShowJson(const std::string& path, const SettingsRecord& r) {
-    std::string out;
-    out.reserve(1 << 16);
-    JsonList top(out, "{\n  ", ",\n  ");
-    top.Key("file");
-    AppendJson(out, path);
-    std::string reserved;
-    JsonList reservedMembers(reserved, "{", ", ");
+QJsonObject ShowJsonObject(const std::string& path, const SettingsRecord& r) {
+    QJsonObject top;
+    // A file name that is not UTF-8 (a foreign one) keeps its bytes as code points 0..255.
+    top["file"] = ValidUtf8(path)
+                      ? QString::fromStdString(path)
+                      : QString::fromLatin1(path.data(), static_cast<qsizetype>(path.size()));
+    QJsonObject reserved;
     for (const auto& f : RecordFields()) {
-        if (f.section != Section::Reserved) top.Key(f.key);
+        const QString key = QString::fromLatin1(f.key);
         switch (f.section) {
         case Section::Phones:
         case Section::General:
             if (f.count > 1) {
-                JsonBlock values(out);
-                for (int i = 0; i < f.count; ++i) {
-                    values.Next();
-                    AppendFieldJson(out, f.json(r, i), f.shown(r, i));
-                }
-                values.Close();
+                QJsonArray values;
+                for (int i = 0; i < f.count; ++i)
+                    values.append(FieldJson(f.json(r, i), f.shown(r, i)));
+                top[key] = values;
             } else {
-                AppendFieldJson(out, f.json(r, 0), f.shown(r, 0));
+                top[key] = FieldJson(f.json(r, 0), f.shown(r, 0));
             }
             break;
         case Section::EventCodes: {
-            JsonBlock codes(out);
+            QJsonArray codes;
             for (int t = 1; t <= f.count; ++t) {
                 const int code = TypeEventCode(r, t);
                 const Shown s = f.shown(r, t - 1);
-                codes.Next();
-                out += "{\"type\": ";
-                AppendInt(out, t);
-                out += ", \"digits\": [";
-                for (int k = 0; k < kCodeDigits; ++k) {
-                    if (k) out += ", ";
-                    AppendInt(out, r.eventCodes[t - 1][k]);
-                }
-                out += "], \"code\": ";
-                if (code < 0)
-                    out += "null";
-                else
-                    AppendInt(out, code);
-                out += ", \"valid\": ";
-                AppendJson(out, s.valid);
-                out += ", \"english\": ";
-                AppendJsonOptional(out, FindEventText(EventLanguage::English, code));
-                out += ", \"russian\": ";
-                AppendJsonOptional(out, FindEventText(EventLanguage::Russian, code));
-                out += ", \"description\": ";
-                AppendJson(out, TypeDescription(r, t));
-                out += ", \"text\": ";
-                AppendJson(out, s.text);
-                out += '}';
+                QJsonArray digits;
+                for (int k = 0; k < kCodeDigits; ++k)
+                    digits.append(r.eventCodes[t - 1][k]);
+                codes.append(QJsonObject{
+                    {"type", t},
+                    {"digits", digits},
+                    {"code", code < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(code)},
+                    {"valid", s.valid},
+                    {"english", OptionalText(FindEventText(EventLanguage::English, code))},
+                    {"russian", OptionalText(FindEventText(EventLanguage::Russian, code))},
+                    {"description", Text(TypeDescription(r, t))},
+                    {"text", Text(s.text)}});
             }
-            codes.Close();
+            top[key] = codes;
             break;
         }
         case Section::LoopTypes: {
-            JsonBlock expanders(out);
+            QJsonArray expanders;
+            QJsonArray wrong;
             for (int e = 0; e < kExpanderCount; ++e) {
-                expanders.Next();
-                char types[64]; // "[255, 255, 255, 255, 255, 255, 255, 255]"
-                char* p = types;
+                QJsonArray types;
                 for (int l = 0; l < kLoopsPerExpander; ++l) {
-                    p = Put(p, l ? ", " : "[");
-                    p = PutInt(p, Byte(r.loopTypes[kLoopsPerExpander * e + l]));
+                    const int n = kLoopsPerExpander * e + l;
+                    types.append(Byte(r.loopTypes[n]));
+                    if (!f.shown(r, n).valid)
+                        wrong.append(QJsonObject{
+                            {"expander", e}, {"loop", l + 1}, {"value", Byte(r.loopTypes[n])}});
                 }
-                *p++ = ']';
-                out.append(types, static_cast<std::size_t>(p - types));
+                expanders.append(types);
             }
-            expanders.Close();
-            top.Key("invalidLoopTypes");
-            JsonBlock wrong(out);
-            for (int n = 0; n < f.count; ++n) {
-                if (f.shown(r, n).valid) continue;
-                wrong.Next();
-                out += "{\"expander\": ";
-                AppendInt(out, n / kLoopsPerExpander);
-                out += ", \"loop\": ";
-                AppendInt(out, n % kLoopsPerExpander + 1);
-                out += ", \"value\": ";
-                AppendInt(out, Byte(r.loopTypes[n]));
-                out += '}';
-            }
-            wrong.Close();
+            top[key] = expanders;
+            top["invalidLoopTypes"] = wrong;
             break;
         }
         case Section::Relays: {
-            JsonBlock relays(out);
+            QJsonArray relays;
             for (int n = 0; n < f.count; ++n) {
                 const int type = Byte(r.relayTypes[n]);
                 const bool valid = f.shown(r, n).valid;
-                relays.Next();
-                out += "{\"relay\": ";
-                AppendInt(out, n + 1);
-                out += ", \"value\": ";
-                AppendInt(out, type);
-                out += ", \"valid\": ";
-                AppendJson(out, valid);
-                out += ", \"description\": ";
-                if (valid)
-                    AppendJson(out, TypeDescription(r, type));
-                else
-                    out += "null";
-                out += ", \"text\": ";
-                AppendJson(out, Detail(f, r, n).text);
-                out += '}';
+                relays.append(QJsonObject{{"relay", n + 1},
+                                          {"value", type},
+                                          {"valid", valid},
+                                          {"description", valid ? Text(TypeDescription(r, type))
+                                                                : QJsonValue(QJsonValue::Null)},
+                                          {"text", Text(Detail(f, r, n).text)}});
             }
-            relays.Close();
+            top[key] = relays;
             break;
         }
         case Section::Groups: {
-            JsonBlock groups(out);
+            QJsonArray groups;
             for (int g = 0; g < f.count; ++g) {
-                groups.Next();
-                out += "{\"group\": ";
-                AppendInt(out, g + 1);
-                out += ", \"members\": [";
-                bool first = true;
+                QJsonArray members;
                 for (int e = 0; e < kExpanderCount; ++e)
-                    if (r.loopGroups[g][e] != 0)
-                        AppendMembersJson(out, e, r.loopGroups[g][e], first);
-                out += "]}";
+                    for (unsigned loops = r.loopGroups[g][e]; loops != 0; loops &= loops - 1)
+                        members.append(
+                            QJsonObject{{"expander", e}, {"loop", 1 + std::countr_zero(loops)}});
+                groups.append(QJsonObject{{"group", g + 1}, {"members", members}});
             }
-            groups.Close();
+            top[key] = groups;
             break;
         }
         case Section::Reserved:
             // "reserved153" is "153" of the one "reserved" object.
-            reservedMembers.Key(std::string_view(f.key).substr(8));
-            reserved += f.json(r, 0);
+            reserved[key.mid(8)] = f.json(r, 0);
             break;
         }
     }
-    top.Key("reserved");
-    out.append(reserved) += '}';
-    return out + "\n}\n";
+    top["reserved"] = reserved;
+    return top;
+}
+
+std::string ShowJson(const std::string& path, const SettingsRecord& r) {
+    return QJsonDocument(ShowJsonObject(path, r)).toJson(QJsonDocument::Indented).toStdString();
 }

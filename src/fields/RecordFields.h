@@ -6,6 +6,9 @@
 
 #include "settings/SettingsRecord.h"
 
+#include <QJsonObject>
+#include <QJsonValue>
+
 #include <string>
 #include <vector>
 
@@ -47,7 +50,7 @@ struct Field {
     Shown (*detail)(const SettingsRecord& r, int index) = nullptr;
     // The raw value as show --json gives it (a number, or a string byte for byte); null for
     // the runs that JSON lays out as objects of their own.
-    std::string (*json)(const SettingsRecord& r, int index) = nullptr;
+    QJsonValue (*json)(const SettingsRecord& r, int index) = nullptr;
 };
 
 // The table, in section order.
@@ -81,4 +84,6 @@ int GroupSize(const SettingsRecord& r, int group);
 
 // The whole record as torvik7ctl show prints it, for the file at `path`.
 std::string ShowText(const std::string& path, const SettingsRecord& r);
+// The same as one JSON object, and as its indented text.
+QJsonObject ShowJsonObject(const std::string& path, const SettingsRecord& r);
 std::string ShowJson(const std::string& path, const SettingsRecord& r);

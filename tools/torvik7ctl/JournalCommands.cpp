@@ -170,10 +170,7 @@ int Show(const Invocation& in) {
     const std::string label = "журнал #" + std::to_string(found->id);
     if (in.Has("json")) {
         QJsonObject o = EntryJson(*found);
-        if (usable)
-            o["settings"] =
-                QJsonDocument::fromJson(QByteArray::fromStdString(ShowJson(label, record)))
-                    .object();
+        if (usable) o["settings"] = ShowJsonObject(label, record);
         std::fputs(QJsonDocument(o).toJson(QJsonDocument::Indented).constData(), stdout);
     } else {
         std::printf("%s\n", EntryLine(*found).c_str());
