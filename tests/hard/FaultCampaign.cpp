@@ -16,6 +16,7 @@
 #include "link/TransferSession.h"
 #include "sim/DeviceSimulator.h"
 #include "support/Lines.h"
+#include "support/SessionSetup.h"
 #include "support/SyncPacer.h"
 
 #include <QCoreApplication>
@@ -275,17 +276,11 @@ constexpr int kHandshakeFrames = 2;
 class FaultCampaign : public ::testing::TestWithParam<Case> {
 protected:
     void SetUp() override {
-        dump = fs::temp_directory_path() /
-               ("torvik7-campaign-" + std::to_string(::getpid()) + "-data.txt");
-        fs::remove(dump);
+        dump = FreshDumpPath("torvik7-campaign");
         config.lineAddress = 12;
         config.unitAddress = 6;
         config.rate = kSimRate;
-        options.lineAddress = 12;
-        options.unitAddress = 6;
-        options.pacer = &pacer;
-        options.opener = &opener;
-        options.dumpPath = dump.string();
+        options = TestSessionOptions(12, 6, pacer, opener, dump);
     }
     void TearDown() override {
         sim.Stop();

@@ -9,6 +9,7 @@
 #include "support/CountingPort.h"
 #include "support/Lines.h"
 #include "support/Records.h"
+#include "support/SessionSetup.h"
 #include "support/SyncPacer.h"
 
 #include <QThread>
@@ -35,15 +36,8 @@ protected:
         config.lineAddress = 12;
         config.unitAddress = 6;
         config.rate = 19200;
-        dump = fs::temp_directory_path() /
-               ("torvik7-e2e-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
-        fs::remove(dump);
-        options.lineAddress = 12;
-        options.unitAddress = 6;
-        options.pacer = &pacer;
-        options.opener = &opener;
-        options.dumpPath = dump.string();
+        dump = FreshDumpPath("torvik7-e2e");
+        options = TestSessionOptions(12, 6, pacer, opener, dump);
     }
     void TearDown() override {
         sim.Stop();

@@ -5,6 +5,7 @@
 #include "sim/DeviceSimulator.h"
 #include "support/Lines.h"
 #include "support/Records.h"
+#include "support/SessionSetup.h"
 
 #include <gtest/gtest.h>
 
@@ -42,15 +43,8 @@ protected:
         return config;
     }
     void SetUp() override {
-        dump = fs::temp_directory_path() /
-               ("torvik7-link-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
-        fs::remove(dump);
-        options.lineAddress = 9;
-        options.unitAddress = 2;
-        options.pacer = &pacer;
-        options.opener = &opener;
-        options.dumpPath = dump.string();
+        dump = FreshDumpPath("torvik7-link");
+        options = TestSessionOptions(9, 2, pacer, opener, dump);
     }
     void TearDown() override { fs::remove(dump); }
 
