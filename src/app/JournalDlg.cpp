@@ -1,5 +1,6 @@
 #include "app/JournalDlg.h"
 
+#include "app/ServerDlg.h"
 #include "journal/ServerJournal.h"
 
 #include "app/FileNames.h"
@@ -237,9 +238,15 @@ void CJournalDlg::Reload() {
     }
     m_model.SetEntries(m_journal.List(query));
     const auto address = server ? ParseServerAddress(JournalServerAddress()) : std::nullopt;
-    m_where->setText(address ? QStringLiteral("Журнал команды на сервере %1; записи хранятся и на "
-                                              "этом компьютере.")
-                                   .arg(address->Shown())
+    m_where->setText(address && server->Unreachable()
+                         ? QStringLiteral("Сервер журнала команды %1 сейчас недоступен: показаны "
+                                          "записи этого компьютера; они будут отправлены, когда "
+                                          "сервер станет доступен.")
+                               .arg(address->Shown())
+                     : address
+                         ? QStringLiteral("Журнал команды на сервере %1; записи хранятся и на "
+                                          "этом компьютере.")
+                               .arg(address->Shown())
                      : kServerJournalBuilt
                          ? QStringLiteral("Журнал хранится на этом компьютере.")
                          : QStringLiteral("Журнал хранится только на этом компьютере: эта "
@@ -268,14 +275,8 @@ void CJournalDlg::OnServerSettings() {
             Info(QStringLiteral("Сервер журнала задан переменной окружения TORVIK7_JOURNAL.")));
         return;
     }
-    bool ok = false;
-    const QString address = QInputDialog::getText(
-        this, QStringLiteral("Сервер журнала"),
-        QStringLiteral("Адрес сервера PostgreSQL, пусто — журнал только на этом компьютере:\n"
-                       "postgresql://пользователь@сервер:порт/база?sslmode=require\n"
-                       "Пароль берётся из ~/.pgpass или переменной PGPASSWORD."),
-        QLineEdit::Normal, JournalServerAddress(), &ok);
-    if (ok) ApplyServerAddress(address);
+    CServerDlg dialog(m_journal, JournalServerAddress(), this);
+    if (dialog.exec() == QDialog::Accepted) ApplyServerAddress(dialog.Address());
 }
 
 void CJournalDlg::ApplyFilter() {

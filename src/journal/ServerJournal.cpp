@@ -8,6 +8,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
 #include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
@@ -357,6 +358,7 @@ bool ServerJournal::Connect(bool retryAtOnce) {
         db.setUserName(m_address->user);
         db.setDatabaseName(m_address->database);
         db.setConnectOptions(m_address->options);
+        if (!m_password.isEmpty()) db.setPassword(m_password);
     }
     QSqlDatabase db = QSqlDatabase::database(ServerName(), false);
     {
@@ -378,7 +380,9 @@ bool ServerJournal::Connect(bool retryAtOnce) {
     // A server that answers but works too long gives up itself; one that goes silent has its
     // connection cut by the call's limit.
     QSqlQuery(db).exec(QStringLiteral("SET statement_timeout = 10000"));
-    return CheckSchema();
+    if (!CheckSchema()) return false;
+    m_sinceFailure.invalidate();
+    return true;
 }
 
 // The server's tables are made and migrated by the team's administrator (docs/server/),
@@ -646,4 +650,44 @@ std::optional<std::vector<QString>> ServerJournal::UuidsStartingWith(const QStri
     while (q.next())
         out.push_back(q.value(0).toString());
     return out;
+}
+
+bool ServerJournal::CheckConnection(const QString& password, QString& what) {
+    m_password = password;
+    m_problem.clear();
+    bool connected = false;
+    {
+        CallLimit limit(*this, kCallLimitMs);
+        connected = Connect(true);
+        if (connected) {
+            QSqlQuery q(QSqlDatabase::database(ServerName(), false));
+            int version = 0;
+            if (q.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) && q.next())
+                version = q.value(0).toInt();
+            QStringList rights;
+            // Column rights count: an installer may insert every column but `installer`.
+            const std::pair<const char*, const char*> kinds[] = {
+                {"has_any_column_privilege('entries', 'SELECT')", "читать"},
+                {"has_any_column_privilege('entries', 'INSERT')", "добавлять"},
+                {"has_any_column_privilege('entries', 'UPDATE')", "изменять"},
+                {"has_table_privilege('entries', 'DELETE')", "удалять"}};
+            for (const auto& [test, word] : kinds)
+                if (q.exec(QStringLiteral("SELECT ") + QLatin1String(test)) && q.next() &&
+                    q.value(0).toBool())
+                    rights << QString::fromUtf8(word);
+            connected = rights.contains(QStringLiteral("добавлять"));
+            what = QStringLiteral("Соединение установлено: %1, схема журнала %2. Записи журнала "
+                                  "эта роль может: %3.%4")
+                       .arg(m_address->Shown())
+                       .arg(version)
+                       .arg(rights.isEmpty() ? QStringLiteral("ничего") : rights.join(", "),
+                            connected ? QString()
+                                      : QStringLiteral(" Добавлять записи она не может: "
+                                                       "журнал туда не попадёт."));
+        }
+    }
+    if (!m_problem.isEmpty()) what = m_problem;
+    CloseServer();
+    m_password.clear();
+    return connected;
 }

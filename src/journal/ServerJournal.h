@@ -87,6 +87,14 @@ public:
     // when unreachable.
     std::optional<std::vector<QString>> UuidsStartingWith(const QString& prefix, int limit);
 
+    // "Проверить соединение": connects as the address's login within a call's limit, with
+    // `password` when it is not empty (else as libpq finds one: ~/.pgpass, PGPASSWORD), and
+    // says in `what` what it found: the schema version and what the login may do with the
+    // entries, or why there is no journal there. True when entries can be kept there.
+    bool CheckConnection(const QString& password, QString& what);
+    // The last call found the server gone: what the lists show is this computer's.
+    bool Unreachable() const { return m_sinceFailure.isValid(); }
+
     // Ends the call under way at once, from any thread (its connection is cut), and every later
     // one: what is unsent stays so, for a later run.
     void Cancel();
@@ -126,4 +134,5 @@ private:
     bool m_cancelled = false;
     int m_limitMs = 0;
     int m_setAside = 0;
+    QString m_password; // only for a check with a password typed in, never kept
 };

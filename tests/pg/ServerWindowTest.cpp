@@ -2,15 +2,21 @@
 // the server address kept in the window's settings, never one with a password.
 #include "app/AppFixture.h"
 #include "app/JournalDlg.h"
+#include "app/ServerDlg.h"
 #include "journal/Journal.h"
 #include "journal/ServerJournal.h"
 #include "link/SerialPort.h"
 #include "support/PgServer.h"
 #include "support/SilentProxy.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -99,8 +105,87 @@ TEST_F(ServerWindow, KeepsTheAddressInItsSettingsButNeverAPassword) {
     EXPECT_NE(journal.Server(), nullptr);
     EXPECT_TRUE(dlg.Where()->text().contains(QStringLiteral("на сервере")))
         << dlg.Where()->text().toStdString();
+    // A server that does not answer: the line says the list is this computer's.
+    EXPECT_TRUE(dlg.ApplyServerAddress(QStringLiteral("postgresql://ivanov@127.0.0.1:1/torvik7")));
+    EXPECT_TRUE(dlg.Where()->text().contains(QStringLiteral("сейчас недоступен")))
+        << dlg.Where()->text().toStdString();
     EXPECT_TRUE(dlg.ApplyServerAddress(QString()));
     EXPECT_EQ(journal.Server(), nullptr);
+}
+
+// "Сервер…": the fields and the address make each other; "Проверить соединение" says what a
+// connection finds, and a password goes into ~/.pgpass (mode 600) only when asked.
+TEST_F(ServerWindow, TheServerDialogChecksTheConnectionAndKeepsAPasswordOnlyWhenAsked) {
+    ASSERT_TRUE(server.Ok());
+    Journal journal(folder.filePath("journal.sqlite"));
+    CServerDlg dlg(journal,
+                   QStringLiteral("postgresql://petrov@127.0.0.1:5433/team?sslmode=disable"));
+    EXPECT_EQ(dlg.HostEdit()->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(dlg.PortEdit()->text(), QStringLiteral("5433"));
+    EXPECT_EQ(dlg.DatabaseEdit()->text(), QStringLiteral("team"));
+    EXPECT_EQ(dlg.UserEdit()->text(), QStringLiteral("petrov"));
+    dlg.UserEdit()->setText(QStringLiteral("sidorov"));
+    emit dlg.UserEdit()->textEdited(dlg.UserEdit()->text());
+    EXPECT_EQ(dlg.Address(),
+              QStringLiteral("postgresql://sidorov@127.0.0.1:5433/team?sslmode=disable"));
+
+    const struct {
+        const char* name;
+        QString address;
+        QString password;
+        bool ok;
+        const char* says;
+    } cases[] = {
+        {"installer", server.Url(PgServer::Installer), {}, true, "читать, добавлять."},
+        {"wrong password", server.Url(PgServer::Installer), QStringLiteral("not-it"), false,
+         "Нет: "},
+        {"no rights", server.Url(PgServer::NoRights), {}, false, "Нет"},
+        {"nobody listens",
+         QStringLiteral("postgresql://ivanov@127.0.0.1:1/torvik7"),
+         {},
+         false,
+         "Нет: "},
+    };
+    for (const auto& c : cases) {
+        dlg.AddressEdit()->setText(c.address);
+        dlg.PasswordEdit()->setText(c.password);
+        dlg.CheckButton()->click();
+        while (dlg.Checking())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        const QString said = dlg.CheckResult()->text();
+        EXPECT_TRUE(said.contains(QString::fromUtf8(c.says)))
+            << c.name << ": " << said.toStdString();
+        EXPECT_EQ(said.startsWith(QStringLiteral("Соединение установлено")), c.ok)
+            << c.name << ": " << said.toStdString();
+        EXPECT_FALSE(said.contains(QStringLiteral("изменять"))) << c.name;
+    }
+
+    // The password: into the home folder's .pgpass only when the box is ticked, replacing the
+    // line of the same server and login, escaped, readable by its owner alone.
+    const QString home = folder.filePath("home");
+    ASSERT_TRUE(QDir().mkpath(home));
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", home.toUtf8());
+    const QString pgpass = home + QStringLiteral("/.pgpass");
+    QFile seed(pgpass);
+    ASSERT_TRUE(seed.open(QIODevice::WriteOnly));
+    seed.write("other:5432:x:y:keep\n127.0.0.1:5433:team:petrov:old\n");
+    seed.close();
+    dlg.AddressEdit()->setText(QStringLiteral("postgresql://petrov@127.0.0.1:5433/team"));
+    dlg.PasswordEdit()->setText(QStringLiteral("new:pass\\"));
+    dlg.accept();
+    QFile kept(pgpass);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("other:5432:x:y:keep\n127.0.0.1:5433:team:petrov:old\n"))
+        << "not asked to keep it";
+    kept.close();
+    dlg.SavePasswordBox()->setChecked(true);
+    dlg.accept();
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(),
+              QByteArray("other:5432:x:y:keep\n127.0.0.1:5433:team:petrov:new\\:pass\\\\\n"));
+    EXPECT_EQ(kept.permissions() & 0x0077, 0) << "readable by its owner only";
+    qputenv("HOME", savedHome);
 }
 
 // A server that takes the login and then stays silent: the window's push of a transfer's entry
