@@ -49,28 +49,37 @@ bool IsCorrupt(const QSqlError& error) {
     return code == kSqliteCorrupt || code == kSqliteNotADatabase;
 }
 
+// The operator's sentence first, the driver's own words behind it for whoever helps them.
 QString Why(const QSqlError& error, int busyTimeoutMs) {
+    QString sentence;
     switch (NativeCode(error)) {
     case kSqliteBusy:
     case kSqliteLocked:
-        return QStringLiteral("файл занят другой программой дольше %1 с")
-            .arg(QString::number(busyTimeoutMs / 1000.0));
+        sentence = QStringLiteral("файл занят другой программой дольше %1 с")
+                       .arg(QString::number(busyTimeoutMs / 1000.0));
+        break;
     case kSqliteReadOnly:
-        return QStringLiteral("файл или папка доступны только для чтения");
+        sentence = QStringLiteral("файл или папка доступны только для чтения");
+        break;
     case kSqliteFull:
-        return QStringLiteral("диск заполнен");
+        sentence = QStringLiteral("диск заполнен");
+        break;
     case kSqliteIoError:
-        return QStringLiteral("ошибка записи на диск (диск заполнен или недоступен)");
+        sentence = QStringLiteral("ошибка записи на диск (диск заполнен или недоступен)");
+        break;
     case kSqliteCantOpen:
-        return QStringLiteral("не удаётся открыть файл (нет папки или нет прав на запись)");
+        sentence = QStringLiteral("не удаётся открыть файл (нет папки или нет прав на запись)");
+        break;
     case kSqliteCorrupt:
     case kSqliteNotADatabase:
-        return QStringLiteral("файл повреждён");
+        sentence = QStringLiteral("файл повреждён");
+        break;
     default:
+        sentence = QStringLiteral("ошибка базы данных");
         break;
     }
-    const QString text = error.text().trimmed();
-    return text.isEmpty() ? QStringLiteral("неизвестная ошибка базы данных") : text;
+    const QString text = error.text().simplified();
+    return text.isEmpty() ? sentence : sentence + QStringLiteral(" (") + text + QLatin1Char(')');
 }
 
 // A text column is never NULL: an empty text is stored as one.
@@ -779,6 +788,15 @@ bool Journal::TakeShared() {
 }
 
 Journal::Db* Journal::Open() {
+    // A mistyped TORVIK7_JOURNAL makes no folders and no empty journal somewhere unexpected.
+    // Made before the side lock, which lives in the same folder.
+    const QString why =
+        PrepareJournalFile(m_location, QFileInfo(m_location).absoluteFilePath() ==
+                                           QFileInfo(StandardLocation()).absoluteFilePath());
+    if (!why.isEmpty()) {
+        Report(why);
+        return nullptr;
+    }
     if (!TakeShared()) return nullptr;
     QThread* const thread = QThread::currentThread();
     // Held shared, the side lock keeps the file where it is until the operation ends.
@@ -796,14 +814,6 @@ Journal::Db* Journal::Open() {
     const JournalDialect dialect = DialectFor(QStringLiteral("QSQLITE"));
     if (!QSqlDatabase::isDriverAvailable(dialect.driver)) {
         Report(QStringLiteral("нет драйвера SQLite для Qt (пакет libqt6sql6-sqlite)"));
-        return nullptr;
-    }
-    // A mistyped TORVIK7_JOURNAL makes no folders and no empty journal somewhere unexpected.
-    const QString why =
-        PrepareJournalFile(m_location, QFileInfo(m_location).absoluteFilePath() ==
-                                           QFileInfo(StandardLocation()).absoluteFilePath());
-    if (!why.isEmpty()) {
-        Report(why);
         return nullptr;
     }
 

@@ -337,7 +337,10 @@ bool ServerJournal::FailSql(const QSqlError& error, const QString& doing) {
              code.startsWith(QLatin1String("08")) || code.startsWith(QLatin1String("57P")))
         why = QStringLiteral("связь с сервером прервалась");
     else
-        why = error.text().trimmed();
+        why = QStringLiteral("сервер ответил ошибкой");
+    // The driver's own words behind the sentence, for whoever helps the operator.
+    const QString words = error.text().simplified();
+    if (!cancelled && !timedOut && !words.isEmpty()) why += QStringLiteral(" (") + words + ')';
     // A connection in an unknown state is dropped; the next attempt opens a fresh one.
     CloseServer();
     return Fail(why);

@@ -4,6 +4,7 @@
 #include "link/LinkFakes.h"
 #include "link/TransferSession.h"
 #include "sessionjournal/SessionJournal.h"
+#include "support/OtherUser.h"
 #include "support/Records.h"
 #include "support/TempDir.h"
 
@@ -697,6 +698,92 @@ TEST_F(JournalCli, CardOfAStoppedWriteSaysHowManyBlocksWentIn) {
     EXPECT_TRUE(std::filesystem::file_size(dir / "card.pdf") > 0);
 }
 #endif
+
+// Each fault is said as a Russian sentence, with the driver's words behind it where there are
+// any; a journal named in a folder that does not exist is refused, the folder never made.
+TEST_F(JournalCli, FaultsAreSaidInRussianWithTheDriversWords) {
+    const std::string missing = (dir / "no-such-folder" / "j.sqlite").string();
+    const std::string disk = (dir / "disk").string();
+    fs::create_directory(disk);
+    const bool full =
+        ::geteuid() == 0 &&
+        std::system(("mount -t tmpfs -o size=16k tmpfs " + disk + " 2>/dev/null").c_str()) == 0;
+    if (full) {
+        std::ofstream filler(disk + "/filler", std::ios::binary);
+        const std::string page(4096, '\0');
+        for (int i = 0; i < 16 && filler.write(page.data(), 4096).flush(); ++i) {
+        }
+    }
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::vector<std::pair<std::string, std::string>> env;
+        int status;
+        std::vector<std::string> said;
+    } rows[] = {
+        {"a mistyped journal path",
+         {"journal", "list"},
+         {{"TORVIK7_JOURNAL", missing}},
+         74,
+         {"нет папки", "TORVIK7_JOURNAL"}},
+        {"a full disk",
+         {"journal", "list"},
+         {{"TORVIK7_JOURNAL", disk + "/j.sqlite"}},
+         74,
+         {"диск заполнен (", "full"}},
+        {"a server that is not there",
+         {"journal", "push"},
+         {{"TORVIK7_JOURNAL", "postgresql://127.0.0.1:9/torvik7"},
+          {"XDG_DATA_HOME", (dir / "data").string()}},
+         74,
+         {"сервер не отвечает (", "refused"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (std::string(row.what) == "a full disk" && !full) continue; // a small tmpfs needs root
+        const Run run = Ctl(row.args, row.env);
+        EXPECT_EQ(run.status, row.status) << run.err;
+        for (const std::string& words : row.said)
+            EXPECT_NE(run.err.find(words), std::string::npos) << run.err;
+    }
+    if (full) std::system(("umount " + disk).c_str());
+    EXPECT_FALSE(fs::exists(dir / "no-such-folder"));
+}
+
+// A root run with a user's HOME (sudo -E) gives the journal it makes there to HOME's owner:
+// the user can go on writing it. Needs root to give files away.
+TEST_F(JournalCli, ARootRunMakesTheJournalForTheOwnerOfHome) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only a root run gives files away";
+    const fs::path home = dir / "home";
+    fs::create_directory(home);
+    fs::permissions(dir, fs::perms::others_exec, fs::perm_options::add);
+    ASSERT_EQ(::chown(home.c_str(), kNobody, kNobody), 0);
+    const Run run = Ctl({"journal", "list"},
+                        {{"TORVIK7_JOURNAL", ""}, {"XDG_DATA_HOME", ""}, {"HOME", home.string()}});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const fs::path journal = home / ".local" / "share" / "torvik7-setup" / "journal.sqlite";
+    ASSERT_TRUE(fs::exists(journal));
+    for (fs::path p = journal; p != home; p = p.parent_path()) {
+        SCOPED_TRACE(p.string());
+        struct stat info {};
+        ASSERT_EQ(::stat(p.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, kNobody);
+    }
+    for (const char* side : {".lock", "-wal", "-shm"}) {
+        struct stat info {};
+        if (::stat((journal.string() + side).c_str(), &info) == 0) {
+            EXPECT_EQ(info.st_uid, kNobody) << side;
+        }
+    }
+    // The user then writes it.
+    EXPECT_EQ(AsOtherUser([&] {
+                  ::setenv("HOME", home.c_str(), 1);
+                  Journal mine(QString::fromStdString(journal.string()));
+                  JournalEntry e;
+                  return mine.Add(e) ? 0 : 1;
+              }),
+              0);
+}
 
 TEST_F(JournalCli, UnavailableJournalIsOneWarningAndNeverTheExitStatus) {
     // A journal whose folder cannot be made: a file stands where the folder should be.
