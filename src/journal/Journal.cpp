@@ -944,6 +944,10 @@ Journal::Recovered Journal::Recover(Db& d, const JournalFileId& seen) {
     // Let go before waiting: two processes that met the damage at once must not each hold a
     // shared lock while waiting for the exclusive one.
     m_side->Release();
+#ifdef _WIN32
+    // Nor an open connection: Windows renames no file another process holds open.
+    closeHere();
+#endif
     if (!m_side->Take(JournalSideLock::Mode::Exclusive, m_busyTimeoutMs)) {
         closeHere();
         Report(QStringLiteral("файл повреждён, а другая программа работает с ним дольше %1 с; "
@@ -961,9 +965,6 @@ Journal::Recovered Journal::Recover(Db& d, const JournalFileId& seen) {
         }
         return Recovered::ByAnother;
     }
-#ifdef _WIN32
-    closeHere(); // Windows renames no open file
-#endif
     const QString moved = MoveAside(m_location);
     // Closed only now, so SQLite sees the file moved and folds nothing into it.
     closeHere();

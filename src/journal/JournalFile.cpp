@@ -132,8 +132,16 @@ void JournalSideLock::Release() {
 
 JournalFileId JournalFileIdOf(const QString& path) {
 #ifdef _WIN32
-    Q_UNUSED(path);
-    return {};
+    const HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), 0,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return {};
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = ::GetFileInformationByHandle(h, &info) != 0;
+    ::CloseHandle(h);
+    if (!known) return {};
+    return {info.dwVolumeSerialNumber,
+            (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 #else
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0) return {};

@@ -38,8 +38,8 @@ private:
 #endif
 };
 
-// Which file a path names now: two different values mean the file was replaced. Zero when
-// there is none; on Windows, where a database held open cannot be renamed, always zero.
+// Which file a path names now (device and inode; on Windows volume and file index): two
+// different values mean the file was replaced. Zero when there is none.
 struct JournalFileId {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
