@@ -1,5 +1,6 @@
 #include "journal/Journal.h"
 
+#include "journal/JournalFile.h"
 #include "journal/JournalSchema.h"
 #include "journal/ServerJournal.h"
 
@@ -48,28 +49,37 @@ bool IsCorrupt(const QSqlError& error) {
     return code == kSqliteCorrupt || code == kSqliteNotADatabase;
 }
 
+// The operator's sentence first, the driver's own words behind it for whoever helps them.
 QString Why(const QSqlError& error, int busyTimeoutMs) {
+    QString sentence;
     switch (NativeCode(error)) {
     case kSqliteBusy:
     case kSqliteLocked:
-        return QStringLiteral("файл занят другой программой дольше %1 с")
-            .arg(QString::number(busyTimeoutMs / 1000.0));
+        sentence = QStringLiteral("файл занят другой программой дольше %1 с")
+                       .arg(QString::number(busyTimeoutMs / 1000.0));
+        break;
     case kSqliteReadOnly:
-        return QStringLiteral("файл или папка доступны только для чтения");
+        sentence = QStringLiteral("файл или папка доступны только для чтения");
+        break;
     case kSqliteFull:
-        return QStringLiteral("диск заполнен");
+        sentence = QStringLiteral("диск заполнен");
+        break;
     case kSqliteIoError:
-        return QStringLiteral("ошибка записи на диск (диск заполнен или недоступен)");
+        sentence = QStringLiteral("ошибка записи на диск (диск заполнен или недоступен)");
+        break;
     case kSqliteCantOpen:
-        return QStringLiteral("не удаётся открыть файл (нет папки или нет прав на запись)");
+        sentence = QStringLiteral("не удаётся открыть файл (нет папки или нет прав на запись)");
+        break;
     case kSqliteCorrupt:
     case kSqliteNotADatabase:
-        return QStringLiteral("файл повреждён");
+        sentence = QStringLiteral("файл повреждён");
+        break;
     default:
+        sentence = QStringLiteral("ошибка базы данных");
         break;
     }
-    const QString text = error.text().trimmed();
-    return text.isEmpty() ? QStringLiteral("неизвестная ошибка базы данных") : text;
+    const QString text = error.text().simplified();
+    return text.isEmpty() ? sentence : sentence + QStringLiteral(" (") + text + QLatin1Char(')');
 }
 
 // A text column is never NULL: an empty text is stored as one.
@@ -233,7 +243,19 @@ struct Journal::Db {
     QString name;
     QThread* thread = nullptr;
     JournalDialect dialect;
+    JournalFileId file; // the database file this connection opened
     QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
+};
+
+struct Journal::Op {
+    explicit Op(Journal& j) : journal(j), lock(j.m_mutex) { ++journal.m_depth; }
+    ~Op() {
+        if (--journal.m_depth == 0) journal.m_side->Release();
+    }
+    Op(const Op&) = delete;
+    Op& operator=(const Op&) = delete;
+    Journal& journal;
+    std::unique_lock<std::recursive_mutex> lock;
 };
 
 // The thread that sends kept entries to the team's server, with a server connection of its own,
@@ -250,7 +272,8 @@ struct Journal::Beside {
 };
 
 Journal::Journal(const QString& location)
-    : m_location(location.isEmpty() ? DefaultLocation() : location) {}
+    : m_location(location.isEmpty() ? DefaultLocation() : location),
+      m_side(std::make_unique<JournalSideLock>(m_location)) {}
 
 Journal::~Journal() {
     if (m_beside) {
@@ -277,6 +300,10 @@ QString Journal::DefaultLocation() {
     const QByteArray env = qgetenv("TORVIK7_JOURNAL");
     // A server address names the team's journal; this computer's stays in its usual place.
     if (!env.isEmpty() && !IsServerAddress(QFile::decodeName(env))) return QFile::decodeName(env);
+    return StandardLocation();
+}
+
+QString Journal::StandardLocation() {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     return QDir(folder).filePath(QStringLiteral("journal.sqlite"));
 }
@@ -335,7 +362,7 @@ void Journal::PushBeside() {
 
 // Qt SQL connections are closed on the thread that opened them.
 void Journal::CloseThisThread() {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const Op op(*this);
     QThread* const thread = QThread::currentThread();
     for (auto it = m_dbs.begin(); it != m_dbs.end(); ++it) {
         if ((*it)->thread != thread) continue;
@@ -370,7 +397,7 @@ void Journal::CancelPush() {
 }
 
 ServerJournal* Journal::Server() {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const Op op(*this);
     if (!m_serverChecked) {
         m_serverChecked = true;
         const QString address = JournalServerAddress();
@@ -383,13 +410,13 @@ ServerJournal* Journal::Server() {
 }
 
 int Journal::Push() {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const Op op(*this);
     ServerJournal* server = Server();
     return server ? server->Push() : 0;
 }
 
 std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const Op op(*this);
     ServerJournal* server = Server();
     if (!server) return ListHere(query);
     // Whatever waits to be sent goes first, so the list shows it as the team sees it.
@@ -416,7 +443,7 @@ std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
 }
 
 std::optional<JournalEntry> Journal::Find(const QString& idOrUuid) {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const Op op(*this);
     ServerJournal* server = Server();
     bool numeric = false;
     const qint64 id = idOrUuid.toLongLong(&numeric);
@@ -438,7 +465,7 @@ std::optional<JournalEntry> Journal::Find(const QString& idOrUuid) {
 }
 
 JournalLookup Journal::Lookup(const QString& name) {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const Op op(*this);
     const QString key = name.trimmed().toLower();
     JournalLookup out;
     auto unknown = [&] {
@@ -514,7 +541,7 @@ JournalLookup Journal::Lookup(const QString& name) {
 }
 
 void Journal::ReloadServer() {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const Op op(*this);
     m_server.reset();
     m_serverChecked = false;
 }
@@ -522,8 +549,9 @@ void Journal::ReloadServer() {
 void Journal::ReportMovedAside(const QString& moved) {
     if (!m_problem.isEmpty()) return;
     m_problem = QStringLiteral("Файл журнала обменов %1 был повреждён: он сохранён как %2, начат "
-                               "новый журнал.")
-                    .arg(QDir::toNativeSeparators(m_location), QDir::toNativeSeparators(moved));
+                               "новый журнал, в него перенесено записей: %3.")
+                    .arg(QDir::toNativeSeparators(m_location), QDir::toNativeSeparators(moved))
+                    .arg(m_carried);
     Tell(m_problem);
 }
 
@@ -535,7 +563,8 @@ void Journal::Report(const QString& why) {
     Tell(m_problem);
 }
 
-bool Journal::Failed(Db&, const QString& what, const QSqlError& error) {
+bool Journal::Failed(Db& d, const QString& what, const QSqlError& error) {
+    if (IsCorrupt(error) && Recover(d, d.file) != Recovered::Failed) return false;
     Report(what.isEmpty() ? Why(error, m_busyTimeoutMs)
                           : what + ": " + Why(error, m_busyTimeoutMs));
     return false;
@@ -561,27 +590,230 @@ QString MoveAside(const QString& path) {
     return target;
 }
 
+// What could be read out of a damaged journal, to be carried into the fresh one.
+struct Salvage {
+    std::vector<JournalEntry> entries; // each with its record when that reads back whole
+    std::vector<std::pair<QString, QString>> sent; // server, uuid
+    std::vector<QStringList> refused;              // server, uuid, reason
+    std::vector<QVariant> recovery;                // the slot's columns, empty when none
+};
+
+bool Plausible(const JournalEntry& e) {
+    static const QRegularExpression uuid(
+        QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$"));
+    return e.id > 0 && uuid.match(e.uuid).hasMatch();
+}
+
+// Entries in id order. A damaged page ends a scan; a search for a later id descends past it
+// through the tree's upper pages, so the scan goes on from the least id whose search does not
+// meet the damage: every id below that lies on the damaged page itself.
+void ReadEntries(const QSqlDatabase& db, std::vector<JournalEntry>& out) {
+    const QString scan = QStringLiteral("SELECT ") + kEntryColumns +
+                         QStringLiteral(" FROM entries e WHERE e.id >= ? ORDER BY e.id");
+    // Whether a search for the first id from `t` on gets past the damage.
+    auto reaches = [&](qint64 t) {
+        QSqlQuery probe(db);
+        probe.setForwardOnly(true);
+        probe.prepare(QStringLiteral("SELECT id FROM entries WHERE id >= ? ORDER BY id LIMIT 1"));
+        probe.addBindValue(t);
+        if (!probe.exec()) return false;
+        probe.next();
+        return !probe.lastError().isValid();
+    };
+    constexpr qint64 kFar = qint64(1) << 40;
+    qint64 from = 1;
+    while (from < kFar) {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        q.prepare(scan);
+        q.addBindValue(from);
+        const qint64 start = from;
+        bool damaged = !q.exec();
+        while (!damaged && q.next()) {
+            JournalEntry e = EntryFromRow(q, false);
+            if (e.id < from) break;
+            from = e.id + 1;
+            if (Plausible(e)) out.push_back(std::move(e));
+        }
+        damaged = damaged || q.lastError().isValid();
+        if (!damaged) return;
+        if (from > start && reaches(from)) continue;
+        qint64 failing = from, step = 1;
+        while (from + step < kFar && !reaches(from + step)) {
+            failing = from + step;
+            step *= 2;
+        }
+        if (from + step >= kFar) return;
+        qint64 working = from + step;
+        while (working - failing > 1) {
+            const qint64 mid = failing + (working - failing) / 2;
+            (reaches(mid) ? working : failing) = mid;
+        }
+        from = working > start ? working : start + 1;
+    }
+}
+
+// Reads a copy, never the file moved aside: opening a database lets SQLite fold its WAL into
+// it, and the file kept as evidence stays as it was found.
+Salvage ReadWhatCanBeRead(const QString& moved) {
+    Salvage out;
+    const QString copy = moved + QStringLiteral(".reading");
+    const char* sides[] = {"", "-wal", "-shm", "-journal"};
+    for (const char* side : sides)
+        QFile::remove(copy + side);
+    if (!QFile::copy(moved, copy)) return out;
+    if (QFileInfo::exists(moved + "-wal")) QFile::copy(moved + "-wal", copy + "-wal");
+    const QString name = QStringLiteral("torvik7-journal-%1").arg(g_connectionCount.fetch_add(1));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(copy);
+        if (db.open()) {
+            ReadEntries(db, out.entries);
+            for (JournalEntry& e : out.entries) {
+                if (e.sha256.isEmpty()) continue;
+                QSqlQuery q(db);
+                q.setForwardOnly(true);
+                q.prepare(QStringLiteral("SELECT record FROM records WHERE sha256 = ?"));
+                q.addBindValue(e.sha256);
+                if (q.exec() && q.next()) {
+                    const QByteArray record = q.value(0).toByteArray();
+                    if (record.size() == static_cast<qsizetype>(kRecordSize) &&
+                        RecordSha256(record) == e.sha256)
+                        e.record = record;
+                }
+            }
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            if (q.exec(QStringLiteral("SELECT server, uuid FROM server_sent")))
+                while (q.next())
+                    out.sent.emplace_back(q.value(0).toString(), q.value(1).toString());
+            if (q.exec(QStringLiteral("SELECT server, uuid, reason FROM server_refused")))
+                while (q.next())
+                    out.refused.push_back(
+                        {q.value(0).toString(), q.value(1).toString(), q.value(2).toString()});
+            if (q.exec(QStringLiteral("SELECT time_utc, port, line_address, unit_address, title, "
+                                      "record, sha256 FROM recovery")) &&
+                q.next())
+                for (int i = 0; i < 7; ++i)
+                    out.recovery.push_back(q.value(i));
+            q.finish();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    for (const char* side : sides)
+        QFile::remove(copy + side);
+    return out;
+}
+
+// Keeps what was read in the fresh journal, entries under their old numbers; the number of
+// entries kept, or -1.
+int Carry(QSqlDatabase db, const Salvage& s) {
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return -1;
+    auto fail = [&] {
+        db.rollback();
+        return -1;
+    };
+    int carried = 0;
+    for (const JournalEntry& e : s.entries) {
+        if (e.HasRecord()) {
+            q.prepare(
+                QStringLiteral("INSERT OR IGNORE INTO records (sha256, record) VALUES (?, ?)"));
+            q.addBindValue(e.sha256);
+            q.addBindValue(e.record);
+            if (!q.exec()) return fail();
+        }
+        q.prepare(QStringLiteral(
+            "INSERT OR IGNORE INTO entries (id, uuid, time_utc, action, result, result_text, "
+            "port, line_address, unit_address, account, phone1, source, title, blocks_done, "
+            "half_written, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        q.addBindValue(e.id);
+        q.addBindValue(Text(e.uuid));
+        q.addBindValue(ToStored(e.time));
+        q.addBindValue(ActionName(e.action));
+        q.addBindValue(e.result);
+        q.addBindValue(Text(e.resultText));
+        q.addBindValue(Text(e.port));
+        q.addBindValue(e.lineAddress);
+        q.addBindValue(e.unitAddress);
+        q.addBindValue(Text(e.account));
+        q.addBindValue(Text(e.phone1));
+        q.addBindValue(SourceName(e.source));
+        q.addBindValue(Text(e.title));
+        q.addBindValue(e.blocksDone);
+        q.addBindValue(e.halfWritten ? 1 : 0);
+        q.addBindValue(e.sha256.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
+                                          : QVariant(e.sha256));
+        if (!q.exec()) return fail();
+        carried += q.numRowsAffected() > 0 ? 1 : 0;
+    }
+    for (const auto& [server, uuid] : s.sent) {
+        q.prepare(QStringLiteral("INSERT OR IGNORE INTO server_sent (server, uuid) VALUES (?, ?)"));
+        q.addBindValue(server);
+        q.addBindValue(uuid);
+        if (!q.exec()) return fail();
+    }
+    for (const QStringList& r : s.refused) {
+        q.prepare(QStringLiteral(
+            "INSERT OR IGNORE INTO server_refused (server, uuid, reason) VALUES (?, ?, ?)"));
+        for (const QString& value : r)
+            q.addBindValue(value);
+        if (!q.exec()) return fail();
+    }
+    if (!s.recovery.empty()) {
+        q.prepare(QStringLiteral("INSERT OR IGNORE INTO recovery (slot, time_utc, port, "
+                                 "line_address, unit_address, title, record, sha256) "
+                                 "VALUES (1, ?, ?, ?, ?, ?, ?, ?)"));
+        for (const QVariant& value : s.recovery)
+            q.addBindValue(value);
+        if (!q.exec()) return fail();
+    }
+    q.finish();
+    if (!db.commit()) return fail();
+    return carried;
+}
+
 enum class Prepared { Ok, Failed, Corrupt, Busy };
 
 } // namespace
 
+bool Journal::TakeShared() {
+    if (m_side->Held() != JournalSideLock::Mode::None) return true;
+    if (m_side->Take(JournalSideLock::Mode::Shared, m_busyTimeoutMs)) return true;
+    Report(m_side->Error().isEmpty() ? QStringLiteral("файл занят другой программой дольше %1 с")
+                                           .arg(QString::number(m_busyTimeoutMs / 1000.0))
+                                     : m_side->Error());
+    return false;
+}
+
 Journal::Db* Journal::Open() {
+    // A mistyped TORVIK7_JOURNAL makes no folders and no empty journal somewhere unexpected.
+    // Made before the side lock, which lives in the same folder.
+    const QString why =
+        PrepareJournalFile(m_location, QFileInfo(m_location).absoluteFilePath() ==
+                                           QFileInfo(StandardLocation()).absoluteFilePath());
+    if (!why.isEmpty()) {
+        Report(why);
+        return nullptr;
+    }
+    if (!TakeShared()) return nullptr;
     QThread* const thread = QThread::currentThread();
+    // Held shared, the side lock keeps the file where it is until the operation ends.
+    const JournalFileId seen = JournalFileIdOf(m_location);
     for (auto& d : m_dbs) {
-        if (d->thread == thread) {
-            if (d->db().isOpen()) return d.get();
+        if (d->thread == thread && d->db().isOpen()) {
+            if (d->file == seen) return d.get();
+            // Another process moved a damaged file aside: this connection still reads it, and
+            // whatever it wrote would be lost with it. SQLite checkpoints nothing into a moved
+            // file when it closes.
+            d->db().close();
         }
     }
     // The driver follows from the location; a file path is a SQLite database.
     const JournalDialect dialect = DialectFor(QStringLiteral("QSQLITE"));
     if (!QSqlDatabase::isDriverAvailable(dialect.driver)) {
         Report(QStringLiteral("нет драйвера SQLite для Qt (пакет libqt6sql6-sqlite)"));
-        return nullptr;
-    }
-    const QFileInfo info(m_location);
-    if (!QDir().mkpath(info.absolutePath())) {
-        Report(QStringLiteral("не удаётся создать папку %1")
-                   .arg(QDir::toNativeSeparators(info.absolutePath())));
         return nullptr;
     }
 
@@ -689,25 +921,72 @@ Journal::Db* Journal::Open() {
 
     Prepared state = prepareWaiting();
     if (state == Prepared::Corrupt) {
-        const QString moved = MoveAside(m_location);
-        if (moved.isEmpty()) {
-            Report(QStringLiteral("файл повреждён и не может быть переименован"));
-            return nullptr;
-        }
-        m_movedAside = moved;
-        ReportMovedAside(moved);
+        if (m_recovering || Recover(*d, seen) == Recovered::Failed) return nullptr;
         state = prepareWaiting();
     }
-    return state == Prepared::Ok ? d : nullptr;
+    if (state != Prepared::Ok) return nullptr;
+    d->file = JournalFileIdOf(m_location);
+    return d;
+}
+
+Journal::Recovered Journal::Recover(Db& d, const JournalFileId& seen) {
+    // Once per run: a fresh journal that is damaged at once is not moved aside in turn.
+    if (m_recovering || !m_movedAside.isEmpty()) return Recovered::Failed;
+    m_recovering = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{m_recovering};
+    auto closeHere = [&] {
+        QSqlDatabase db = d.db();
+        if (db.isOpen()) db.close();
+    };
+    // Let go before waiting: two processes that met the damage at once must not each hold a
+    // shared lock while waiting for the exclusive one.
+    m_side->Release();
+#ifdef _WIN32
+    // Nor an open connection: Windows renames no file another process holds open.
+    closeHere();
+#endif
+    if (!m_side->Take(JournalSideLock::Mode::Exclusive, m_busyTimeoutMs)) {
+        closeHere();
+        Report(QStringLiteral("файл повреждён, а другая программа работает с ним дольше %1 с; "
+                              "он будет сохранён и заменён новым при следующем обращении")
+                   .arg(QString::number(m_busyTimeoutMs / 1000.0)));
+        return Recovered::Failed;
+    }
+    if (JournalFileIdOf(m_location) != seen) {
+        closeHere();
+        if (m_problem.isEmpty()) {
+            m_problem = QStringLiteral("Файл журнала обменов %1 был повреждён: другая программа "
+                                       "уже сохранила его и начала новый журнал.")
+                            .arg(QDir::toNativeSeparators(m_location));
+            Tell(m_problem);
+        }
+        return Recovered::ByAnother;
+    }
+    const QString moved = MoveAside(m_location);
+    // Closed only now, so SQLite sees the file moved and folds nothing into it.
+    closeHere();
+    if (moved.isEmpty()) {
+        Report(QStringLiteral("файл повреждён и не может быть переименован"));
+        return Recovered::Failed;
+    }
+    m_movedAside = moved;
+    const Salvage salvage = ReadWhatCanBeRead(moved);
+    m_carried = 0;
+    if (Db* fresh = Open()) m_carried = std::max(0, Carry(fresh->db(), salvage));
+    ReportMovedAside(moved);
+    return Recovered::Here;
 }
 
 bool Journal::Ready() {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const Op op(*this);
     return Open() != nullptr;
 }
 
 bool Journal::Add(JournalEntry& e) {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const Op op(*this);
     if (e.uuid.isEmpty()) e.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
     if (!e.time.isValid()) e.time = QDateTime::currentDateTimeUtc();
     if (e.resultText.isEmpty() && e.action != JournalAction::UnsavedAtExit)
@@ -773,49 +1052,69 @@ bool Journal::Add(JournalEntry& e) {
             if (Server()) PushBeside();
             return true;
         }
-        if (IsCorrupt(error) && attempt == 0) {
-            db.close();
-            const QString moved = MoveAside(m_location);
-            if (!moved.isEmpty()) {
-                m_movedAside = moved;
-                ReportMovedAside(moved);
-                continue;
-            }
-        }
+        if (IsCorrupt(error) && attempt == 0 && Recover(*d, d->file) != Recovered::Failed) continue;
         return Failed(*d, {}, error);
     }
     return false;
 }
 
 std::vector<JournalEntry> Journal::ListHere(const JournalQuery& query) {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    std::vector<JournalEntry> out;
-    Db* d = Open();
-    if (!d) return out;
+    const Op op(*this);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::vector<JournalEntry> out;
+        Db* d = Open();
+        if (!d) return out;
+        QSqlError error;
+        if (ListFrom(*d, query, out, error)) return out;
+        // The damage is said (and the command fails), and the list shows what was carried.
+        if (IsCorrupt(error) && attempt == 0 && Recover(*d, d->file) != Recovered::Failed) continue;
+        Failed(*d, {}, error);
+        return {};
+    }
+    return {};
+}
+
+bool Journal::ListFrom(Db& d, const JournalQuery& query, std::vector<JournalEntry>& out,
+                       QSqlError& error) {
     QString sql = QStringLiteral("SELECT ") + kEntryColumns + QStringLiteral(" FROM entries e");
     if (!query.account.isEmpty()) sql += QStringLiteral(" WHERE e.account = ?");
     sql += QStringLiteral(" ORDER BY e.time_utc DESC, e.id DESC");
     if (query.limit > 0) sql += QStringLiteral(" LIMIT ?");
-    QSqlQuery q(d->db());
+    QSqlQuery q(d.db());
     q.setForwardOnly(true);
     q.prepare(sql);
     if (!query.account.isEmpty()) q.addBindValue(query.account);
     if (query.limit > 0) q.addBindValue(query.limit);
     if (!q.exec()) {
-        Failed(*d, {}, q.lastError());
-        return out;
+        error = q.lastError();
+        return false;
     }
     while (q.next())
         out.push_back(EntryFromRow(q, false));
     // A damaged page ends the rows early: a short list is never given for the whole one.
-    if (q.lastError().isValid()) Failed(*d, {}, q.lastError());
-    return out;
+    error = q.lastError();
+    return !error.isValid();
 }
 
 std::optional<JournalEntry> Journal::FindHere(const QString& idOrUuid) {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const Op op(*this);
     Db* d = Open();
     if (!d) return std::nullopt;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QSqlError error;
+        std::optional<JournalEntry> found = FindIn(*d, idOrUuid, error);
+        if (!error.isValid()) return found;
+        if (IsCorrupt(error) && attempt == 0 && Recover(*d, d->file) != Recovered::Failed &&
+            (d = Open()) != nullptr)
+            continue;
+        if (d) Failed(*d, {}, error);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<JournalEntry> Journal::FindIn(Db& db, const QString& idOrUuid, QSqlError& error) {
+    Db* const d = &db;
     bool numeric = false;
     const qint64 id = idOrUuid.toLongLong(&numeric);
     QSqlQuery q(d->db());
@@ -825,16 +1124,17 @@ std::optional<JournalEntry> Journal::FindHere(const QString& idOrUuid) {
         QStringLiteral(", r.record FROM entries e LEFT JOIN records r ON r.sha256 = e.sha256 ") +
         (numeric ? QStringLiteral("WHERE e.id = ?") : QStringLiteral("WHERE e.uuid = ?")));
     q.addBindValue(numeric ? QVariant(id) : QVariant(idOrUuid.trimmed().toLower()));
-    if (!q.exec()) {
-        Failed(*d, {}, q.lastError());
+    if (!q.exec() || !q.next()) {
+        error = q.lastError();
         return std::nullopt;
     }
-    if (!q.next()) return std::nullopt;
-    return EntryFromRow(q, true);
+    std::optional<JournalEntry> found = EntryFromRow(q, true);
+    error = q.lastError();
+    return found;
 }
 
 int Journal::Prune(const QDateTime& before, bool all, bool unsentToo, int* kept) {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const Op op(*this);
     if (kept) *kept = 0;
     Db* d = Open();
     if (!d) return -1;
@@ -911,7 +1211,7 @@ int Journal::Prune(const QDateTime& before, bool all, bool unsentToo, int* kept)
 }
 
 bool Journal::KeepRecovery(const JournalEntry& slot) {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const Op op(*this);
     if (!slot.HasRecord()) return false;
     Db* d = Open();
     if (!d) return false;
@@ -946,7 +1246,7 @@ bool Journal::KeepRecovery(const JournalEntry& slot) {
 }
 
 bool Journal::ClearRecovery() {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const Op op(*this);
     Db* d = Open();
     if (!d) return false;
     QSqlQuery q(d->db());
@@ -955,7 +1255,7 @@ bool Journal::ClearRecovery() {
 }
 
 std::optional<JournalEntry> Journal::RecoverUnsaved() {
-    const std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const Op op(*this);
     Db* d = Open();
     if (!d) return std::nullopt;
     JournalEntry e;

@@ -19,6 +19,9 @@
 #include <optional>
 #include <vector>
 
+class JournalSideLock;
+struct JournalFileId;
+
 enum class JournalAction { Read, Write, UnsavedAtExit };
 enum class JournalSource { Window, Ctl };
 
@@ -151,10 +154,25 @@ public:
 
     // The file a corrupt database was moved to in this run, empty when none.
     const QString& MovedAside() const { return m_movedAside; }
+    // Entries read out of that file and kept in the fresh journal.
+    int Carried() const { return m_carried; }
+    // The data folder's journal.sqlite, whatever TORVIK7_JOURNAL says: the one place whose
+    // missing folders are made rather than refused.
+    static QString StandardLocation();
 
 private:
     struct Db;
+    // One public operation: the mutex, and the side lock taken shared for its duration.
+    struct Op;
+    enum class Recovered { Here, ByAnother, Failed };
     Db* Open();
+    bool TakeShared();
+    // A damaged database met through `d`, which was the file `seen`: moved aside under the
+    // exclusive side lock, unless another process did that first.
+    Recovered Recover(Db& d, const JournalFileId& seen);
+    bool ListFrom(Db& d, const JournalQuery& query, std::vector<JournalEntry>& out,
+                  class QSqlError& error);
+    std::optional<JournalEntry> FindIn(Db& d, const QString& idOrUuid, class QSqlError& error);
     void Report(const QString& why);
     void ReportMovedAside(const QString& moved);
     void Tell(const QString& text);
@@ -167,6 +185,10 @@ private:
     int m_busyTimeoutMs = 3000;
     QString m_problem;
     QString m_movedAside;
+    int m_carried = 0;
+    bool m_recovering = false;
+    std::unique_ptr<JournalSideLock> m_side;
+    int m_depth = 0; // nesting of Op
     std::function<void(const QString&)> m_onProblem;
     // The handler is called from the thread that sends beside too; one server problem is told
     // per run, whichever connection met it.

@@ -1,5 +1,7 @@
 #include "journal/ServerJournal.h"
 
+#include "journal/JournalFile.h"
+
 #include "journal/JournalSchema.h"
 
 #include <QDir>
@@ -336,7 +338,10 @@ bool ServerJournal::FailSql(const QSqlError& error, const QString& doing) {
              code.startsWith(QLatin1String("08")) || code.startsWith(QLatin1String("57P")))
         why = QStringLiteral("связь с сервером прервалась");
     else
-        why = error.text().trimmed();
+        why = QStringLiteral("сервер ответил ошибкой");
+    // The driver's own words behind the sentence, for whoever helps the operator.
+    const QString words = error.text().simplified();
+    if (!cancelled && !timedOut && !words.isEmpty()) why += QStringLiteral(" (") + words + ')';
     // A connection in an unknown state is dropped; the next attempt opens a fresh one.
     CloseServer();
     return Fail(why);
@@ -410,6 +415,18 @@ bool ServerJournal::CheckSchema() {
 }
 
 QString ServerJournal::LocalConnection() {
+    const JournalFileId now = JournalFileIdOf(m_local.Location());
+    {
+        // A sent mark written into a file another process moved aside is only lost, and the
+        // entry is sent again, which the server takes as a no-op; reopening keeps even that rare.
+        const std::lock_guard<std::mutex> lock(m_localMutex);
+        auto& opened = m_localFiles[LocalName()];
+        if (opened != std::pair(now.device, now.inode)) {
+            QSqlDatabase db = QSqlDatabase::database(LocalName(), false);
+            if (db.isOpen()) db.close();
+            opened = {now.device, now.inode};
+        }
+    }
     if (!QSqlDatabase::contains(LocalName())) {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), LocalName());
         db.setDatabaseName(m_local.Location());
@@ -430,12 +447,20 @@ QString ServerJournal::LocalConnection() {
     return LocalName();
 }
 
-std::vector<JournalEntry> ServerJournal::Unsent() {
+std::vector<JournalEntry> ServerJournal::Unsent(bool* readable) {
     std::vector<JournalEntry> out;
+    if (readable) *readable = true;
     if (!m_address) return out;
     m_local.ListHere({QString(), 1}); // the local journal made and migrated before it is read
     const QString name = LocalConnection();
-    if (name.isEmpty()) return out;
+    auto unreadable = [&] {
+        if (readable) *readable = false;
+        // The journal itself meets the damage, says it and carries what it can into a fresh file.
+        m_local.ListHere();
+        out.clear();
+        return out;
+    };
+    if (name.isEmpty()) return unreadable();
     QSqlQuery q(QSqlDatabase::database(name, false));
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT ") + JournalEntryColumns() +
@@ -445,7 +470,7 @@ std::vector<JournalEntry> ServerJournal::Unsent() {
                              " WHERE s.server = ? AND s.uuid = e.uuid) ORDER BY e.id"));
     q.addBindValue(m_address->Key());
     q.addBindValue(m_address->Key());
-    if (!q.exec()) return out;
+    if (!q.exec()) return unreadable();
     while (q.next()) {
         out.push_back(JournalEntryFromRow(q, false));
         out.back().unsent = true;
@@ -454,6 +479,7 @@ std::vector<JournalEntry> ServerJournal::Unsent() {
         // local number made negative, so the two never meet.
         out.back().id = -out.back().id;
     }
+    if (q.lastError().isValid()) return unreadable();
     return out;
 }
 
@@ -501,7 +527,17 @@ int ServerJournal::Push(bool retryAtOnce) {
     if (!retryAtOnce && m_sinceFailure.isValid() && m_sinceFailure.elapsed() < kRetryAfterMs)
         return -1;
     if (!m_address) return Fail(m_addressProblem), -1;
-    std::vector<JournalEntry> unsent = Unsent();
+    bool readable = true;
+    std::vector<JournalEntry> unsent = Unsent(&readable);
+    // A push from a damaged journal could not know what it left behind.
+    if (!readable) {
+        if (m_problem.isEmpty()) {
+            m_problem = QStringLiteral("Журнал обменов на этом компьютере не читается целиком: "
+                                       "записи не отправлены.");
+            if (m_onProblem) m_onProblem(m_problem);
+        }
+        return -1;
+    }
     // What the server refused for its content stays aside: sent again it would be refused again.
     std::erase_if(unsent, [](const JournalEntry& e) { return !e.refused.isEmpty(); });
     // A push asked for checks the server even with nothing to send: "nothing sent" then means

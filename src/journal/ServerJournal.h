@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -75,7 +76,8 @@ public:
     int Push(bool retryAtOnce = true);
     // Local entries not yet on this server, oldest first, without their records; those the
     // server refused carry the reason.
-    std::vector<JournalEntry> Unsent();
+    // `readable` becomes false when the local journal could not be read whole.
+    std::vector<JournalEntry> Unsent(bool* readable = nullptr);
     // Entries the last Push() set aside.
     int SetAside() const { return m_setAside; }
     // The server's entries (newest first, without records); nullopt when unreachable.
@@ -124,6 +126,9 @@ private:
     Journal& m_local;
     QString m_base;              // of the Qt SQL connection names
     std::vector<QString> m_made; // every connection made, on whichever thread
+    // The local file each local connection opened: one moved aside since is reopened.
+    std::mutex m_localMutex;
+    std::map<QString, std::pair<std::uint64_t, std::uint64_t>> m_localFiles;
     QString m_problem;
     std::function<void(const QString&)> m_onProblem;
     QElapsedTimer m_sinceFailure; // a server just found gone is not asked again at once

@@ -79,7 +79,12 @@ inline constexpr const char* kStandardOutput = "-";
 //   place, each step checked;
 // - a device, a pipe, a terminal or an open stream (/dev/stdout, "-") is written in place
 //   as it stands, so a stream redirected with ">>" is appended to.
-// A file that another holder keeps locked is not replaced (EWOULDBLOCK).
+// A file that another holder keeps locked is not replaced (EWOULDBLOCK), nor one the caller
+// may not open for writing (a file its owner made read-only, for anyone but root: EACCES). An
+// in-place write takes the whole size on disk before it changes a byte, so a full disk leaves
+// the old content. A link that points nowhere is refused (ENOENT), and so is a link in a
+// sticky folder anyone may write (/tmp) that neither the caller nor the folder's owner owns
+// (EACCES), as the kernel's protected_symlinks would refuse it.
 // On Windows (paths in UTF-8 there too) the same choices are made with that system's means:
 // ReplaceFileW gives the new file the old one's attributes and ACL; a read-only file is
 // refused (EACCES), its attribute left as it is; a file another program holds open without

@@ -82,12 +82,29 @@ WriteOutcome RewriteInPlace(const std::string& path, const std::uint8_t* data, s
         ::close(fd);
         return {EWOULDBLOCK, true};
     }
+    // The whole size is reserved before the first byte changes: a disk that cannot hold the
+    // new content leaves the old one as it was, rather than cut off part-way.
+    const int reserved = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+    if (reserved != 0 && reserved != EOPNOTSUPP && reserved != EINVAL) {
+        ::close(fd);
+        return {reserved, false};
+    }
     int error = 0;
-    if (::ftruncate(fd, static_cast<off_t>(size)) != 0 || !WriteAll(fd, data, size) ||
+    if (!WriteAll(fd, data, size) || ::ftruncate(fd, static_cast<off_t>(size)) != 0 ||
         ::fsync(fd) != 0)
         error = errno;
     if (::close(fd) != 0 && error == 0) error = errno;
     return {error, false};
+}
+
+// What the kernel's protected_symlinks refuses to follow: a link in a sticky folder that
+// anyone may write (/tmp), owned by neither the one following it nor the folder's owner.
+// Another user may have put it there to turn a save into a write of the victim's own file.
+bool PlantedLink(const std::string& path, const struct stat& link) {
+    struct stat folder {};
+    if (::stat(FolderOf(path).c_str(), &folder) != 0) return false;
+    return (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH) && link.st_uid != ::geteuid() &&
+           link.st_uid != folder.st_uid;
 }
 
 // True when following `path` passes through one of the kernel's links to an open
@@ -125,6 +142,12 @@ WriteOutcome WriteWholeFile(const std::string& path, const std::uint8_t* data, s
     struct stat existing {};
     const bool exists = ::stat(path.c_str(), &existing) == 0;
     const int missing = errno;
+    struct stat named {};
+    if (::lstat(path.c_str(), &named) == 0 && S_ISLNK(named.st_mode)) {
+        // A link to nothing is refused, not replaced by a file: it was made to point somewhere.
+        if (!exists) return {missing, true};
+        if (PlantedLink(path, named)) return {EACCES, true};
+    }
     if (exists && S_ISDIR(existing.st_mode)) return {EISDIR, true};
     // A stream that is not open (/dev/stdout after it was closed) is no place for a file.
     if (!exists && NamesAnOpenStream(path)) return {missing, true};
@@ -140,12 +163,13 @@ WriteOutcome WriteWholeFile(const std::string& path, const std::uint8_t* data, s
     if (exists && ::realpath(path.c_str(), resolved) != nullptr) target = resolved;
 
     if (exists) {
-        const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            const bool locked = Locked(fd, LOCK_EX);
-            ::close(fd);
-            if (locked) return {EWOULDBLOCK, true};
-        }
+        // Replacing is refused where writing would be: a file its owner made read-only stays,
+        // unless root saves it, as opening it for writing would say.
+        const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) return {errno, true};
+        const bool locked = Locked(fd, LOCK_EX);
+        ::close(fd);
+        if (locked) return {EWOULDBLOCK, true};
         // A new inode would split the file from its other names.
         if (existing.st_nlink > 1) return RewriteInPlace(target, data, size);
     }

@@ -182,6 +182,14 @@ WriteOutcome RewriteInPlace(const std::wstring& path, const std::uint8_t* data, 
                            FILE_FLAG_WRITE_THROUGH, nullptr));
     if (!h.valid()) return {LastErrno(), true};
     if (Locked(h.get(), true)) return {EWOULDBLOCK, true};
+    // The whole size is taken before the first byte changes: a disk that cannot hold the new
+    // content leaves the old one as it was, rather than cut off part-way.
+    LARGE_INTEGER had{}, want{}, start{};
+    want.QuadPart = static_cast<LONGLONG>(size);
+    if (::GetFileSizeEx(h.get(), &had) && had.QuadPart < want.QuadPart &&
+        (!::SetFilePointerEx(h.get(), want, nullptr, FILE_BEGIN) || !::SetEndOfFile(h.get()) ||
+         !::SetFilePointerEx(h.get(), start, nullptr, FILE_BEGIN)))
+        return {LastErrno(), false};
     int error = 0;
     if (!WriteAll(h.get(), data, size) || !::SetEndOfFile(h.get()) || !::FlushFileBuffers(h.get()))
         error = LastErrno();
@@ -299,6 +307,10 @@ WriteOutcome WriteWholeFile(const std::string& path, const std::uint8_t* data, s
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!probe.valid()) {
         const DWORD error = ::GetLastError();
+        // A link to nothing is refused, not replaced by a file: it was made to point somewhere.
+        const DWORD link = ::GetFileAttributesW(wide.c_str());
+        if (link != INVALID_FILE_ATTRIBUTES && (link & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            return {ENOENT, true};
         if (error == ERROR_FILE_NOT_FOUND) return ReplaceWhole(wide, false, data, size);
         return {ErrnoOf(error), true};
     }

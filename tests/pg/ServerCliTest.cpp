@@ -3,6 +3,7 @@
 #include "journal/Journal.h"
 #include "support/PgServer.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -56,8 +57,13 @@ public:
             if (!unsentOnly || v.toObject()[QStringLiteral("unsent")].toBool()) out.append(v);
         return out;
     }
-    // The local journal torvik7ctl keeps for this installer.
-    QString JournalPath() const { return m_home.filePath("torvik7-setup/journal.sqlite"); }
+    // The local journal torvik7ctl keeps for this installer. Its folder is made here: the
+    // journal makes only its own default folder, and this one is torvik7ctl's, not this
+    // process's.
+    QString JournalPath() const {
+        QDir(m_home.path()).mkpath(QStringLiteral("torvik7-setup"));
+        return m_home.filePath("torvik7-setup/journal.sqlite");
+    }
     int Seen(const QString& uuid) const {
         int n = 0;
         for (const QJsonValue& v : List(false))

@@ -1,4 +1,5 @@
 #include "settings/SettingsFile.h"
+#include "support/OtherUser.h"
 #include "support/Records.h"
 #include "support/TempDir.h"
 
@@ -191,8 +192,11 @@ TEST_F(SettingsFileTest, ASaveEndsAlikeOnEverySystem) {
         // The attribute is the user's word that the file stays: reported, never cleared.
         {"a read-only file", saveOld, true, FileStatus::OpenFailed, EACCES, &old},
 #else
-        // A file's mode does not guard its name: the folder lets the file be replaced.
-        {"a read-only file", saveOld, true, FileStatus::Ok, 0, &fresh},
+        // Root writes what it may open for writing; anyone else is refused, as an open would
+        // refuse them (ASaveRefusesWhatItMayNotTouch runs that as nobody).
+        {"a read-only file", saveOld, true,
+         ::geteuid() == 0 ? FileStatus::Ok : FileStatus::OpenFailed, ::geteuid() == 0 ? 0 : EACCES,
+         ::geteuid() == 0 ? &fresh : &old},
 #endif
         {"a file another program holds: the old content survives",
          [&](const std::string& path) {
@@ -519,6 +523,103 @@ TEST_F(SettingsFileTest, ASaveGoesByWhatTheNameStandsFor) {
         }
         row.check(path, r);
     }
+}
+
+// Names a save must not go through, each with what the save says and what must stay as it
+// was. "Nobody" rows run as a user other than root (support/OtherUser.h): as root here, in a
+// child that has become nobody.
+TEST_F(SettingsFileTest, ASaveRefusesWhatItMayNotTouch) {
+    const auto old = RandomRecord(31);
+    const auto fresh = RandomRecord(32);
+    const std::string victim = Path("victim.stg"), shared = Path("shared");
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    const bool root = ::geteuid() == 0;
+    struct Row {
+        const char* what;
+        std::function<std::string()> prepare; // gives the name saved to, or "" to skip the row
+        bool asNobody;
+        int error;
+    };
+    const std::vector<Row> rows = {
+        {"a link to nothing",
+         [&] {
+             fs::create_symlink(Path("nowhere.stg"), Path("dangling.stg"));
+             return Path("dangling.stg");
+         },
+         false, ENOENT},
+        {"another user's link in a sticky shared folder",
+         [&]() -> std::string {
+             const std::string link = shared + "/planted.stg";
+             fs::create_symlink(victim, link);
+             if (!root || ::lchown(link.c_str(), kNobody, kNobody) != 0) return "";
+             return link;
+         },
+         false, EACCES},
+        {"the caller's own link in the same folder is followed",
+         [&] {
+             const std::string link = shared + "/mine.stg";
+             fs::create_symlink(victim, link);
+             return link;
+         },
+         false, 0},
+        {"a file its owner made read-only",
+         [&] {
+             const std::string own = Path("own");
+             fs::create_directory(own);
+             const std::string file = own + "/ro.stg";
+             EXPECT_TRUE(SaveSettingsFile(file, old).ok());
+             fs::permissions(file, fs::perms::owner_read | fs::perms::group_read |
+                                       fs::perms::others_read);
+             if (root && (::chown(own.c_str(), kNobody, kNobody) != 0 ||
+                          ::chown(file.c_str(), kNobody, kNobody) != 0))
+                 return std::string();
+             return file;
+         },
+         true, EACCES},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(SaveSettingsFile(victim, old).ok());
+        const std::string name = row.prepare();
+        if (name.empty()) continue; // needs root to give a file away
+        const int error = row.asNobody ? AsOtherUser([&] {
+            return WriteWholeFile(name, reinterpret_cast<const std::uint8_t*>(&fresh), 1800).error;
+        })
+                                       : SaveSettingsFile(name, fresh).errorNumber;
+        EXPECT_EQ(error, row.error);
+        const auto held = ReadBytes(row.asNobody ? name : victim);
+        ASSERT_EQ(held.size(), 1800u);
+        EXPECT_EQ(0, std::memcmp(held.data(), row.error ? &old : &fresh, 1800));
+    }
+    EXPECT_FALSE(fs::exists(Path("nowhere.stg")));
+    EXPECT_TRUE(fs::is_symlink(Path("dangling.stg")));
+}
+
+// A file written in place (it has a second name) on a disk too small for its new content:
+// the old content stays whole. Needs a small tmpfs of its own, so root.
+TEST_F(SettingsFileTest, AnInPlaceWriteOnAFullDiskKeepsTheOldContent) {
+    const std::string disk = Path("disk");
+    fs::create_directory(disk);
+    if (::geteuid() != 0 ||
+        std::system(("mount -t tmpfs -o size=64k tmpfs " + disk + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const std::string file = disk + "/image.bin";
+    WriteBytes(file, 4096, 0x11);
+    fs::create_hard_link(file, disk + "/other-name.bin");
+    {
+        // The rest of the disk taken, a page at a time, until it is full.
+        std::ofstream filler(disk + "/filler", std::ios::binary);
+        const std::string page(4096, '\0');
+        for (int i = 0; i < 64 && filler.write(page.data(), 4096).flush(); ++i) {
+        }
+    }
+    const std::vector<std::uint8_t> bigger(3 * 4096, 0x22);
+    const WriteOutcome w = WriteWholeFile(file, bigger.data(), bigger.size());
+    const auto held = ReadBytes(file);
+    std::system(("umount " + disk).c_str());
+    EXPECT_EQ(w.error, ENOSPC);
+    EXPECT_EQ(held, std::vector<std::uint8_t>(4096, 0x11));
 }
 
 #endif // _WIN32

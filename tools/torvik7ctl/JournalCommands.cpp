@@ -257,6 +257,7 @@ int Push(const Invocation&) {
         return kExitUsage;
     }
     const int sent = journal->Push();
+    if (!journal->Problem().isEmpty()) return Unavailable(*journal);
     if (sent < 0) {
         PrintError(server->Problem().toStdString());
         return kExitIo;
