@@ -31,6 +31,8 @@ public:
     enum Column { Time, Action, Result, Port, Addresses, Account, Phone1, Installer, ColumnCount };
 
     void SetEntries(std::vector<JournalEntry> entries);
+    // Tells the views the entries start over (a filter over them changed).
+    void Reset();
     const std::vector<JournalEntry>& Entries() const { return m_entries; }
     const JournalEntry* EntryAt(int row) const;
 
@@ -70,8 +72,8 @@ class JournalObjectsModel : public QAbstractTableModel {
 public:
     enum Column { Account, WriteTime, WriteBy, ReadTime, ReadBy, Agree, ColumnCount };
 
-    // The objects among `entries`, only `account`'s when it is not empty.
-    void SetEntries(const std::vector<JournalEntry>& entries, const QString& account);
+    // `objects`, only `account`'s when it is not empty.
+    void SetObjects(const std::vector<JournalObject>& objects, const QString& account);
     const JournalObject* ObjectAt(int row) const;
     // The entry a cell stands for: the write's or the read's columns name theirs; the
     // account and the agreement the newer of the two.
@@ -164,6 +166,7 @@ private:
     JournalModel m_model;
     JournalFilter m_filter;
     JournalObjectsModel m_objects;
+    std::vector<JournalObject> m_allObjects; // of every entry listed
     QTabWidget* m_tabs;
     QTableView* m_table;
     QTableView* m_objectsTable;
