@@ -3,6 +3,7 @@
 #include "app/ServerDlg.h"
 #include "journal/ServerJournal.h"
 
+#include "app/CompareDlg.h"
 #include "app/FileNames.h"
 #include "card/SettingsCard.h"
 #include "platform/Platform.h"
@@ -22,49 +23,30 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QStyle>
+#include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
-
-std::vector<std::string> RecordDifferences(const SettingsRecord& a, const SettingsRecord& b) {
-    return Differences(a, b);
-}
 
 // ---- the table ----
 
 void JournalModel::SetEntries(std::vector<JournalEntry> entries) {
     beginResetModel();
     m_entries = std::move(entries);
-    m_shown.resize(m_entries.size());
-    for (std::size_t i = 0; i < m_entries.size(); ++i)
-        m_shown[i] = static_cast<int>(i);
     endResetModel();
 }
 
-void JournalModel::SetFilter(const QString& account, const QString& text) {
+void JournalModel::Reset() {
     beginResetModel();
-    m_shown.clear();
-    const QString needle = text.trimmed();
-    for (std::size_t i = 0; i < m_entries.size(); ++i) {
-        const JournalEntry& e = m_entries[i];
-        if (!account.isEmpty() && e.account != account) continue;
-        if (!needle.isEmpty()) {
-            bool found = e.title.contains(needle, Qt::CaseInsensitive);
-            for (int c = 0; c < ColumnCount && !found; ++c)
-                found = CellText(e, c).contains(needle, Qt::CaseInsensitive);
-            if (!found) continue;
-        }
-        m_shown.push_back(static_cast<int>(i));
-    }
     endResetModel();
 }
 
 const JournalEntry* JournalModel::EntryAt(int row) const {
-    if (row < 0 || row >= static_cast<int>(m_shown.size())) return nullptr;
-    return &m_entries[static_cast<std::size_t>(m_shown[static_cast<std::size_t>(row)])];
+    if (row < 0 || row >= static_cast<int>(m_entries.size())) return nullptr;
+    return &m_entries[static_cast<std::size_t>(row)];
 }
 
 int JournalModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(m_shown.size());
+    return parent.isValid() ? 0 : static_cast<int>(m_entries.size());
 }
 
 int JournalModel::columnCount(const QModelIndex& parent) const {
@@ -87,11 +69,13 @@ QString JournalModel::CellText(const JournalEntry& e, int column) {
         return text;
     }
     case Result:
-        if (e.action == JournalAction::UnsavedAtExit) return e.resultText;
+        if (IsUnsaved(e.action)) return e.resultText;
         return QStringLiteral("%1 %2").arg(e.result).arg(e.resultText);
+    // A record never saved went nowhere: the port and addresses then in the window say nothing.
     case Port:
-        return e.port;
+        return IsUnsaved(e.action) ? QString() : e.port;
     case Addresses:
+        if (IsUnsaved(e.action)) return {};
         return QStringLiteral("ГРЕМУС %1, ТОРВИК-7 %2").arg(e.unitAddress).arg(e.lineAddress);
     case Account:
         return e.account;
@@ -124,6 +108,113 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
                                                  : QVariant();
 }
 
+// ---- the filter ----
+
+JournalFilter::JournalFilter(JournalModel& entries) : m_entries(entries) {
+    setSourceModel(&entries);
+}
+
+void JournalFilter::SetFilter(const QString& account, const QString& text) {
+    m_account = account;
+    m_text = text.trimmed();
+    // Filtered again through a reset of the entries: the table starts over at once instead of
+    // being told of each of thousands of rows going out of view or coming back.
+    m_entries.Reset();
+}
+
+const JournalEntry* JournalFilter::EntryAt(int row) const {
+    return m_entries.EntryAt(mapToSource(index(row, 0)).row());
+}
+
+bool JournalFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
+    const JournalEntry* e = m_entries.EntryAt(sourceRow);
+    if (!e || (!m_account.isEmpty() && e->account != m_account)) return false;
+    if (m_text.isEmpty() || e->title.contains(m_text, Qt::CaseInsensitive)) return true;
+    for (int c = 0; c < JournalModel::ColumnCount; ++c)
+        if (JournalModel::CellText(*e, c).contains(m_text, Qt::CaseInsensitive)) return true;
+    return false;
+}
+
+// ---- the objects ----
+
+namespace {
+
+QString EntryTime(const std::optional<JournalEntry>& e) {
+    return e ? JournalModel::CellText(*e, JournalModel::Time) : QString();
+}
+
+} // namespace
+
+void JournalObjectsModel::SetObjects(const std::vector<JournalObject>& objects,
+                                     const QString& account) {
+    beginResetModel();
+    m_objects.clear();
+    for (const JournalObject& o : objects)
+        if (account.isEmpty() || o.account == account) m_objects.push_back(o);
+    endResetModel();
+}
+
+const JournalObject* JournalObjectsModel::ObjectAt(int row) const {
+    if (row < 0 || row >= static_cast<int>(m_objects.size())) return nullptr;
+    return &m_objects[static_cast<std::size_t>(row)];
+}
+
+const JournalEntry* JournalObjectsModel::EntryAt(const QModelIndex& index) const {
+    const JournalObject* o = ObjectAt(index.row());
+    if (!o) return nullptr;
+    const JournalEntry* write = o->write ? &*o->write : nullptr;
+    const JournalEntry* read = o->read ? &*o->read : nullptr;
+    switch (index.column()) {
+    case WriteTime:
+    case WriteBy:
+        return write;
+    case ReadTime:
+    case ReadBy:
+        return read;
+    default:
+        if (!write || !read) return write ? write : read;
+        return write->time > read->time ? write : read;
+    }
+}
+
+int JournalObjectsModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_objects.size());
+}
+
+int JournalObjectsModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant JournalObjectsModel::data(const QModelIndex& index, int role) const {
+    const JournalObject* o = ObjectAt(index.row());
+    if (!o || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
+    switch (index.column()) {
+    case Account:
+        return o->account;
+    case WriteTime:
+        return EntryTime(o->write);
+    case WriteBy:
+        return o->write ? o->write->installer : QString();
+    case ReadTime:
+        return EntryTime(o->read);
+    case ReadBy:
+        return o->read ? o->read->installer : QString();
+    case Agree:
+        return AgreementText(o->Agree());
+    default:
+        return {};
+    }
+}
+
+QVariant JournalObjectsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    static const char* const kHeaders[ColumnCount] = {"Номер объекта", "Последняя загрузка",
+                                                      "Загрузил",      "Последнее чтение",
+                                                      "Считал",        "Совпадают"};
+    return section >= 0 && section < ColumnCount ? QString::fromUtf8(kHeaders[section])
+                                                 : QVariant();
+}
+
 // ---- the dialog ----
 
 namespace {
@@ -142,7 +233,7 @@ Message Info(const QString& text, MessageIcon icon = MessageIcon::Information) {
 } // namespace
 
 CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
-    : QDialog(parent), m_journal(journal), m_actions(std::move(actions)) {
+    : QDialog(parent), m_journal(journal), m_actions(std::move(actions)), m_filter(m_model) {
     setWindowTitle(QStringLiteral("Журнал обменов"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
@@ -164,26 +255,45 @@ CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
     filters->addWidget(m_count);
     layout->addLayout(filters);
 
-    m_table = new QTableView(this);
-    m_table->setModel(&m_model);
+    const auto makeTable = [this](QAbstractItemModel* model) {
+        auto* table = new QTableView(this);
+        table->setModel(model);
+        table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        table->setWordWrap(false);
+        table->verticalHeader()->hide();
+        // Uniform rows: a long journal lists at once.
+        table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+        table->horizontalHeader()->setStretchLastSection(true);
+        return table;
+    };
+    m_table = makeTable(&m_filter);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setWordWrap(false);
-    m_table->verticalHeader()->hide();
-    // Uniform rows: a long journal lists at once.
-    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
-    m_table->horizontalHeader()->setStretchLastSection(true);
     static const int kWidths[JournalModel::ColumnCount] = {140, 400, 190, 80, 170, 110, 120, 100};
     for (int c = 0; c < JournalModel::ColumnCount; ++c)
         m_table->setColumnWidth(c, kWidths[c]);
-    layout->addWidget(m_table, 1);
+    // A cell of "Объекты" chooses the write or the read it shows.
+    m_objectsTable = makeTable(&m_objects);
+    m_objectsTable->setSelectionBehavior(QAbstractItemView::SelectItems);
+    m_objectsTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    static const int kObjectWidths[JournalObjectsModel::ColumnCount] = {110, 170, 140,
+                                                                        170, 140, 90};
+    for (int c = 0; c < JournalObjectsModel::ColumnCount; ++c)
+        m_objectsTable->setColumnWidth(c, kObjectWidths[c]);
+    m_tabs = new QTabWidget(this);
+    m_tabs->addTab(m_table, QStringLiteral("Строки журнала"));
+    m_tabs->addTab(m_objectsTable, QStringLiteral("Объекты"));
+    m_tabs->setTabToolTip(1, QStringLiteral("Последняя загрузка и последнее чтение каждого "
+                                            "объекта и совпадают ли их настройки"));
+    layout->addWidget(m_tabs, 1);
 
     auto* buttons = new QHBoxLayout;
     m_openButton = new QPushButton(QStringLiteral("Открыть"), this);
     m_saveButton = new QPushButton(QStringLiteral("Сохранить как…"), this);
     m_compareButton = new QPushButton(QStringLiteral("Сравнить…"), this);
+    m_compareButton->setToolTip(QStringLiteral("С настройками в памяти или с файлом; две "
+                                               "выделенные строки (Ctrl+щелчок) — друг с другом"));
     m_serverButton = new QPushButton(QStringLiteral("Сервер…"), this);
     auto* closeButton = new QPushButton(QStringLiteral("Закрыть"), this);
     for (QPushButton* b :
@@ -217,12 +327,18 @@ CJournalDlg::CJournalDlg(Journal& journal, Actions actions, QWidget* parent)
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
     // A team's server is asked for the account's entries itself; this computer's journal is
     // filtered in memory.
-    connect(m_account, &QLineEdit::textChanged, this,
-            [this] { m_journal.Server() ? Reload() : ApplyFilter(); });
+    connect(m_account, &QLineEdit::textChanged, this, [this] {
+        if (m_journal.Server()) return Reload();
+        UpdateObjects();
+        ApplyFilter();
+    });
     connect(m_text, &QLineEdit::textChanged, this, &CJournalDlg::ApplyFilter);
-    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &CJournalDlg::UpdateButtons);
-    connect(m_table, &QTableView::doubleClicked, this, &CJournalDlg::OnOpenEntry);
+    for (QTableView* table : {m_table, m_objectsTable}) {
+        connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                &CJournalDlg::UpdateButtons);
+        connect(table, &QTableView::doubleClicked, this, &CJournalDlg::OnOpenEntry);
+    }
+    connect(m_tabs, &QTabWidget::currentChanged, this, &CJournalDlg::UpdateButtons);
 
     Reload();
 }
@@ -237,20 +353,23 @@ void CJournalDlg::Reload() {
         query.limit = kServerListed;
     }
     m_model.SetEntries(m_journal.List(query));
+    // Worked out once per listing: typing an account number only picks from them.
+    m_allObjects = JournalObjects(m_model.Entries());
+    UpdateObjects();
     const auto address = server ? ParseServerAddress(JournalServerAddress()) : std::nullopt;
-    m_where->setText(address && server->Unreachable()
-                         ? QStringLiteral("Сервер журнала команды %1 сейчас недоступен: показаны "
-                                          "записи этого компьютера; они будут отправлены, когда "
-                                          "сервер станет доступен.")
-                               .arg(address->Shown())
-                     : address
-                         ? QStringLiteral("Журнал команды на сервере %1; записи хранятся и на "
-                                          "этом компьютере.")
-                               .arg(address->Shown())
-                     : kServerJournalBuilt
-                         ? QStringLiteral("Журнал хранится на этом компьютере.")
-                         : QStringLiteral("Журнал хранится только на этом компьютере: эта "
-                                          "сборка не связывается с сервером журнала команды."));
+    m_where->setText(
+        address && server->Unreachable()
+            ? QStringLiteral("Сервер журнала команды %1 сейчас недоступен: показаны "
+                             "строки журнала этого компьютера; они будут отправлены, когда "
+                             "сервер станет доступен.")
+                  .arg(address->Shown())
+        : address ? QStringLiteral("Журнал команды на сервере %1; строки журнала "
+                                   "хранятся и на этом компьютере.")
+                        .arg(address->Shown())
+        : kServerJournalBuilt
+            ? QStringLiteral("Журнал хранится на этом компьютере.")
+            : QStringLiteral("Журнал хранится только на этом компьютере: эта "
+                             "сборка не связывается с сервером журнала команды."));
     ApplyFilter();
 }
 
@@ -280,22 +399,35 @@ void CJournalDlg::OnServerSettings() {
 }
 
 void CJournalDlg::ApplyFilter() {
-    m_model.SetFilter(m_account->text(), m_text->text());
+    m_filter.SetFilter(m_account->text(), m_text->text());
     QString count =
-        m_model.rowCount() == m_model.Total()
-            ? QStringLiteral("Записей: %1").arg(m_model.Total())
-            : QStringLiteral("Записей: %1 из %2").arg(m_model.rowCount()).arg(m_model.Total());
-    if (m_journal.Server() && m_model.Total() >= kServerListed)
+        m_filter.rowCount() == m_filter.Total()
+            ? QStringLiteral("Строк: %1").arg(m_filter.Total())
+            : QStringLiteral("Строк: %1 из %2").arg(m_filter.rowCount()).arg(m_filter.Total());
+    if (m_journal.Server() && m_filter.Total() >= kServerListed)
         count += QStringLiteral(" (последние на сервере)");
     m_count->setText(count);
-    if (m_model.rowCount() > 0) m_table->selectRow(0);
+    if (m_filter.rowCount() > 0) m_table->selectRow(0);
     UpdateButtons();
+}
+
+void CJournalDlg::UpdateObjects() {
+    m_objects.SetObjects(m_allObjects, m_account->text());
+}
+
+bool CJournalDlg::ObjectsShown() const {
+    return m_tabs->currentWidget() == m_objectsTable;
 }
 
 std::vector<const JournalEntry*> CJournalDlg::Selected() const {
     std::vector<const JournalEntry*> out;
+    if (ObjectsShown()) {
+        for (const QModelIndex& index : m_objectsTable->selectionModel()->selectedIndexes())
+            if (const JournalEntry* e = m_objects.EntryAt(index)) out.push_back(e);
+        return out;
+    }
     for (const QModelIndex& index : m_table->selectionModel()->selectedRows())
-        if (const JournalEntry* e = m_model.EntryAt(index.row())) out.push_back(e);
+        if (const JournalEntry* e = m_filter.EntryAt(index.row())) out.push_back(e);
     return out;
 }
 
@@ -311,23 +443,26 @@ void CJournalDlg::UpdateButtons() {
                                                selected[1]->RecordKept()));
 }
 
-bool CJournalDlg::SelectedRecord(const JournalEntry*& entry, SettingsRecord& record) {
-    const auto selected = Selected();
-    if (selected.empty()) return false;
-    // The list holds no records: fetch the entry whole, with its record, and check it.
-    const auto full = m_journal.Find(selected[0]->uuid);
-    QString why;
-    if (!full) {
-        why = m_journal.Problem().isEmpty() ? QStringLiteral("Строка журнала не найдена.")
-                                            : m_journal.Problem();
-    } else if (RecordFromEntry(*full, record, &why)) {
-        entry = selected[0];
-        return true;
-    }
+std::optional<JournalEntry> CJournalDlg::WithRecord(const JournalEntry& listed,
+                                                    SettingsRecord& record) {
+    // The list holds no records: the entry is fetched whole, by the name that means the same
+    // whether the team's server answers or not, and its record checked.
+    const JournalLookup found = m_journal.Lookup(listed.uuid);
+    QString why = found.why;
+    if (found.status == JournalFound::Found && RecordFromEntry(*found.entry, record, &why))
+        return found.entry;
+    if (why.isEmpty()) why = QStringLiteral("Строка журнала не найдена.");
     Message m = Info(why, MessageIcon::Error);
     m.caption = kCaptionOshibka;
     ThePlatform().ShowMessage(this, m);
-    return false;
+    return std::nullopt;
+}
+
+bool CJournalDlg::SelectedRecord(const JournalEntry*& entry, SettingsRecord& record) {
+    const auto selected = Selected();
+    if (selected.empty() || !WithRecord(*selected[0], record)) return false;
+    entry = selected[0];
+    return true;
 }
 
 void CJournalDlg::OnOpenEntry() {
@@ -353,60 +488,65 @@ void CJournalDlg::OnCardEntry(bool pdf) {
     if (m_actions.card) m_actions.card(*entry, record, pdf);
 }
 
+namespace {
+
+QString EntryName(const JournalEntry& e) {
+    return QStringLiteral("Строка журнала от %1")
+        .arg(JournalModel::CellText(e, JournalModel::Time));
+}
+
+} // namespace
+
+void CJournalDlg::CompareEntries(const JournalEntry& x, const JournalEntry& y) {
+    const bool xFirst = x.time <= y.time;
+    const JournalEntry& first = xFirst ? x : y;
+    const JournalEntry& second = xFirst ? y : x;
+    CompareSide a{EntryName(first)}, b{EntryName(second)};
+    if (!WithRecord(first, a.record) || !WithRecord(second, b.record)) return;
+    ShowDifferences(a, b, HalfWrittenNotes({&first, &second}));
+}
+
 void CJournalDlg::OnCompareEntry() {
     const auto selected = Selected();
     if (selected.size() == 2) {
-        // Older first, so the list reads as what changed from one to the other.
-        SettingsRecord a, b;
-        QString why;
-        const auto older = m_journal.Find(QString::number(selected[1]->id));
-        const auto newer = m_journal.Find(QString::number(selected[0]->id));
-        const bool olderFirst = older && newer && older->time <= newer->time;
-        const auto& first = olderFirst ? older : newer;
-        const auto& second = olderFirst ? newer : older;
-        if (!first || !second || !RecordFromEntry(*first, a, &why) ||
-            !RecordFromEntry(*second, b, &why)) {
-            Message m = Info(why.isEmpty() ? QStringLiteral("Строка журнала не найдена.") : why,
-                             MessageIcon::Error);
-            m.caption = kCaptionOshibka;
-            ThePlatform().ShowMessage(this, m);
-            return;
-        }
-        ShowDifferences(QStringLiteral("Строка журнала от %1 и строка журнала от %2")
-                            .arg(JournalModel::CellText(*first, JournalModel::Time),
-                                 JournalModel::CellText(*second, JournalModel::Time)),
-                        a, b, HalfWrittenNotes({&*first, &*second}));
+        CompareEntries(*selected[0], *selected[1]);
         return;
     }
     const JournalEntry* entry = nullptr;
-    SettingsRecord record;
-    if (!SelectedRecord(entry, record)) return;
-    const QString when = JournalModel::CellText(*entry, JournalModel::Time);
+    CompareSide side;
+    if (!SelectedRecord(entry, side.record)) return;
+    side.name = EntryName(*entry);
+    std::vector<MenuItem> items = {
+        MenuItem{kCompareMemory, QStringLiteral("С настройками в памяти")},
+        MenuItem{kCompareFile, QStringLiteral("С файлом настроек…")}};
+    const JournalObject* object =
+        ObjectsShown() ? m_objects.ObjectAt(m_objectsTable->currentIndex().row()) : nullptr;
+    if (object && object->write && object->read)
+        items.push_back(
+            MenuItem{kCompareWriteRead, QStringLiteral("Последнюю загрузку с последним чтением")});
     const int choice = ThePlatform().TrackPopupMenu(
-        this,
-        {MenuItem{kCompareMemory, QStringLiteral("С настройками в памяти")},
-         MenuItem{kCompareFile, QStringLiteral("С файлом настроек…")}},
-        m_compareButton->mapToGlobal(QPoint(0, m_compareButton->height())));
+        this, items, m_compareButton->mapToGlobal(QPoint(0, m_compareButton->height())));
     if (choice == kCompareMemory) {
         const SettingsRecord* memory = m_actions.inMemory ? m_actions.inMemory() : nullptr;
         if (!memory) {
             ThePlatform().ShowMessage(this, Info(QStringLiteral("В памяти нет настроек.")));
             return;
         }
-        ShowDifferences(QStringLiteral("Строка журнала от %1 и настройки в памяти").arg(when),
-                        record, *memory, HalfWrittenNotes({entry}));
+        ShowDifferences(side, CompareSide{QStringLiteral("Настройки в памяти"), *memory},
+                        HalfWrittenNotes({entry}));
     } else if (choice == kCompareFile) {
         const auto file = ThePlatform().OpenFileDialog(this);
         if (!file) return;
-        SettingsRecord other = record;
-        const FileResult loaded = LoadSettingsFile(ToFileName(file->path), other);
+        CompareSide other{QStringLiteral("Файл %1").arg(file->name), side.record};
+        const FileResult loaded = LoadSettingsFile(ToFileName(file->path), other.record);
         if (!loaded.ok()) {
             Message m = Info(QString::fromStdString(loaded.message), MessageIcon::None);
             ThePlatform().ShowMessage(this, m);
             return;
         }
-        ShowDifferences(QStringLiteral("Строка журнала от %1 и файл %2").arg(when, file->name),
-                        record, other, HalfWrittenNotes({entry}));
+        ShowDifferences(side, other, HalfWrittenNotes({entry}));
+    } else if (choice == kCompareWriteRead && object) {
+        CompareEntries(*object->write, *object->read);
     }
 }
 
@@ -420,22 +560,7 @@ QStringList CJournalDlg::HalfWrittenNotes(const std::vector<const JournalEntry*>
     return notes;
 }
 
-void CJournalDlg::ShowDifferences(const QString& what, const SettingsRecord& a,
-                                  const SettingsRecord& b, const QStringList& notes) {
-    const std::vector<std::string> lines = RecordDifferences(a, b);
-    QString text = what + ":\n";
-    for (const QString& note : notes)
-        text += note + "\n";
-    if (lines.empty()) {
-        text += QStringLiteral("различий нет.");
-    } else {
-        // A whole loop table can differ; the box shows the first lines and counts the rest.
-        constexpr std::size_t kShown = 40;
-        text += QStringLiteral("различий: %1\n").arg(lines.size());
-        for (std::size_t i = 0; i < lines.size() && i < kShown; ++i)
-            text += "\n" + QString::fromStdString(lines[i]);
-        if (lines.size() > kShown)
-            text += QStringLiteral("\n… и ещё %1").arg(lines.size() - kShown);
-    }
-    ThePlatform().ShowMessage(this, Info(text));
+void CJournalDlg::ShowDifferences(const CompareSide& a, const CompareSide& b,
+                                  const QStringList& notes) {
+    ShowComparison(this, a, b, notes, m_actions.comparisonShown);
 }

@@ -1,5 +1,6 @@
 #include "app/SetupDlg.h"
 
+#include "app/CompareDlg.h"
 #include "app/FileNames.h"
 #include "app/HelpAnchors.h"
 #include "app/JournalDlg.h"
@@ -157,6 +158,7 @@ CSetupDlg::CSetupDlg(QWidget* parent, SettingsRecord* record)
     connect(m_ui->journalButton, &QPushButton::clicked, this, &CSetupDlg::OnJournal);
     connect(m_printButton, &QPushButton::clicked, this, &CSetupDlg::OnPrintCard);
     connect(m_pdfButton, &QPushButton::clicked, this, &CSetupDlg::OnCardPdf);
+    connect(m_ui->compareButton, &QPushButton::clicked, this, &CSetupDlg::OnCompareWithFile);
     connect(m_ui->lineAddress, &QLineEdit::textChanged, this, [this] {
         if (!IsExchanging()) OnChangeLineAddress();
     });
@@ -449,6 +451,7 @@ void CSetupDlg::OnSave() {
 void CSetupDlg::EnableCardButtons() {
     m_printButton->setEnabled(true);
     m_pdfButton->setEnabled(true);
+    m_ui->compareButton->setEnabled(true);
 }
 
 void CSetupDlg::SetRecordSource(CardSource::Kind kind, const QString& name) {
@@ -516,6 +519,23 @@ std::string LocalPath(const QString& path) {
 }
 
 } // namespace
+
+void CSetupDlg::OnCompareWithFile() {
+    ThePlatform().SetFileDialogFolder(m_recent.LastFolder());
+    const auto choice = ThePlatform().OpenFileDialog(this);
+    if (!choice) return;
+    CompareSide file{QStringLiteral("Файл %1").arg(choice->name), *m_record};
+    const FileResult result = LoadSettingsFile(LocalPath(choice->path), file.record);
+    if (!result.ok()) {
+        ThePlatform().ShowMessage(this, FileMessage(result.message));
+        return;
+    }
+    QStringList notes;
+    if (m_recordSource.blocksWritten >= 0)
+        notes << QString::fromStdString(HalfWrittenText(m_recordSource.blocksWritten));
+    ShowComparison(this, CompareSide{QStringLiteral("Настройки в памяти"), *m_record}, file, notes,
+                   m_testing.onComparisonShown);
+}
 
 bool CSetupDlg::LoadObject(SettingsRecord& record) {
     ThePlatform().SetFileDialogFolder(m_recent.LastFolder());
@@ -893,10 +913,10 @@ void CSetupDlg::RecoverUnsaved() {
     UpdateData(false);
 }
 
-bool CSetupDlg::KeepUnsaved(const QString& why, const QByteArray& keptSha) {
+bool CSetupDlg::KeepUnsaved(const QString& why, const QByteArray& keptSha, JournalAction action) {
     if (!m_journal || !WorthKeeping(*m_record) || ShaOf(*m_record) == keptSha) return false;
     JournalEntry e = JournalContext();
-    e.action = JournalAction::UnsavedAtExit;
+    e.action = action;
     e.resultText = why;
     e.SetRecord(*m_record);
     return m_journal->Add(e);
@@ -909,7 +929,7 @@ void CSetupDlg::KeepReplaced(const QString& by) {
 void CSetupDlg::KeepReplaced(const QString& by, const QByteArray& keptSha) {
     // No question: the command goes on as it always did, and the record it replaces can be
     // opened again from the journal. The recovery slot held that record; it is kept now.
-    if (KeepUnsaved(by, keptSha)) m_journal->ClearRecovery();
+    if (KeepUnsaved(by, keptSha, JournalAction::Replaced)) m_journal->ClearRecovery();
 }
 
 void CSetupDlg::EndWindow(int result) {
@@ -971,6 +991,7 @@ void CSetupDlg::OnJournal() {
             ThePlatform().PrintPreview(owner, *card);
         }
     };
+    actions.comparisonShown = m_testing.onComparisonShown;
     actions.inMemory = [this]() -> const SettingsRecord* {
         return m_editButton->isEnabled() ? m_record : nullptr;
     };

@@ -29,6 +29,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QToolButton;
+class CCompareDlg;
 class CJournalDlg;
 class CPropertySheet;
 class Journal;
@@ -91,6 +92,8 @@ struct SetupDlgTesting {
     std::function<void(CPropertySheet&)> onSheetShown;
     // Runs each time the journal window is shown, inside its modal run.
     std::function<void(CJournalDlg&)> onJournalShown;
+    // Runs each time a comparison window is shown, inside its modal run.
+    std::function<void(CCompareDlg&)> onComparisonShown;
 };
 
 class CSetupDlg : public QDialog, public DataExchanger {
@@ -139,6 +142,8 @@ public:
     void OnStop();
     void OnPrintCard();
     void OnCardPdf();
+    // The record in memory beside a settings file the operator chooses.
+    void OnCompareWithFile();
     // The card of `record` into a PDF file the operator chooses, dialogs over `owner`.
     void CardPdf(const SettingsRecord& record, const CardInfo& info, QWidget* owner);
     void OnCodesHelpFile();
@@ -263,7 +268,8 @@ private:
     void EndWindow(int result);
     // The record in memory into the journal, `why` as its result, when it is worth keeping
     // and differs from `keptSha`; true when an entry was kept.
-    bool KeepUnsaved(const QString& why, const QByteArray& keptSha);
+    bool KeepUnsaved(const QString& why, const QByteArray& keptSha,
+                     JournalAction action = JournalAction::UnsavedAtExit);
     // The same for a record about to be replaced in memory; `by` says by what. Judged
     // against what was last kept, or `keptSha` when that has just changed.
     void KeepReplaced(const QString& by);

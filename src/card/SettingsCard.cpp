@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QPagedPaintDevice>
+#include <QPainter>
 #include <QPdfWriter>
 #include <QSaveFile>
 #include <QString>
@@ -314,7 +316,52 @@ std::unique_ptr<QTextDocument> CardDocument(const SettingsRecord& r, const CardI
     doc->setDocumentMargin(kMargin);
     doc->setHtml(QString::fromStdString(CardHtml(r, info)));
     doc->setPageSize(QSizeF(kPageWidth, kPageHeight));
+    // A page that comes loose from the rest still says whose it is.
+    const std::size_t account = FieldLength(r.accountNumber);
+    doc->setProperty(
+        kPageFootProperty,
+        QStringLiteral("Карточка настроек ТОРВИК-7, объект %1")
+            .arg(account > 0 ? QString::fromLatin1(r.accountNumber, static_cast<qsizetype>(account))
+                             : QStringLiteral("—")));
     return doc;
+}
+
+void PrintPages(const QTextDocument& document, QPagedPaintDevice* device) {
+    const QString foot = document.property(kPageFootProperty).toString();
+    if (foot.isEmpty()) {
+        document.print(device);
+        return;
+    }
+    QPainter painter(device);
+    if (!painter.isActive()) return;
+    // The document is laid out in points on its page; each page is scaled onto the device's.
+    const QSizeF page = document.pageSize();
+    const double sx = device->width() / page.width(), sy = device->height() / page.height();
+    const int pages = document.pageCount();
+    QFont font = document.defaultFont();
+    font.setPixelSize(8); // points: the painter is in the document's units
+    for (int n = 0; n < pages; ++n) {
+        if (n > 0) device->newPage();
+        painter.save();
+        painter.scale(sx, sy);
+        const QRectF view(0, n * page.height(), page.width(), page.height());
+        painter.save();
+        painter.translate(0, -view.top());
+        painter.setClipRect(view);
+        QAbstractTextDocumentLayout::PaintContext context;
+        context.clip = view;
+        context.palette.setColor(QPalette::Text, Qt::black);
+        document.documentLayout()->draw(&painter, context);
+        painter.restore();
+        const double margin = document.documentMargin();
+        const QRectF footArea(margin, page.height() - margin + 10, page.width() - 2 * margin, 14);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(footArea, Qt::AlignLeft | Qt::AlignTop, foot);
+        painter.drawText(footArea, Qt::AlignRight | Qt::AlignTop,
+                         QStringLiteral("стр. %1 из %2").arg(n + 1).arg(pages));
+        painter.restore();
+    }
 }
 
 bool WriteCardPdf(const SettingsRecord& r, const CardInfo& info, const QString& path,
@@ -334,7 +381,7 @@ bool WriteCardPdf(const SettingsRecord& r, const CardInfo& info, const QString& 
             QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
         pdf.setTitle(QStringLiteral("Карточка настроек ТОРВИК-7"));
         pdf.setCreator(QStringLiteral("Утилита настройки ТОРВИК-7 " TORVIK7_VERSION));
-        doc->print(&pdf);
+        PrintPages(*doc, &pdf);
     }
     if (file.size() == 0 || !file.commit()) {
         error = "не удаётся записать файл " + path.toStdString() + ": " +

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class QPagedPaintDevice;
 class QString;
 class QTextDocument;
 
@@ -69,8 +70,16 @@ std::string GroupRanges(const SettingsRecord& r, int group);
 // The card as one HTML page (UTF-8), the same markup the PDF is laid out from.
 std::string CardHtml(const SettingsRecord& r, const CardInfo& info);
 
-// The card laid out on A4 pages (needs a QGuiApplication for its fonts).
+// The card laid out on A4 pages (needs a QGuiApplication for its fonts). Each page's foot
+// names the object and says "стр. N из M" when printed by PrintPages.
 std::unique_ptr<QTextDocument> CardDocument(const SettingsRecord& r, const CardInfo& info);
+
+// A document's property: the text PrintPages puts at the foot of each page.
+inline constexpr char kPageFootProperty[] = "pageFoot";
+
+// Prints a paged document onto `device`, a page each: with the foot `document` carries (left)
+// and "стр. N из M" (right) at the bottom of every page; as QTextDocument::print without one.
+void PrintPages(const QTextDocument& document, QPagedPaintDevice* device);
 
 // Writes the card; false with `error` set when the file cannot be written. `pages` gets
 // the number of pages written.

@@ -590,6 +590,17 @@ std::vector<std::string> Differences(const SettingsRecord& a, const SettingsReco
     return lines;
 }
 
+std::vector<Difference> SideBySide(const SettingsRecord& a, const SettingsRecord& b) {
+    std::vector<Difference> rows;
+    for (const auto& f : RecordFields())
+        for (int i = 0; i < f.count; ++i)
+            // Told apart by `shown`, as diff tells them: a changed event code is one row, on
+            // its type, not one more on every loop of that type.
+            if (f.shown(a, i).text != f.shown(b, i).text)
+                rows.push_back({Label(f, i), Detail(f, a, i), Detail(f, b, i)});
+    return rows;
+}
+
 // ---------------------------------------------------------------- show as text
 
 namespace {

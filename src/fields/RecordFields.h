@@ -78,6 +78,18 @@ std::string OutOfRangeList(const SettingsRecord& r, std::size_t maxLines = 10);
 // difference.
 std::vector<std::string> Differences(const SettingsRecord& a, const SettingsRecord& b);
 
+// One setting that differs, with its value on each side.
+struct Difference {
+    std::string label;
+    Shown a;
+    Shown b;
+};
+
+// The settings Differences() names, side by side for a table: each value as Detail() words
+// it (a loop type with its name), and each group that differs with all its members on both
+// sides. Every one, in table order.
+std::vector<Difference> SideBySide(const SettingsRecord& a, const SettingsRecord& b);
+
 // Members of a group as "expander/loops", runs of loops joined: "0/1-3,5; 12/8".
 std::string GroupMembers(const SettingsRecord& r, int group);
 int GroupSize(const SettingsRecord& r, int group);

@@ -150,12 +150,15 @@ QString ActionName(JournalAction action) {
         return QStringLiteral("write");
     case JournalAction::UnsavedAtExit:
         return QStringLiteral("unsaved-at-exit");
+    case JournalAction::Replaced:
+        return QStringLiteral("replaced");
     }
     return {};
 }
 
 std::optional<JournalAction> ActionFromName(const QString& name) {
-    for (auto a : {JournalAction::Read, JournalAction::Write, JournalAction::UnsavedAtExit})
+    for (auto a : {JournalAction::Read, JournalAction::Write, JournalAction::UnsavedAtExit,
+                   JournalAction::Replaced})
         if (ActionName(a) == name) return a;
     return std::nullopt;
 }
@@ -172,8 +175,14 @@ QString ActionText(JournalAction action) {
         return QStringLiteral("Запись");
     case JournalAction::UnsavedAtExit:
         return QStringLiteral("Не сохранено при выходе");
+    case JournalAction::Replaced:
+        return QStringLiteral("Заменено без сохранения");
     }
     return {};
+}
+
+bool IsUnsaved(JournalAction action) {
+    return action == JournalAction::UnsavedAtExit || action == JournalAction::Replaced;
 }
 
 QString ResultMeaning(int result) {
@@ -989,8 +998,7 @@ bool Journal::Add(JournalEntry& e) {
     const Op op(*this);
     if (e.uuid.isEmpty()) e.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
     if (!e.time.isValid()) e.time = QDateTime::currentDateTimeUtc();
-    if (e.resultText.isEmpty() && e.action != JournalAction::UnsavedAtExit)
-        e.resultText = ResultMeaning(e.result);
+    if (e.resultText.isEmpty() && !IsUnsaved(e.action)) e.resultText = ResultMeaning(e.result);
     if (e.HasRecord()) e.sha256 = RecordSha256(e.record);
 
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -1144,14 +1152,16 @@ int Journal::Prune(const QDateTime& before, bool all, bool unsentToo, int* kept)
         if (const auto address = ParseServerAddress(JournalServerAddress()))
             server = address->Key();
     }
-    const QString old = QStringLiteral(
-        " FROM entries WHERE time_utc < ? AND (? <> 0 OR (action <> ? AND half_written = 0))");
+    const QString old =
+        QStringLiteral(" FROM entries WHERE time_utc < ? AND (? <> 0 OR (action NOT IN (?, ?) AND "
+                       "half_written = 0))");
     const QString unsent = QStringLiteral(" AND uuid NOT IN (SELECT uuid FROM server_sent"
                                           " WHERE server = ?)");
     auto bind = [&](QSqlQuery& q) {
         q.addBindValue(ToStored(before));
         q.addBindValue(all ? 1 : 0);
         q.addBindValue(ActionName(JournalAction::UnsavedAtExit));
+        q.addBindValue(ActionName(JournalAction::Replaced));
         q.addBindValue(Text(server));
     };
     QSqlDatabase db = d->db();

@@ -22,16 +22,21 @@
 class JournalSideLock;
 struct JournalFileId;
 
-enum class JournalAction { Read, Write, UnsavedAtExit };
+// Replaced: a changed record that "Новые", "Открыть", "Просмотр <=" or opening a journal
+// entry put out of memory before it was saved.
+enum class JournalAction { Read, Write, UnsavedAtExit, Replaced };
 enum class JournalSource { Window, Ctl };
 
-// The words stored in the database and printed by torvik7ctl: "read", "write",
-// "unsaved-at-exit"; "window", "torvik7ctl".
+// The words stored in the database and given by torvik7ctl's JSON: "read", "write",
+// "unsaved-at-exit", "replaced"; "window", "torvik7ctl".
 QString ActionName(JournalAction action);
 std::optional<JournalAction> ActionFromName(const QString& name);
 QString SourceName(JournalSource source);
-// The action as the window shows it: "Чтение", "Запись", "Не сохранено при выходе".
+// The action as the window and torvik7ctl journal list show it: "Чтение", "Запись", "Не
+// сохранено при выходе", "Заменено без сохранения".
 QString ActionText(JournalAction action);
+// A record kept because it was never saved, not an exchange: no port, addresses or result.
+bool IsUnsaved(JournalAction action);
 // What a session result code means, in the operator's words.
 QString ResultMeaning(int result);
 

@@ -1,5 +1,6 @@
 #include "platform/Platform.h"
 
+#include "card/SettingsCard.h"
 #include "platform/HelpViewer.h"
 
 #include <QAction>
@@ -162,7 +163,7 @@ public:
         QPrintPreviewDialog preview(&printer, owner);
         preview.setWindowTitle(QStringLiteral("Предварительный просмотр"));
         QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
-                         [&document](QPrinter* p) { document.print(p); });
+                         [&document](QPrinter* p) { PrintPages(document, p); });
         preview.resize(900, 1000);
         preview.exec();
     }

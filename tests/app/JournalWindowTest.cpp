@@ -2,6 +2,7 @@
 // message after a stopped write, and "Журнал" with its actions, on a real SQLite file.
 #include "AppFixture.h"
 
+#include "app/CompareDlg.h"
 #include "app/JournalDlg.h"
 #include "app/VirtualDevice.h"
 #include "journal/Journal.h"
@@ -17,6 +18,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 
 #include <cstring>
@@ -247,7 +249,7 @@ TEST_F(JournalDialog, ListsNewestFirstAndFilters) {
     Drive([&](CJournalDlg& d) {
         ran = true;
         EXPECT_EQ(d.Model().rowCount(), 3);
-        EXPECT_EQ(d.Count()->text(), "Записей: 3");
+        EXPECT_EQ(d.Count()->text(), "Строк: 3");
         EXPECT_EQ(d.Model().EntryAt(0)->uuid, half.uuid);
         // The half-written write stands out by icon and text.
         const QModelIndex action = d.Model().index(0, JournalModel::Action);
@@ -258,14 +260,14 @@ TEST_F(JournalDialog, ListsNewestFirstAndFilters) {
 
         d.AccountFilter()->setText("0001");
         EXPECT_EQ(d.Model().rowCount(), 1);
-        EXPECT_EQ(d.Count()->text(), "Записей: 1 из 3");
+        EXPECT_EQ(d.Count()->text(), "Строк: 1 из 3");
         d.AccountFilter()->clear();
         d.TextFilter()->setText("ошибка СВЯЗИ");
         ASSERT_EQ(d.Model().rowCount(), 1);
         EXPECT_FALSE(d.OpenButton()->isEnabled()); // a failed read kept no record
         d.TextFilter()->setText("нет такого");
         EXPECT_EQ(d.Model().rowCount(), 0);
-        EXPECT_EQ(d.Count()->text(), "Записей: 0 из 3");
+        EXPECT_EQ(d.Count()->text(), "Строк: 0 из 3");
     });
     EXPECT_TRUE(ran);
 }
@@ -304,12 +306,21 @@ TEST_F(JournalDialog, SaveAsWritesTheEntrysRecord) {
     EXPECT_EQ(dlg->windowTitle(), kStartTitle); // the record in memory was not saved
 }
 
-TEST_F(JournalDialog, CompareListsTheDifferingFields) {
+TEST_F(JournalDialog, CompareShowsTheDifferingFieldsInAWindow) {
     platform.menuChoices = {CJournalDlg::kCompareFile};
     SettingsRecord other = EditedRecord("0001");
     other.loopTypes[9] = 15;
     SaveSettingsFile(Path("other.stg").toStdString(), other);
     platform.openChoices.push_back(FileChoice{Path("other.stg"), QStringLiteral("other.stg")});
+    std::vector<std::vector<QString>> compared; // the headings, then each row's setting
+    JournaledWindow().Testing().onComparisonShown = [&](CCompareDlg& c) {
+        std::vector<QString> texts = {c.Table()->horizontalHeaderItem(1)->text(),
+                                      c.Table()->horizontalHeaderItem(2)->text()};
+        for (int row = 0; row < c.Table()->rowCount(); ++row)
+            texts.push_back(c.Table()->item(row, 0)->text());
+        compared.push_back(texts);
+        c.accept();
+    };
     Drive([&](CJournalDlg& d) {
         Select(d, 2);
         d.CompareButton()->click();
@@ -318,12 +329,13 @@ TEST_F(JournalDialog, CompareListsTheDifferingFields) {
                                                                        QItemSelectionModel::Rows);
         d.CompareButton()->click();
     });
-    ASSERT_EQ(platform.messages.size(), 2u);
-    const QString file = QString::fromStdString(platform.messages[0].message.text);
-    EXPECT_TRUE(file.contains("и файл other.stg:\nразличий: 1\n")) << file.toStdString();
-    EXPECT_TRUE(file.contains("Расширитель 1, шлейф 2, тип: ")) << file.toStdString();
-    const QString entries = QString::fromStdString(platform.messages[1].message.text);
-    EXPECT_TRUE(entries.contains("0001 → 0002")) << entries.toStdString();
+    EXPECT_TRUE(platform.messages.empty());
+    ASSERT_EQ(compared.size(), 2u);
+    ASSERT_EQ(compared[0].size(), 3u);
+    EXPECT_TRUE(compared[0][1].contains("other.stg"));
+    EXPECT_TRUE(compared[0][2].startsWith("Расширитель 1, шлейф 2"));
+    ASSERT_GE(compared[1].size(), 3u);
+    EXPECT_TRUE(compared[1][0].contains(JournalModel::CellText(read, JournalModel::Time)));
 }
 
 TEST_F(JournalDialog, WrongSizeRecordIsRefusedWithAMessage) {

@@ -3,6 +3,7 @@
 // from what was last kept; a crashed run's record is named in the next start's status line.
 #include "AppFixture.h"
 
+#include "app/CompareDlg.h"
 #include "app/JournalDlg.h"
 #include "card/SettingsCard.h"
 #include "journal/Journal.h"
@@ -40,8 +41,7 @@ public:
     std::vector<JournalEntry> Unsaved() {
         std::vector<JournalEntry> out;
         for (const JournalEntry& e : journal->List())
-            if (e.action == JournalAction::UnsavedAtExit)
-                out.insert(out.begin(), *journal->Find(e.uuid));
+            if (IsUnsaved(e.action)) out.insert(out.begin(), *journal->Find(e.uuid));
         return out;
     }
     // The next sheet: the account typed on "Общие", then OK.
@@ -137,6 +137,7 @@ TEST_P(ReplacedRecordCases, KeptOnlyWhenItDiffersFromWhatWasKept) {
         ASSERT_TRUE(RecordFromEntry(unsaved[0], kept));
         EXPECT_EQ(std::memcmp(&kept, &replaced, sizeof kept), 0);
         EXPECT_FALSE(unsaved[0].resultText.isEmpty()); // says what replaced it
+        EXPECT_EQ(unsaved[0].action, JournalAction::Replaced);
     }
     // Nothing else was added or asked on the way (a read adds its own entry).
     EXPECT_LE(journal->List().size(), entriesBefore + 2);
@@ -269,9 +270,13 @@ TEST_P(HalfWrittenEntry, OpenCardAndCompareCarryTheBlocksWritten) {
         d.CompareButton()->click();
         d.reject();
     };
+    std::string compared;
+    w.Testing().onComparisonShown = [&compared](CCompareDlg& d) {
+        compared = d.Text().toStdString();
+        d.accept();
+    };
     w.JournalButton()->click();
-    ASSERT_EQ(platform.messages.size(), 1u);
-    const std::string compared = platform.messages[0].message.text;
+    ASSERT_FALSE(compared.empty());
     EXPECT_EQ(compared.find(mark) != std::string::npos, c.halfWritten) << compared;
 
     // Anything else put into memory leaves the mark behind.

@@ -132,6 +132,30 @@ TEST(Card, WorstRecordsFitInFourPages) {
     EXPECT_NE(pdf.text.find("Группа 2: 0/2,4,6,8; 1/2,4,6,8;"), std::string::npos);
 }
 
+// A page that comes loose still says whose it is and which of how many it is.
+TEST(Card, EveryPageCarriesTheAccountAndItsNumber) {
+    READS_PDF_BACK();
+    SettingsRecord r = EditedRecord("1234");
+    for (int n = 0; n < kLoopCount; ++n)
+        r.loopTypes[n] = static_cast<std::int8_t>(n % 2 ? 0 : 17);
+    for (const SettingsRecord& record : {EditedRecord("1234"), r}) {
+        const PdfText pdf = CardPdf(record);
+        ASSERT_GE(pdf.pages, 1);
+        const auto count = [&](const std::string& part) {
+            std::size_t n = 0;
+            for (auto at = pdf.text.find(part); at != std::string::npos;
+                 at = pdf.text.find(part, at + 1))
+                ++n;
+            return n;
+        };
+        EXPECT_EQ(count("объект 1234"), static_cast<std::size_t>(pdf.pages)) << pdf.text;
+        for (int page = 1; page <= pdf.pages; ++page)
+            EXPECT_EQ(count("стр. " + std::to_string(page) + " из " + std::to_string(pdf.pages)),
+                      1u)
+                << page;
+    }
+}
+
 TEST(Card, HoldsEverySettingOfARecordAndShowsOutOfRangeValues) {
     READS_PDF_BACK();
     SettingsRecord r = Defaults();

@@ -4,12 +4,17 @@
 #include "link/LinkFakes.h"
 #include "link/TransferSession.h"
 #include "sessionjournal/SessionJournal.h"
+#include "support/Lines.h"
+#include "support/ObjectsJournal.h"
 #include "support/OtherUser.h"
 #include "support/Records.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -216,12 +221,13 @@ TEST_F(JournalFiles, RecoverySlotBecomesOneUnsavedEntry) {
     EXPECT_EQ(next.List()[0].account, "0002");
 }
 
-TEST_F(JournalFiles, PruneKeepsUnsavedAndHalfWrittenUnlessAll) {
+TEST_F(JournalFiles, PruneKeepsUnsavedReplacedAndHalfWrittenUnlessAll) {
     Journal journal(Path());
     const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-30);
     for (auto [action, half] : {std::pair{JournalAction::Read, false},
                                 {JournalAction::Write, true},
                                 {JournalAction::UnsavedAtExit, false},
+                                {JournalAction::Replaced, false},
                                 {JournalAction::Write, false}}) {
         JournalEntry e;
         e.action = action;
@@ -233,8 +239,8 @@ TEST_F(JournalFiles, PruneKeepsUnsavedAndHalfWrittenUnlessAll) {
     ASSERT_TRUE(journal.Add(fresh));
     const QDateTime cut = QDateTime::currentDateTimeUtc().addDays(-1);
     EXPECT_EQ(journal.Prune(cut, false), 2);
-    EXPECT_EQ(journal.List().size(), 3u);
-    EXPECT_EQ(journal.Prune(cut, true), 2);
+    EXPECT_EQ(journal.List().size(), 4u);
+    EXPECT_EQ(journal.Prune(cut, true), 3);
     EXPECT_EQ(journal.List().size(), 1u);
 }
 
@@ -659,6 +665,41 @@ TEST_F(JournalCli, ExitCodes) {
     std::ifstream expected(same, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(exported), {}),
               std::string(std::istreambuf_iterator<char>(expected), {}));
+}
+
+// The same objects as the window's "Объекты", in text and JSON.
+TEST_F(JournalCli, ObjectsGivesEachAccountsLastWriteAndRead) {
+    std::vector<JournalEntry> kept;
+    {
+        Journal journal(Path());
+        kept = objects_journal::Fill(journal);
+    }
+    const auto& expected = objects_journal::kExpected;
+    ASSERT_EQ(Ctl({"journal", "objects"}).status, 0);
+    EXPECT_EQ(Lines(dir / "stdout").size(), expected.size());
+    ASSERT_EQ(Ctl({"journal", "objects", "--json"}).status, 0);
+    std::ifstream in(dir / "stdout");
+    const QJsonArray objects =
+        QJsonDocument::fromJson(
+            QByteArray::fromStdString(std::string(std::istreambuf_iterator<char>(in), {})))
+            .array();
+    ASSERT_EQ(objects.size(), static_cast<qsizetype>(expected.size()));
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        const auto& e = expected[static_cast<std::size_t>(i)];
+        const QJsonObject o = objects[i].toObject();
+        SCOPED_TRACE(e.account);
+        EXPECT_EQ(o["account"].toString(), e.account);
+        const auto uuid = [&](int k) { return k < 0 ? QString() : kept[k].uuid; };
+        EXPECT_EQ(o["write"].toObject()["uuid"].toString(), uuid(e.write));
+        EXPECT_EQ(o["read"].toObject()["uuid"].toString(), uuid(e.read));
+        const QJsonValue agree = e.agree == JournalObject::Agreement::Unknown
+                                     ? QJsonValue()
+                                     : QJsonValue(e.agree == JournalObject::Agreement::Same);
+        EXPECT_EQ(o["agree"], agree);
+    }
+    EXPECT_EQ(Ctl({"journal", "objects", "--account", "0002"}).status, 0);
+    EXPECT_EQ(Lines(dir / "stdout").size(), 1u);
+    EXPECT_EQ(Ctl({"journal", "objects", "--account", "x"}).status, 64);
 }
 
 #ifdef TORVIK7_CARD

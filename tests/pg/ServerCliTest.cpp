@@ -107,9 +107,9 @@ TEST(ServerCli, TwoInstallersSeeEachOthersReadsAndAnOfflineReadIsPushedOnce) {
 
     const CtlRun push = ivanov.Ctl({QStringLiteral("journal"), QStringLiteral("push")});
     EXPECT_EQ(push.exit, 0) << push.err.toStdString();
-    EXPECT_EQ(push.out, QStringLiteral("отправлено записей: 1\n"));
+    EXPECT_EQ(push.out, QStringLiteral("отправлено строк журнала: 1\n"));
     const CtlRun again = ivanov.Ctl({QStringLiteral("journal"), QStringLiteral("push")});
-    EXPECT_EQ(again.out, QStringLiteral("отправлено записей: 0\n"));
+    EXPECT_EQ(again.out, QStringLiteral("отправлено строк журнала: 0\n"));
     EXPECT_EQ(petrov.Seen(offline), 1);
     EXPECT_EQ(petrov.Seen(first), 1);
     EXPECT_TRUE(ivanov.List(true).isEmpty());
@@ -145,8 +145,8 @@ TEST(ServerCli, ALongPathIsSentAndARefusedEntryIsSetAsideWhileTheRestGo) {
     }
     const CtlRun push = ivanov.Ctl({QStringLiteral("journal"), QStringLiteral("push")});
     EXPECT_EQ(push.exit, 65) << push.err.toStdString();
-    EXPECT_EQ(push.out, QStringLiteral("отправлено записей: 2\n"));
-    EXPECT_TRUE(push.err.contains(QStringLiteral("не принято сервером записей: 1")))
+    EXPECT_EQ(push.out, QStringLiteral("отправлено строк журнала: 2\n"));
+    EXPECT_TRUE(push.err.contains(QStringLiteral("не принято сервером строк журнала: 1")))
         << push.err.toStdString();
 
     // As `journal list` shows them: who sent each, and why one was refused.
@@ -169,7 +169,7 @@ TEST(ServerCli, ALongPathIsSentAndARefusedEntryIsSetAsideWhileTheRestGo) {
     EXPECT_EQ(whole, 1);
     // Set aside: not sent again, and the status still says the server lacks one.
     const CtlRun again = ivanov.Ctl({QStringLiteral("journal"), QStringLiteral("push")});
-    EXPECT_EQ(again.out, QStringLiteral("отправлено записей: 0\n"));
+    EXPECT_EQ(again.out, QStringLiteral("отправлено строк журнала: 0\n"));
     EXPECT_EQ(again.exit, 65);
 }
 
@@ -222,11 +222,12 @@ TEST(ServerCli, PruneKeepsUnsentEntriesUnlessAskedByName) {
                                QStringLiteral("--before"), QStringLiteral("2100-01-01")};
     const CtlRun first = ivanov.Ctl(prune);
     EXPECT_EQ(first.exit, 0) << first.err.toStdString();
-    EXPECT_EQ(first.out, QStringLiteral("удалено записей: 1\nоставлено записей, не отправленных на "
-                                        "сервер журнала: 1 (--unsent-too - удалить и их)\n"));
+    EXPECT_EQ(first.out,
+              QStringLiteral("удалено строк журнала: 1\nоставлено строк журнала, не "
+                             "отправленных на сервер: 1 (--unsent-too - удалить и их)\n"));
     const CtlRun all = ivanov.Ctl(QStringList(prune) << QStringLiteral("--unsent-too"));
     EXPECT_EQ(all.exit, 0) << all.err.toStdString();
-    EXPECT_EQ(all.out, QStringLiteral("удалено записей: 1\n"));
+    EXPECT_EQ(all.out, QStringLiteral("удалено строк журнала: 1\n"));
 }
 
 // An entry's name means one entry whether the server answers or not: its UUID or a unique start

@@ -87,7 +87,7 @@ TEST(SilentServer, ReadSavesItsFileAndEndsWithItsOwnStatus) {
         ASSERT_TRUE(push.waitForFinished(60000));
         EXPECT_EQ(push.exitCode(), 0) << push.readAllStandardError().toStdString();
         EXPECT_EQ(QString::fromUtf8(push.readAllStandardOutput()),
-                  QStringLiteral("отправлено записей: 1\n"));
+                  QStringLiteral("отправлено строк журнала: 1\n"));
     }
 }
 

@@ -29,6 +29,7 @@ extern const CommandSpec kJournalCardCommand;
 
 // The exchange journal.
 extern const CommandSpec kJournalListCommand;
+extern const CommandSpec kJournalObjectsCommand;
 extern const CommandSpec kJournalShowCommand;
 extern const CommandSpec kJournalExportCommand;
 extern const CommandSpec kJournalDiffCommand;
@@ -46,14 +47,14 @@ int WriteSettingsFile(const std::string& path, const SettingsRecord& record);
 
 // In the order "torvik7ctl --help" lists them.
 inline const std::vector<const CommandSpec*> kCommands = {
-    &kDefaultsCommand,    &kEncodeCommand,       &kDecodeCommand,
-    &kShowCommand,        &kDiffCommand,
+    &kDefaultsCommand,       &kEncodeCommand,      &kDecodeCommand,        &kShowCommand,
+    &kDiffCommand,
 #ifdef TORVIK7_CARD
     &kCardCommand,
 #endif
-    &kReadCommand,        &kWriteCommand,        &kSimCommand,
-    &kJournalListCommand, &kJournalShowCommand,  &kJournalExportCommand,
-    &kJournalDiffCommand, &kJournalPruneCommand, &kJournalPushCommand,
+    &kReadCommand,           &kWriteCommand,       &kSimCommand,           &kJournalListCommand,
+    &kJournalObjectsCommand, &kJournalShowCommand, &kJournalExportCommand, &kJournalDiffCommand,
+    &kJournalPruneCommand,   &kJournalPushCommand,
 #ifdef TORVIK7_CARD
     &kJournalCardCommand,
 #endif

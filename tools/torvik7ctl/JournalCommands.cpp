@@ -4,6 +4,7 @@
 
 #include "fields/RecordFields.h"
 #include "journal/Journal.h"
+#include "journal/JournalObjects.h"
 #include "journal/ServerJournal.h"
 
 #include <QCoreApplication>
@@ -24,7 +25,7 @@ namespace {
 const char kJournalExitCodes[] =
     "  0   успешно\n"
     "  64  ошибка в командной строке\n"
-    "  65  нет такой записи, или в ней нет настроек, или они повреждены\n"
+    "  65  нет такой строки журнала, или в ней нет настроек, или они повреждены\n"
     "  74  журнал недоступен, ошибка записи файла\n";
 
 // A text as a terminal may show it: control characters (an escape sequence in a port's name
@@ -72,14 +73,15 @@ QJsonObject EntryJson(const JournalEntry& e) {
 }
 
 std::string EntryLine(const JournalEntry& e) {
-    QString action = ActionName(e.action);
+    QString action = ActionText(e.action);
     if (e.halfWritten) action += QStringLiteral(" (прервана: %1 из 512 блоков)").arg(e.blocksDone);
     if (!e.refused.isEmpty())
         action += QStringLiteral(" [не принята сервером: %1]").arg(e.refused);
     else if (e.unsent)
         action += QStringLiteral(" [не отправлена на сервер]");
-    const QString result = e.action == JournalAction::UnsavedAtExit
-                               ? QStringLiteral("-")
+    // A record never saved says what replaced it, or that the window closed.
+    const QString result = IsUnsaved(e.action)
+                               ? (e.resultText.isEmpty() ? QStringLiteral("-") : e.resultText)
                                : QStringLiteral("%1 %2").arg(e.result).arg(e.resultText);
     QString line = QStringLiteral("%1  %2  %3  %4  %5  линия %6 ГРЕМУС %7  объект %8  тел. %9")
                        .arg(e.id)
@@ -122,7 +124,7 @@ int EntryRecord(Journal& journal, const std::string& id, JournalEntry& entry,
     if (const int status = Named(journal, id, entry)) return status;
     QString why;
     if (!RecordFromEntry(entry, record, &why)) {
-        PrintError("journal: запись " + id + ": " + why.toStdString());
+        PrintError("journal: строка журнала " + id + ": " + why.toStdString());
         return kExitData;
     }
     return kExitOk;
@@ -134,16 +136,24 @@ int Finish() {
     return kExitIo;
 }
 
+// --account as given; false after the usage error when it is no account number.
+bool AccountOption(const Invocation& in, QString& account) {
+    const std::string text = in.Value("account").value_or("");
+    if ((text.empty() && in.Has("account")) || text.size() > 4 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        in.UsageError("--account: нужен номер объекта, до 4 цифр");
+        return false;
+    }
+    account = QString::fromStdString(text);
+    return true;
+}
+
 int List(const Invocation& in) {
     long limit = 0;
     if (!in.Number("limit", 1, 1L << 30, limit)) return kExitUsage;
-    const std::string account = in.Value("account").value_or("");
-    if ((account.empty() && in.Has("account")) || account.size() > 4 ||
-        account.find_first_not_of("0123456789") != std::string::npos)
-        return in.UsageError("--account: нужен номер объекта, до 4 цифр");
-    const auto journal = OpenCtlJournal();
     JournalQuery query;
-    query.account = QString::fromStdString(account);
+    if (!AccountOption(in, query.account)) return kExitUsage;
+    const auto journal = OpenCtlJournal();
     query.limit = static_cast<int>(limit);
     const std::vector<JournalEntry> entries = journal->List(query);
     if (!journal->Problem().isEmpty()) return Unavailable(*journal);
@@ -155,6 +165,46 @@ int List(const Invocation& in) {
     } else {
         for (const auto& e : entries)
             std::printf("%s\n", EntryLine(e).c_str());
+    }
+    return Finish();
+}
+
+// "загрузка #12 2026-12-07 10:00:00 монтажник ivanov", or "загрузка -" when none is known.
+QString ObjectSide(const char* what, const std::optional<JournalEntry>& e) {
+    if (!e) return QString::fromUtf8(what) + QStringLiteral(" -");
+    QString text =
+        QStringLiteral("%1 #%2 %3").arg(QString::fromUtf8(what)).arg(e->id).arg(LocalTime(e->time));
+    if (!e->installer.isEmpty())
+        text += QStringLiteral(" монтажник %1").arg(Printable(e->installer));
+    return text;
+}
+
+int Objects(const Invocation& in) {
+    JournalQuery query;
+    if (!AccountOption(in, query.account)) return kExitUsage;
+    const auto journal = OpenCtlJournal();
+    const std::vector<JournalEntry> entries = journal->List(query);
+    if (!journal->Problem().isEmpty()) return Unavailable(*journal);
+    const std::vector<JournalObject> objects = JournalObjects(entries);
+    if (in.Has("json")) {
+        QJsonArray array;
+        for (const JournalObject& o : objects) {
+            QJsonObject object;
+            object["account"] = o.account;
+            object["write"] = o.write ? QJsonValue(EntryJson(*o.write)) : QJsonValue();
+            object["read"] = o.read ? QJsonValue(EntryJson(*o.read)) : QJsonValue();
+            object["agree"] = o.Agree() == JournalObject::Agreement::Unknown
+                                  ? QJsonValue()
+                                  : QJsonValue(o.Agree() == JournalObject::Agreement::Same);
+            array.append(object);
+        }
+        std::fputs(QJsonDocument(array).toJson(QJsonDocument::Indented).constData(), stdout);
+    } else {
+        for (const JournalObject& o : objects)
+            std::printf("объект %s  %s  %s  совпадают: %s\n", qPrintable(o.account),
+                        ObjectSide("загрузка", o.write).toUtf8().constData(),
+                        ObjectSide("чтение", o.read).toUtf8().constData(),
+                        AgreementText(o.Agree()).toUtf8().constData());
     }
     return Finish();
 }
@@ -181,7 +231,7 @@ int Show(const Invocation& in) {
         if (usable) std::fputs(ShowText(label, record).c_str(), stdout);
     }
     if (found->HasRecord() && !usable) {
-        PrintError("journal: запись " + id + ": " + why.toStdString());
+        PrintError("journal: строка журнала " + id + ": " + why.toStdString());
         Finish();
         return kExitData;
     }
@@ -230,9 +280,9 @@ int Prune(const Invocation& in) {
     int kept = 0;
     const int removed = journal->Prune(before, in.Has("all"), in.Has("unsent-too"), &kept);
     if (removed < 0) return Unavailable(*journal);
-    std::printf("удалено записей: %d\n", removed);
+    std::printf("удалено строк журнала: %d\n", removed);
     if (kept > 0)
-        std::printf("оставлено записей, не отправленных на сервер журнала: %d (--unsent-too - "
+        std::printf("оставлено строк журнала, не отправленных на сервер: %d (--unsent-too - "
                     "удалить и их)\n",
                     kept);
     return Finish();
@@ -262,14 +312,14 @@ int Push(const Invocation&) {
         PrintError(server->Problem().toStdString());
         return kExitIo;
     }
-    std::printf("отправлено записей: %d\n", sent);
+    std::printf("отправлено строк журнала: %d\n", sent);
     if (const int status = Finish()) return status;
     // The status says whether the server now holds every entry: those it refused stay here.
     int aside = 0;
     for (const JournalEntry& e : server->Unsent())
         aside += !e.refused.isEmpty();
     if (aside == 0) return kExitOk;
-    PrintError("journal push: не принято сервером записей: " + std::to_string(aside) +
+    PrintError("journal push: не принято сервером строк журнала: " + std::to_string(aside) +
                " (они отложены; причина - в torvik7ctl journal list)");
     return kExitData;
 }
@@ -291,29 +341,42 @@ std::unique_ptr<Journal> OpenCtlJournal() {
 namespace {
 const char kJournalAbout[] =
     "Журнал обменов: каждое чтение и каждая загрузка прибора (окном и torvik7ctl) и\n"
-    "настройки, не сохранённые при закрытии окна. База: TORVIK7_JOURNAL или\n"
-    "journal.sqlite в папке данных пользователя. ID - номер записи, её UUID или начало\n"
-    "UUID (не меньше 4 знаков, не одни цифры); с сервером журнала номера - серверные, а у\n"
-    "не отправленных записей - местные со знаком минус. ID, подходящий к нескольким\n"
-    "записям или ни к одной, - код 65.";
+    "настройки, не сохранённые при закрытии окна или заменённые без сохранения; каждое -\n"
+    "строка журнала. База: TORVIK7_JOURNAL или journal.sqlite в папке данных пользователя.\n"
+    "ID - номер строки, её UUID или начало UUID (не меньше 4 знаков, не одни цифры); с\n"
+    "сервером журнала номера - серверные, а у не отправленных строк - местные со знаком\n"
+    "минус. ID, подходящий к нескольким строкам или ни к одной, - код 65.";
 } // namespace
 
 const CommandSpec kJournalListCommand = {
     .name = "journal list",
-    .summary = "записи журнала обменов, новые первыми",
+    .summary = "строки журнала обменов, новые первыми",
     .about = kJournalAbout,
-    .options = {{.names = "account", .value = "N", .help = "только записи объекта N"},
-                {.names = "limit", .value = "N", .help = "не больше N записей"},
+    .options = {{.names = "account", .value = "N", .help = "только строки объекта N"},
+                {.names = "limit", .value = "N", .help = "не больше N строк"},
                 {.names = "json", .help = "массивом JSON"}},
     .exitCodes = kJournalExitCodes,
     .run = List,
 };
 
+const CommandSpec kJournalObjectsCommand = {
+    .name = "journal objects",
+    .summary = "объекты: последняя загрузка и последнее чтение каждого, совпадают ли они",
+    .about = "Для каждого номера объекта - последняя полная успешная загрузка и последнее\n"
+             "успешное чтение (номер строки журнала, время, монтажник, если его назвал сервер\n"
+             "журнала) и совпадают ли их настройки (по SHA-256). Прерванные и неудачные обмены\n"
+             "и несохранённые настройки не говорят, что в приборе, и не учитываются.",
+    .options = {{.names = "account", .value = "N", .help = "только объект N"},
+                {.names = "json", .help = "массивом JSON"}},
+    .exitCodes = kJournalExitCodes,
+    .run = Objects,
+};
+
 const CommandSpec kJournalShowCommand = {
     .name = "journal show",
-    .summary = "запись журнала и её настройки, как show показывает файл",
+    .summary = "строка журнала и её настройки, как show показывает файл",
     .about = kJournalAbout,
-    .arguments = {{"ID", "не указана запись журнала"}},
+    .arguments = {{"ID", "не указана строка журнала"}},
     .options = {{.names = "json", .help = "одним объектом JSON"}},
     .exitCodes = kJournalExitCodes,
     .run = Show,
@@ -321,9 +384,9 @@ const CommandSpec kJournalShowCommand = {
 
 const CommandSpec kJournalExportCommand = {
     .name = "journal export",
-    .summary = "настройки записи журнала в файл (1800 байт)",
+    .summary = "настройки строки журнала в файл (1800 байт)",
     .about = kJournalAbout,
-    .arguments = {{"ID", "не указана запись журнала"}},
+    .arguments = {{"ID", "не указана строка журнала"}},
     .options = {{.names = "o,output",
                  .value = "ФАЙЛ.stg",
                  .help = "файл для настроек",
@@ -335,49 +398,49 @@ const CommandSpec kJournalExportCommand = {
 
 const CommandSpec kJournalDiffCommand = {
     .name = "journal diff",
-    .summary = "различия настроек двух записей или записи и файла",
-    .about = "Перечисляет различия настроек записи ID и записи ID2 или файла настроек, как diff.\n"
-             "Существующий файл считается файлом, иначе - номером записи.",
-    .arguments = {{"ID", "нужны запись и запись или файл"},
-                  {"ID2|ФАЙЛ.stg", "нужны запись и запись или файл"}},
+    .summary = "различия настроек двух строк журнала или строки и файла",
+    .about = "Перечисляет различия настроек строки журнала ID и строки ID2 или файла настроек,\n"
+             "как diff. Существующий файл считается файлом, иначе - номером строки.",
+    .arguments = {{"ID", "нужны строка журнала и строка или файл"},
+                  {"ID2|ФАЙЛ.stg", "нужны строка журнала и строка или файл"}},
     .exitCodes = "  0   настройки не различаются\n"
                  "  1   настройки различаются\n"
                  "  64  ошибка в командной строке\n"
-                 "  65  нет такой записи, в ней нет настроек, или файл не является файлом\n"
-                 "      настроек\n"
+                 "  65  нет такой строки журнала, в ней нет настроек, или файл не является\n"
+                 "      файлом настроек\n"
                  "  74  журнал недоступен, ошибка чтения файла\n",
     .run = Diff,
 };
 
 const CommandSpec kJournalPushCommand = {
     .name = "journal push",
-    .summary = "отправить на сервер журнала команды записи, ещё не отправленные",
+    .summary = "отправить на сервер журнала команды строки, ещё не отправленные",
     .about = "Журнал команды на сервере PostgreSQL: TORVIK7_JOURNAL=postgresql://пользователь@\n"
-             "сервер:порт/база?sslmode=... (пароль - из ~/.pgpass или PGPASSWORD). Каждая запись\n"
+             "сервер:порт/база?sslmode=... (пароль - из ~/.pgpass или PGPASSWORD). Каждая строка\n"
              "сначала хранится здесь; не отправленные помечены в list и уходят на сервер\n"
              "по одному разу. В списке с сервером номера - серверные, у не отправленных -\n"
              "отрицательные: torvik7ctl journal show -- -12.",
-    .exitCodes = "  0   отправлено, на сервере все записи (и ноль, если всё уже там)\n"
+    .exitCodes = "  0   отправлено, на сервере все строки (и ноль, если всё уже там)\n"
                  "  64  сервер журнала не задан или его адрес не принят\n"
-                 "  65  сервер не принял часть записей: они отложены, причина - в list\n"
-                 "  74  сервер недоступен или не принял записи; они остаются здесь\n",
+                 "  65  сервер не принял часть строк: они отложены, причина - в list\n"
+                 "  74  сервер недоступен или не принял строки; они остаются здесь\n",
     .run = Push,
 };
 
 const CommandSpec kJournalPruneCommand = {
     .name = "journal prune",
-    .summary = "удалить старые записи журнала",
-    .about = "Удаляет записи старше ДАТЫ. Настройки, не сохранённые при выходе, и прерванные\n"
-             "загрузки (прибор, возможно, записан частично) остаются, если не указан --all;\n"
-             "записи, ещё не отправленные на сервер журнала команды, - если не указан\n"
-             "--unsent-too.",
+    .summary = "удалить старые строки журнала",
+    .about = "Удаляет строки журнала старше ДАТЫ. Настройки, не сохранённые при выходе или\n"
+             "заменённые без сохранения, и прерванные загрузки (прибор, возможно, записан\n"
+             "частично) остаются, если не указан --all; строки, ещё не отправленные на сервер\n"
+             "журнала команды, - если не указан --unsent-too.",
     .options = {{.names = "before",
                  .value = "ДАТА",
                  .help = "ГГГГ-ММ-ДД (или ГГГГ-ММ-ДДTЧЧ:ММ:СС)",
                  .ifMissing = "не указана дата (--before ГГГГ-ММ-ДД)"},
                 {.names = "all", .help = "удалять и не сохранённые, и прерванные"},
                 {.names = "unsent-too",
-                 .help = "удалять и записи, ещё не отправленные на сервер журнала"}},
+                 .help = "удалять и строки, ещё не отправленные на сервер журнала"}},
     .exitCodes = kJournalExitCodes,
     .run = Prune,
 };
