@@ -479,7 +479,7 @@ JournalLookup Journal::Lookup(const QString& name) {
     JournalLookup out;
     auto unknown = [&] {
         out.status = JournalFound::Unknown;
-        out.why = QStringLiteral("нет записи %1").arg(name);
+        out.why = QStringLiteral("нет строки журнала %1").arg(name);
         return out;
     };
     ServerJournal* server = Server();
@@ -538,7 +538,7 @@ JournalLookup Journal::Lookup(const QString& name) {
     }
     if (uuids.size() > 1) {
         out.status = JournalFound::Ambiguous;
-        out.why = QStringLiteral("«%1» — начало UUID нескольких записей; укажите больше знаков")
+        out.why = QStringLiteral("«%1» — начало UUID нескольких строк журнала; укажите больше знаков")
                       .arg(name);
         return out;
     }

@@ -261,15 +261,15 @@ TEST(ServerCli, NamesMeanOneEntryWhetherTheServerAnswersOrNot) {
     } cases[] = {
         {shared + QLatin1Char('1'), 0, "UUID: "},
         {(shared + QLatin1Char('2')).toUpper(), 0, "UUID: "},
-        {shared.left(8), 65, "нескольких записей"},
-        {shared, 65, "нескольких записей"},
+        {shared.left(8), 65, "нескольких строк журнала"},
+        {shared, 65, "нескольких строк журнала"},
         {number, 0, "UUID: "},
         {QStringLiteral("zz-top"), 65, "не номер записи и не её UUID"},
-        {QStringLiteral("-999999999"), 65, "нет записи"},
+        {QStringLiteral("-999999999"), 65, "нет строки журнала"},
         {shared.left(8).replace(QRegularExpression(QStringLiteral("[0-9a-f]")),
                                 QStringLiteral("f")) +
              QStringLiteral("-ffff-ffff"),
-         65, "нет записи"},
+         65, "нет строки журнала"},
     };
     QTemporaryDir out;
     for (const auto& c : cases) {
