@@ -190,6 +190,27 @@ private:
     std::unique_ptr<FILE, int (*)(FILE*)> file_{nullptr, &std::fclose};
 };
 
+// Passes every call on to the operator's view and keeps the last message shown, so the
+// session's end can say what the operator was told.
+class NotingView final : public TransferView {
+public:
+    explicit NotingView(TransferView& view) : view_(view) {}
+    std::string PortName() override { return view_.PortName(); }
+    void SetStatus(const std::string& text) override { view_.SetStatus(text); }
+    void SetProgress(int percent) override { view_.SetProgress(percent); }
+    void ShowProgress(bool visible) override { view_.ShowProgress(visible); }
+    void ShowStop(bool visible) override { view_.ShowStop(visible); }
+    void Refresh() override { view_.Refresh(); }
+    void ShowMessage(const Message& message) override {
+        last = message.text;
+        view_.ShowMessage(message);
+    }
+    std::string last;
+
+private:
+    TransferView& view_;
+};
+
 // The dump first, then the caller's observers; counts what they are told.
 class Observers {
 public:
@@ -207,9 +228,10 @@ public:
         for (SessionObserver* o : list_)
             o->BlockDone(address, data);
     }
-    SessionResult End(SessionResult result, const SettingsRecord* record,
-                      const DeviceImage* image) {
+    SessionResult End(SessionResult result, const SettingsRecord* record, const DeviceImage* image,
+                      const NotingView& view) {
         SessionEnd end;
+        end.message = view.last;
         end.kind = kind_;
         end.result = result;
         end.blocksDone = blocks_;
@@ -325,32 +347,36 @@ SessionResult WriteSession(TransferView& view, const DeviceImage& encoded,
 
 } // namespace
 
-SessionResult ReadImage(TransferView& view, DeviceImage& image, const SessionOptions& options) {
+SessionResult ReadImage(TransferView& shown, DeviceImage& image, const SessionOptions& options) {
+    NotingView view(shown);
     Observers observers(options, SessionKind::Read);
     const SessionResult result = ReadSession(view, image, options, observers);
-    return observers.End(result, nullptr, result == kSessionOk ? &image : nullptr);
+    return observers.End(result, nullptr, result == kSessionOk ? &image : nullptr, view);
 }
 
-SessionResult ReadDevice(TransferView& view, SettingsRecord& record,
+SessionResult ReadDevice(TransferView& shown, SettingsRecord& record,
                          const SessionOptions& options) {
+    NotingView view(shown);
     Observers observers(options, SessionKind::Read);
     DeviceImage image{};
     const SessionResult result = ReadSession(view, image, options, observers);
-    if (result != kSessionOk) return observers.End(result, nullptr, nullptr);
+    if (result != kSessionOk) return observers.End(result, nullptr, nullptr, view);
     DecodeImage(image, record); // its only result is 0
-    return observers.End(kSessionOk, &record, &image);
+    return observers.End(kSessionOk, &record, &image, view);
 }
 
-SessionResult WriteImage(TransferView& view, const DeviceImage& image,
+SessionResult WriteImage(TransferView& shown, const DeviceImage& image,
                          const SessionOptions& options) {
+    NotingView view(shown);
     Observers observers(options, SessionKind::Write);
-    return observers.End(WriteSession(view, image, options, observers), nullptr, &image);
+    return observers.End(WriteSession(view, image, options, observers), nullptr, &image, view);
 }
 
-SessionResult WriteDevice(TransferView& view, const SettingsRecord& record,
+SessionResult WriteDevice(TransferView& shown, const SettingsRecord& record,
                           const SessionOptions& options) {
+    NotingView view(shown);
     DeviceImage image{};
     EncodeImage(record, image);
     Observers observers(options, SessionKind::Write);
-    return observers.End(WriteSession(view, image, options, observers), &record, &image);
+    return observers.End(WriteSession(view, image, options, observers), &record, &image, view);
 }

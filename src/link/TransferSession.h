@@ -38,6 +38,7 @@ struct SessionEnd {
                                             // the image sessions
     const DeviceImage* image = nullptr;     // read: the image read (result 0 only);
                                             // write: the encoded image being written
+    std::string message; // the last message the session showed the operator; empty: none
 };
 
 // Told what a session does, on the session's own thread. Observers only watch: they cannot

@@ -1,5 +1,9 @@
 #include "sessionjournal/SessionJournal.h"
 
+namespace {
+constexpr qsizetype kResultTextLimit = 200;
+} // namespace
+
 JournalEntry EntryForSession(const SessionEnd& end, const JournalEntry& context,
                              const std::optional<SettingsRecord>& base) {
     JournalEntry e = context;
@@ -13,6 +17,12 @@ JournalEntry EntryForSession(const SessionEnd& end, const JournalEntry& context,
     e.action = end.kind == SessionKind::Read ? JournalAction::Read : JournalAction::Write;
     e.result = end.result;
     e.resultText = ResultMeaning(end.result);
+    // A failure says what the operator was told, on one line.
+    if (end.result != kSessionOk && end.result != kSessionStopped && !end.message.empty())
+        e.resultText += QStringLiteral(": ") + QString::fromStdString(end.message).simplified();
+    // The server keeps 200 characters: a long port name in the message must not cost the entry.
+    if (e.resultText.size() > kResultTextLimit)
+        e.resultText = e.resultText.left(kResultTextLimit - 1) + QChar(0x2026);
     e.blocksDone = end.blocksDone;
     // A write that ended early once its block loop ran may have changed blocks up to the
     // one where it ended (that one too, when it failed rather than stopped).

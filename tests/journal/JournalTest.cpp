@@ -112,7 +112,14 @@ TEST_P(SessionEnds, GiveTheirEntry) {
     ASSERT_TRUE(e);
     EXPECT_EQ(e->action, c.kind == SessionKind::Read ? JournalAction::Read : JournalAction::Write);
     EXPECT_EQ(e->result, c.result);
-    EXPECT_EQ(e->resultText, ResultMeaning(c.result));
+    // A failure carries the message the operator saw; a success or a stop only its meaning.
+    const bool failed = c.result != kSessionOk && c.result != kSessionStopped;
+    const QString told = view.messages.empty()
+                             ? QString()
+                             : QString::fromStdString(view.messages.back().text).simplified();
+    EXPECT_EQ(e->resultText, failed ? ResultMeaning(c.result) + QStringLiteral(": ") + told
+                                    : ResultMeaning(c.result));
+    if (failed) EXPECT_FALSE(told.isEmpty()) << c.name;
     EXPECT_EQ(e->HasRecord(), c.record);
     EXPECT_EQ(e->blocksDone, c.blocks);
     EXPECT_EQ(e->halfWritten, c.halfWritten);
