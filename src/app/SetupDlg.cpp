@@ -711,6 +711,7 @@ void CSetupDlg::RunSession(SessionRun session, std::function<void(SessionResult)
     QWidget* started = m_focusToStop;
     m_sessionRunning = true;
     m_closeAfterSession = false;
+    m_sessionLoopLevel = QThread::currentThread()->loopLevel();
     LockLinkParameters(true);
     // The journal window could put another record into memory under a running read.
     m_ui->journalButton->setEnabled(false);
@@ -744,8 +745,10 @@ void CSetupDlg::AfterModalDialogs(std::function<void()> work) {
     // A sheet, file dialog or About box opened during the transfer is the operator's work
     // in progress: what the transfer's end does (the record read, the window closed) waits
     // until it is closed, as it would if the transfer had held the window until then.
+    // A dialog's own event loop counts even where the platform does not list it as modal.
     const QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || modal == this) {
+    const bool nested = QThread::currentThread()->loopLevel() > m_sessionLoopLevel;
+    if (!nested && (!modal || modal == this)) {
         work();
         return;
     }

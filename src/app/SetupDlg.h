@@ -290,6 +290,7 @@ private:
     std::shared_ptr<std::atomic<bool>> m_stopToken;
     int m_lineAddress = 0;
     int m_unitAddress = 0;
+    int m_sessionLoopLevel = 0; // the event loop's depth where the running session started
     bool m_sessionRunning = false;
     bool m_sessionWrites = false; // the running session writes the device
     // The transfer button that had the focus when the running session started.

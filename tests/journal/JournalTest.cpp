@@ -119,7 +119,9 @@ TEST_P(SessionEnds, GiveTheirEntry) {
                              : QString::fromStdString(view.messages.back().text).simplified();
     EXPECT_EQ(e->resultText, failed ? ResultMeaning(c.result) + QStringLiteral(": ") + told
                                     : ResultMeaning(c.result));
-    if (failed) EXPECT_FALSE(told.isEmpty()) << c.name;
+    if (failed) {
+        EXPECT_FALSE(told.isEmpty()) << c.name;
+    }
     EXPECT_EQ(e->HasRecord(), c.record);
     EXPECT_EQ(e->blocksDone, c.blocks);
     EXPECT_EQ(e->halfWritten, c.halfWritten);
