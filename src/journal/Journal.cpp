@@ -91,6 +91,25 @@ qint64 ToStored(const QDateTime& time) {
     return time.toMSecsSinceEpoch();
 }
 
+// The columns every stored entry has, uuid through half_written, in the order the INSERTs
+// name them; the id and sha256 around them are each caller's own.
+void BindEntryColumns(QSqlQuery& q, const JournalEntry& e) {
+    q.addBindValue(Text(e.uuid));
+    q.addBindValue(ToStored(e.time));
+    q.addBindValue(ActionName(e.action));
+    q.addBindValue(e.result);
+    q.addBindValue(Text(e.resultText));
+    q.addBindValue(Text(e.port));
+    q.addBindValue(e.lineAddress);
+    q.addBindValue(e.unitAddress);
+    q.addBindValue(Text(e.account));
+    q.addBindValue(Text(e.phone1));
+    q.addBindValue(SourceName(e.source));
+    q.addBindValue(Text(e.title));
+    q.addBindValue(e.blocksDone);
+    q.addBindValue(e.halfWritten ? 1 : 0);
+}
+
 QDateTime FromStored(qint64 ms) {
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
 }
@@ -538,8 +557,9 @@ JournalLookup Journal::Lookup(const QString& name) {
     }
     if (uuids.size() > 1) {
         out.status = JournalFound::Ambiguous;
-        out.why = QStringLiteral("«%1» — начало UUID нескольких строк журнала; укажите больше знаков")
-                      .arg(name);
+        out.why =
+            QStringLiteral("«%1» — начало UUID нескольких строк журнала; укажите больше знаков")
+                .arg(name);
         return out;
     }
     if (uuids.empty()) return server && !serverAnswered ? unavailable() : unknown();
@@ -738,20 +758,7 @@ int Carry(QSqlDatabase db, const Salvage& s) {
             "port, line_address, unit_address, account, phone1, source, title, blocks_done, "
             "half_written, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(e.id);
-        q.addBindValue(Text(e.uuid));
-        q.addBindValue(ToStored(e.time));
-        q.addBindValue(ActionName(e.action));
-        q.addBindValue(e.result);
-        q.addBindValue(Text(e.resultText));
-        q.addBindValue(Text(e.port));
-        q.addBindValue(e.lineAddress);
-        q.addBindValue(e.unitAddress);
-        q.addBindValue(Text(e.account));
-        q.addBindValue(Text(e.phone1));
-        q.addBindValue(SourceName(e.source));
-        q.addBindValue(Text(e.title));
-        q.addBindValue(e.blocksDone);
-        q.addBindValue(e.halfWritten ? 1 : 0);
+        BindEntryColumns(q, e);
         q.addBindValue(e.sha256.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
                                           : QVariant(e.sha256));
         if (!q.exec()) return fail();
@@ -1027,20 +1034,7 @@ bool Journal::Add(JournalEntry& e) {
                 "INSERT INTO entries (uuid, time_utc, action, result, result_text, port, "
                 "line_address, unit_address, account, phone1, source, title, blocks_done, "
                 "half_written, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-            q.addBindValue(Text(e.uuid));
-            q.addBindValue(ToStored(e.time));
-            q.addBindValue(ActionName(e.action));
-            q.addBindValue(e.result);
-            q.addBindValue(Text(e.resultText));
-            q.addBindValue(Text(e.port));
-            q.addBindValue(e.lineAddress);
-            q.addBindValue(e.unitAddress);
-            q.addBindValue(Text(e.account));
-            q.addBindValue(Text(e.phone1));
-            q.addBindValue(SourceName(e.source));
-            q.addBindValue(Text(e.title));
-            q.addBindValue(e.blocksDone);
-            q.addBindValue(e.halfWritten ? 1 : 0);
+            BindEntryColumns(q, e);
             q.addBindValue(e.HasRecord() ? QVariant(e.sha256)
                                          : QVariant(QMetaType(QMetaType::QString)));
             ok = q.exec();
