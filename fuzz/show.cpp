@@ -19,6 +19,9 @@ __attribute__((no_sanitize("coverage"))) bool PlainUtf8(const std::string& s) {
         if (c < 0x80) {
             if ((c < 0x20 && c != '\n') || c == 0x7F) return false;
         } else if ((c & 0xE0) == 0xC0 && c >= 0xC2) {
+            // U+0080..U+009F are the C1 controls, a terminal's CSI among them.
+            if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) < 0xA0)
+                return false;
             extra = 1;
         } else if ((c & 0xF0) == 0xE0) {
             extra = 2;

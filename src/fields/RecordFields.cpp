@@ -98,14 +98,20 @@ template <std::size_t N> std::string Visible(const char (&field)[N]) {
     return VisibleBytes(std::string_view(field, FieldLength(field)));
 }
 
-// A file name for the terminal: UTF-8 names as they are, control characters escaped.
+// A file name for the terminal: UTF-8 names as they are, control characters escaped, the
+// C1 ones (U+0080..U+009F, a terminal's CSI among them) as their two bytes.
 void AppendVisiblePath(std::string& out, const std::string& path) {
-    for (const char ch : path) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F)
-            AppendVisibleBytes(out, std::string_view(&ch, 1));
-        else
-            out += ch;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        const auto next = i + 1 < path.size() ? static_cast<unsigned char>(path[i + 1]) : 0u;
+        if (c < 0x20 || c == 0x7F) {
+            AppendVisibleBytes(out, path.substr(i, 1));
+        } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            AppendVisibleBytes(out, path.substr(i, 2));
+            ++i;
+        } else {
+            out += path[i];
+        }
     }
 }
 
@@ -819,5 +825,29 @@ QJsonObject ShowJsonObject(const std::string& path, const SettingsRecord& r) {
 }
 
 std::string ShowJson(const std::string& path, const SettingsRecord& r) {
-    return QJsonDocument(ShowJsonObject(path, r)).toJson(QJsonDocument::Indented).toStdString();
+    return JsonForTerminal(QJsonDocument(ShowJsonObject(path, r)));
+}
+
+std::string JsonForTerminal(const QJsonDocument& document) {
+    const QByteArray raw = document.toJson(QJsonDocument::Indented);
+    std::string out;
+    out.reserve(static_cast<std::size_t>(raw.size()));
+    // Both can only stand inside a string in Qt's output, where \u00NN means the same.
+    const auto escape = [&out](unsigned code) {
+        out += "\\u00";
+        AppendHexByte(out, static_cast<std::uint8_t>(code));
+    };
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        const auto c = static_cast<unsigned char>(raw[i]);
+        const auto next = i + 1 < raw.size() ? static_cast<unsigned char>(raw[i + 1]) : 0u;
+        if (c == 0x7F) {
+            escape(c);
+        } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            escape(next);
+            ++i;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
 }

@@ -6,6 +6,7 @@
 
 #include "settings/SettingsRecord.h"
 
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 
@@ -99,3 +100,7 @@ std::string ShowText(const std::string& path, const SettingsRecord& r);
 // The same as one JSON object, and as its indented text.
 QJsonObject ShowJsonObject(const std::string& path, const SettingsRecord& r);
 std::string ShowJson(const std::string& path, const SettingsRecord& r);
+// A JSON document as indented text for a terminal or a file: Qt's writer leaves DEL and the
+// C1 controls (U+0080..U+009F, where a record's raw bytes 0x80..0x9F land) unescaped; here
+// they become \u00NN, so no such byte reaches a terminal raw and the text parses the same.
+std::string JsonForTerminal(const QJsonDocument& document);

@@ -793,8 +793,8 @@ TEST_F(Cli, AnUnterminatedStringStaysInItsField) {
 TEST_F(Cli, ForeignBytesInStringsAreShownEscaped) {
     SettingsRecord r = Defaults();
     std::memcpy(r.phoneNumbers[0], "12\x1b[2J\xff", 8);
-    const CtlRun run = Ctl({"show", SaveRecord("r\x1b.stg", r)});
-    EXPECT_TRUE(HasLine(run.out, "Файл настроек: " + Path("r\\x1B.stg")));
+    const CtlRun run = Ctl({"show", SaveRecord("r\x1b\xC2\x9B.stg", r)});
+    EXPECT_TRUE(HasLine(run.out, "Файл настроек: " + Path("r\\x1B\\xC2\\x9B.stg")));
     EXPECT_TRUE(HasLine(run.out, "  1: 12\\x1B[2J\\xFF — недопустимое значение (только цифры)"))
         << run.out;
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
@@ -915,9 +915,15 @@ TEST_F(Cli, OneByteFieldsShowTheirByteValues) {
 
 TEST_F(Cli, JsonOfHostileRecordsParses) {
     for (int i = 0; i < 25; ++i) {
-        const SettingsRecord r = RandomRecord();
+        SettingsRecord r = RandomRecord();
+        if (i == 0) std::memcpy(r.phoneNumbers[0], "1\x7F\x80\x9B[2J\x9F\xA0", 10);
         const CtlRun run = Ctl({"show", SaveRecord("r.stg", r), "--json"});
         ASSERT_EQ(run.status, 0) << run.err;
+        // DEL and the C1 controls (one of them a terminal's CSI) travel escaped, never raw.
+        EXPECT_EQ(run.out.find('\x7F'), std::string::npos);
+        for (std::size_t at = run.out.find('\xC2'); at != std::string::npos;
+             at = run.out.find('\xC2', at + 1))
+            EXPECT_GT(static_cast<unsigned char>(run.out[at + 1]), 0x9F) << "at " << at;
         QJsonParseError error{};
         const QJsonDocument doc =
             QJsonDocument::fromJson(QByteArray::fromStdString(run.out), &error);

@@ -161,7 +161,7 @@ int List(const Invocation& in) {
         QJsonArray array;
         for (const auto& e : entries)
             array.append(EntryJson(e));
-        std::fputs(QJsonDocument(array).toJson(QJsonDocument::Indented).constData(), stdout);
+        std::fputs(JsonForTerminal(QJsonDocument(array)).c_str(), stdout);
     } else {
         for (const auto& e : entries)
             std::printf("%s\n", EntryLine(e).c_str());
@@ -198,7 +198,7 @@ int Objects(const Invocation& in) {
                                   : QJsonValue(o.Agree() == JournalObject::Agreement::Same);
             array.append(object);
         }
-        std::fputs(QJsonDocument(array).toJson(QJsonDocument::Indented).constData(), stdout);
+        std::fputs(JsonForTerminal(QJsonDocument(array)).c_str(), stdout);
     } else {
         for (const JournalObject& o : objects)
             std::printf("объект %s  %s  %s  совпадают: %s\n", qPrintable(o.account),
@@ -221,7 +221,7 @@ int Show(const Invocation& in) {
     if (in.Has("json")) {
         QJsonObject o = EntryJson(*found);
         if (usable) o["settings"] = ShowJsonObject(label, record);
-        std::fputs(QJsonDocument(o).toJson(QJsonDocument::Indented).constData(), stdout);
+        std::fputs(JsonForTerminal(QJsonDocument(o)).c_str(), stdout);
     } else {
         std::printf("%s\n", EntryLine(*found).c_str());
         std::printf("UUID: %s\nИсточник: %s\nЗаголовок: %s\nSHA-256: %s\n\n",
