@@ -394,7 +394,7 @@ void CJournalDlg::OnServerSettings() {
             Info(QStringLiteral("Сервер журнала задан переменной окружения TORVIK7_JOURNAL.")));
         return;
     }
-    CServerDlg dialog(m_journal, JournalServerAddress(), this);
+    CServerDlg dialog(JournalServerAddress(), this);
     if (dialog.exec() == QDialog::Accepted) ApplyServerAddress(dialog.Address());
 }
 

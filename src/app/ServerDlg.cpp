@@ -16,8 +16,7 @@
 #include <QUrlQuery>
 #include <QVBoxLayout>
 
-CServerDlg::CServerDlg(Journal& journal, const QString& address, QWidget* parent)
-    : QDialog(parent), m_journal(journal) {
+CServerDlg::CServerDlg(const QString& address, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Сервер журнала"));
     auto* form = new QFormLayout;
     m_address = new QLineEdit(address, this);
@@ -119,7 +118,7 @@ void CServerDlg::OnCheck() {
     m_result->setText(QStringLiteral("Проверяю соединение…"));
     // On a thread of its own: a server that does not answer holds up nothing but the answer.
     m_worker.reset(QThread::create([this, address = Address(), password = Password()] {
-        ServerJournal server(address, m_journal);
+        ServerJournal server(address);
         QString what;
         const bool ok = server.CheckConnection(password, what);
         QMetaObject::invokeMethod(

@@ -7,7 +7,6 @@
 
 #include <memory>
 
-class Journal;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -18,7 +17,7 @@ class CServerDlg : public QDialog {
     Q_OBJECT
 public:
     // `journal`: the local journal a check's connection is made beside.
-    CServerDlg(Journal& journal, const QString& address, QWidget* parent = nullptr);
+    explicit CServerDlg(const QString& address, QWidget* parent = nullptr);
     ~CServerDlg() override;
 
     // The address as the fields make it: no password, ever.
@@ -46,7 +45,6 @@ private:
     void AddressFromFields();
     void OnCheck();
 
-    Journal& m_journal;
     QLineEdit* m_address;
     QLineEdit* m_host;
     QLineEdit* m_port;

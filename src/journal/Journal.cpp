@@ -2,6 +2,7 @@
 
 #include "journal/JournalFile.h"
 #include "journal/JournalSchema.h"
+#include "journal/JournalStore.h"
 #include "journal/ServerJournal.h"
 
 #include <QCryptographicHash>
@@ -91,25 +92,6 @@ qint64 ToStored(const QDateTime& time) {
     return time.toMSecsSinceEpoch();
 }
 
-// The columns every stored entry has, uuid through half_written, in the order the INSERTs
-// name them; the id and sha256 around them are each caller's own.
-void BindEntryColumns(QSqlQuery& q, const JournalEntry& e) {
-    q.addBindValue(Text(e.uuid));
-    q.addBindValue(ToStored(e.time));
-    q.addBindValue(ActionName(e.action));
-    q.addBindValue(e.result);
-    q.addBindValue(Text(e.resultText));
-    q.addBindValue(Text(e.port));
-    q.addBindValue(e.lineAddress);
-    q.addBindValue(e.unitAddress);
-    q.addBindValue(Text(e.account));
-    q.addBindValue(Text(e.phone1));
-    q.addBindValue(SourceName(e.source));
-    q.addBindValue(Text(e.title));
-    q.addBindValue(e.blocksDone);
-    q.addBindValue(e.halfWritten ? 1 : 0);
-}
-
 QDateTime FromStored(qint64 ms) {
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
 }
@@ -123,43 +105,10 @@ QString DigitField(const char* field, std::size_t width) {
 
 std::atomic<unsigned> g_connectionCount{0};
 
-const char kEntryColumns[] =
-    "e.id, e.uuid, e.time_utc, e.action, e.result, e.result_text, e.port, e.line_address, "
-    "e.unit_address, e.account, e.phone1, e.source, e.title, e.blocks_done, e.half_written, "
-    "e.sha256";
-
-JournalEntry EntryFromRow(const QSqlQuery& q, bool withRecord) {
-    JournalEntry e;
-    e.id = q.value(0).toLongLong();
-    e.uuid = q.value(1).toString();
-    e.time = FromStored(q.value(2).toLongLong());
-    e.action = ActionFromName(q.value(3).toString()).value_or(JournalAction::Read);
-    e.result = q.value(4).toInt();
-    e.resultText = q.value(5).toString();
-    e.port = q.value(6).toString();
-    e.lineAddress = q.value(7).toInt();
-    e.unitAddress = q.value(8).toInt();
-    e.account = q.value(9).toString();
-    e.phone1 = q.value(10).toString();
-    e.source = q.value(11).toString() == QLatin1String("torvik7ctl") ? JournalSource::Ctl
-                                                                     : JournalSource::Window;
-    e.title = q.value(12).toString();
-    e.blocksDone = q.value(13).toInt();
-    e.halfWritten = q.value(14).toInt() != 0;
-    e.sha256 = q.value(15).toString();
-    if (withRecord) e.record = q.value(16).toByteArray();
-    return e;
-}
+// Entries sent in one server transaction: a failure loses at most this much work, never data.
+constexpr std::size_t kPushBatch = 200;
 
 } // namespace
-
-const char* JournalEntryColumns() {
-    return kEntryColumns;
-}
-
-JournalEntry JournalEntryFromRow(const QSqlQuery& q, bool withRecord) {
-    return EntryFromRow(q, withRecord);
-}
 
 QString ActionName(JournalAction action) {
     switch (action) {
@@ -358,7 +307,7 @@ void Journal::PushBeside() {
         m_beside = std::make_unique<Beside>();
         m_beside->thread = std::thread([this, address = JournalServerAddress()] {
             Beside& b = *m_beside;
-            ServerJournal server(address, *this);
+            ServerJournal server(address);
             server.SetProblemHandler([this](const QString& text) { TellServerProblem(text); });
             std::unique_lock<std::mutex> lock(b.mutex);
             b.server = &server;
@@ -371,7 +320,7 @@ void Journal::PushBeside() {
                 lock.unlock();
                 // A server found gone in the last minute is left alone: entries kept while the
                 // network is down are not each held up by it.
-                server.Push(false);
+                PushTo(server, false);
                 lock.lock();
                 b.busy = false;
                 b.changed.notify_all();
@@ -430,7 +379,7 @@ ServerJournal* Journal::Server() {
         m_serverChecked = true;
         const QString address = JournalServerAddress();
         if (!address.isEmpty()) {
-            m_server = std::make_unique<ServerJournal>(address, *this);
+            m_server = std::make_unique<ServerJournal>(address);
             m_server->SetProblemHandler([this](const QString& text) { TellServerProblem(text); });
         }
     }
@@ -440,7 +389,125 @@ ServerJournal* Journal::Server() {
 int Journal::Push() {
     const Op op(*this);
     ServerJournal* server = Server();
-    return server ? server->Push() : 0;
+    return server ? PushTo(*server, true) : 0;
+}
+
+std::vector<JournalEntry> Journal::Unsent(bool* readable) {
+    const Op op(*this);
+    if (readable) *readable = true;
+    ServerJournal* server = Server();
+    return server ? UnsentTo(server->Key(), readable) : std::vector<JournalEntry>{};
+}
+
+std::vector<JournalEntry> Journal::UnsentTo(const QString& server, bool* readable) {
+    const Op op(*this);
+    if (readable) *readable = true;
+    if (server.isEmpty()) return {};
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        Db* d = Open();
+        if (!d) break;
+        QSqlQuery q(d->db());
+        q.setForwardOnly(true);
+        q.prepare(QStringLiteral("SELECT ") + JournalStore::EntryColumns() +
+                  QStringLiteral(", r.reason FROM entries e LEFT JOIN server_refused r"
+                                 " ON r.server = ? AND r.uuid = e.uuid"
+                                 " WHERE NOT EXISTS (SELECT 1 FROM server_sent s"
+                                 " WHERE s.server = ? AND s.uuid = e.uuid) ORDER BY e.id"));
+        q.addBindValue(server);
+        q.addBindValue(server);
+        std::vector<JournalEntry> out;
+        if (q.exec()) {
+            while (q.next()) {
+                out.push_back(JournalStore::EntryFromRow(q, false));
+                out.back().unsent = true;
+                out.back().refused = q.value(16).toString();
+                // Numbers in a team's list are the server's; an entry not yet there is named by
+                // its local number made negative, so the two never meet.
+                out.back().id = -out.back().id;
+            }
+        }
+        const QSqlError error = q.lastError();
+        if (!error.isValid()) return out;
+        q.finish();
+        // The damage is said and carried into a fresh file; what was there is not known whole.
+        if (IsCorrupt(error) && attempt == 0 && Recover(*d, d->file) != Recovered::Failed) break;
+        Failed(*d, {}, error);
+        break;
+    }
+    if (readable) *readable = false;
+    return {};
+}
+
+bool Journal::Mark(const QString& server, const std::vector<QString>& sent,
+                   const std::vector<std::pair<QString, QString>>& refused) {
+    const Op op(*this);
+    Db* d = Open();
+    if (!d) return false;
+    QSqlDatabase db = d->db();
+    QSqlQuery q(db);
+    if (!q.exec(d->dialect.beginWrite)) return Failed(*d, {}, q.lastError());
+    auto failed = [&] {
+        const QSqlError error = q.lastError();
+        q.finish();
+        db.rollback();
+        return Failed(*d, {}, error);
+    };
+    q.prepare(QStringLiteral("INSERT INTO server_sent (server, uuid) VALUES (?, ?)"
+                             " ON CONFLICT (server, uuid) DO NOTHING"));
+    for (const QString& uuid : sent) {
+        q.addBindValue(server);
+        q.addBindValue(uuid);
+        if (!q.exec()) return failed();
+    }
+    q.prepare(QStringLiteral("INSERT INTO server_refused (server, uuid, reason) VALUES (?, ?, ?)"
+                             " ON CONFLICT (server, uuid) DO UPDATE SET reason = excluded.reason"));
+    for (const auto& [uuid, reason] : refused) {
+        q.addBindValue(server);
+        q.addBindValue(uuid);
+        q.addBindValue(reason);
+        if (!q.exec()) return failed();
+    }
+    q.finish();
+    if (!db.commit()) {
+        db.rollback();
+        return Failed(*d, {}, db.lastError());
+    }
+    return true;
+}
+
+// Never under the journal's lock: a push waits on the network, and whoever keeps an entry
+// meanwhile must not wait on it. Only the reads and the marks take the lock, each briefly.
+int Journal::PushTo(ServerJournal& server, bool retryAtOnce) {
+    const QString key = server.Key();
+    bool readable = true;
+    std::vector<JournalEntry> unsent = UnsentTo(key, &readable);
+    // A push from a damaged journal could not know what it left behind.
+    if (!readable) return -1;
+    // What the server refused for its content stays aside: sent again it would be refused again.
+    std::erase_if(unsent, [](const JournalEntry& e) { return !e.refused.isEmpty(); });
+    // A push asked for checks the server even with nothing to send: "nothing sent" then means
+    // the server holds everything, not that it was never asked.
+    if (unsent.empty() && !retryAtOnce) return 0;
+    if (!server.BeginPush(retryAtOnce)) return -1;
+    int sent = 0;
+    for (std::size_t from = 0; from < unsent.size(); from += kPushBatch) {
+        const std::size_t to = std::min(unsent.size(), from + kPushBatch);
+        std::vector<JournalEntry> batch;
+        batch.reserve(to - from);
+        for (std::size_t i = from; i < to; ++i) {
+            // Records are read a batch at a time, so a long queue costs no memory.
+            std::optional<JournalEntry> full = FindHere(unsent[i].uuid);
+            batch.push_back(full ? std::move(*full) : unsent[i]);
+            if (!batch.back().HasRecord()) batch.back().sha256.clear();
+        }
+        const std::optional<ServerJournal::Sent> done = server.Send(batch);
+        if (!done) return -1;
+        // Marked only after the server has committed: a push cut here sends these again, and
+        // the server keeps each UUID once.
+        Mark(key, done->sent, done->refused);
+        sent += static_cast<int>(done->sent.size());
+    }
+    return sent;
 }
 
 std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
@@ -448,8 +515,8 @@ std::vector<JournalEntry> Journal::List(const JournalQuery& query) {
     ServerJournal* server = Server();
     if (!server) return ListHere(query);
     // Whatever waits to be sent goes first, so the list shows it as the team sees it.
-    server->Push(false);
-    std::vector<JournalEntry> unsent = server->Unsent();
+    PushTo(*server, false);
+    std::vector<JournalEntry> unsent = UnsentTo(server->Key(), nullptr);
     if (!query.account.isEmpty())
         std::erase_if(unsent, [&](const JournalEntry& e) { return e.account != query.account; });
     std::optional<std::vector<JournalEntry>> out = server->List(query, false);
@@ -535,15 +602,7 @@ JournalLookup Journal::Lookup(const QString& name) {
         return out;
     }
     std::vector<QString> uuids;
-    if (Db* d = Open()) {
-        QSqlQuery q(d->db());
-        q.setForwardOnly(true);
-        q.prepare(QStringLiteral("SELECT uuid FROM entries WHERE uuid LIKE ? LIMIT 2"));
-        q.addBindValue(key + QLatin1Char('%'));
-        if (q.exec())
-            while (q.next())
-                uuids.push_back(q.value(0).toString());
-    }
+    if (Db* d = Open()) JournalStore(d->db(), false).UuidsStartingWith(key, 2, uuids);
     bool serverAnswered = false;
     if (server) {
         // Every entry here is there too once sent, so the server can only add candidates: a
@@ -637,7 +696,7 @@ bool Plausible(const JournalEntry& e) {
 // through the tree's upper pages, so the scan goes on from the least id whose search does not
 // meet the damage: every id below that lies on the damaged page itself.
 void ReadEntries(const QSqlDatabase& db, std::vector<JournalEntry>& out) {
-    const QString scan = QStringLiteral("SELECT ") + kEntryColumns +
+    const QString scan = QStringLiteral("SELECT ") + JournalStore::EntryColumns() +
                          QStringLiteral(" FROM entries e WHERE e.id >= ? ORDER BY e.id");
     // Whether a search for the first id from `t` on gets past the damage.
     auto reaches = [&](qint64 t) {
@@ -659,7 +718,7 @@ void ReadEntries(const QSqlDatabase& db, std::vector<JournalEntry>& out) {
         const qint64 start = from;
         bool damaged = !q.exec();
         while (!damaged && q.next()) {
-            JournalEntry e = EntryFromRow(q, false);
+            JournalEntry e = JournalStore::EntryFromRow(q, false);
             if (e.id < from) break;
             from = e.id + 1;
             if (Plausible(e)) out.push_back(std::move(e));
@@ -745,24 +804,11 @@ int Carry(QSqlDatabase db, const Salvage& s) {
         return -1;
     };
     int carried = 0;
+    JournalStore store(db, false);
     for (const JournalEntry& e : s.entries) {
-        if (e.HasRecord()) {
-            q.prepare(
-                QStringLiteral("INSERT OR IGNORE INTO records (sha256, record) VALUES (?, ?)"));
-            q.addBindValue(e.sha256);
-            q.addBindValue(e.record);
-            if (!q.exec()) return fail();
-        }
-        q.prepare(QStringLiteral(
-            "INSERT OR IGNORE INTO entries (id, uuid, time_utc, action, result, result_text, "
-            "port, line_address, unit_address, account, phone1, source, title, blocks_done, "
-            "half_written, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        q.addBindValue(e.id);
-        BindEntryColumns(q, e);
-        q.addBindValue(e.sha256.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
-                                          : QVariant(e.sha256));
-        if (!q.exec()) return fail();
-        carried += q.numRowsAffected() > 0 ? 1 : 0;
+        qint64 added = 0;
+        if (!store.Insert(e, true, &added)) return fail();
+        carried += added != 0 ? 1 : 0;
     }
     for (const auto& [server, uuid] : s.sent) {
         q.prepare(QStringLiteral("INSERT OR IGNORE INTO server_sent (server, uuid) VALUES (?, ?)"));
@@ -1006,7 +1052,8 @@ bool Journal::Add(JournalEntry& e) {
     if (e.uuid.isEmpty()) e.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
     if (!e.time.isValid()) e.time = QDateTime::currentDateTimeUtc();
     if (e.resultText.isEmpty() && !IsUnsaved(e.action)) e.resultText = ResultMeaning(e.result);
-    if (e.HasRecord()) e.sha256 = RecordSha256(e.record);
+    // An entry names a record only when it keeps one.
+    e.sha256 = e.HasRecord() ? RecordSha256(e.record) : QString();
 
     for (int attempt = 0; attempt < 2; ++attempt) {
         Db* d = Open();
@@ -1017,36 +1064,13 @@ bool Journal::Add(JournalEntry& e) {
         bool ok = q.exec(d->dialect.beginWrite);
         if (!ok) error = q.lastError();
         if (ok) {
-            if (e.HasRecord()) {
-                q.prepare(
-                    QStringLiteral("INSERT INTO records (sha256, record) SELECT ?, ? "
-                                   "WHERE NOT EXISTS (SELECT 1 FROM records WHERE sha256 = ?)"));
-                q.addBindValue(e.sha256);
-                q.addBindValue(e.record);
-                q.addBindValue(e.sha256);
-                ok = q.exec();
-                if (!ok) error = q.lastError();
-                q.finish();
-            }
+            JournalStore store(db, false);
+            ok = store.Insert(e, false, &e.id);
+            if (!ok) error = store.Error();
         }
-        if (ok) {
-            q.prepare(QStringLiteral(
-                "INSERT INTO entries (uuid, time_utc, action, result, result_text, port, "
-                "line_address, unit_address, account, phone1, source, title, blocks_done, "
-                "half_written, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-            BindEntryColumns(q, e);
-            q.addBindValue(e.HasRecord() ? QVariant(e.sha256)
-                                         : QVariant(QMetaType(QMetaType::QString)));
-            ok = q.exec();
-            if (!ok)
-                error = q.lastError();
-            else
-                e.id = q.lastInsertId().toLongLong();
-            q.finish();
-            if (ok && !db.commit()) {
-                ok = false;
-                error = db.lastError();
-            }
+        if (ok && !db.commit()) {
+            ok = false;
+            error = db.lastError();
         }
         if (!ok) db.rollback();
         if (ok) {
@@ -1078,24 +1102,10 @@ std::vector<JournalEntry> Journal::ListHere(const JournalQuery& query) {
 
 bool Journal::ListFrom(Db& d, const JournalQuery& query, std::vector<JournalEntry>& out,
                        QSqlError& error) {
-    QString sql = QStringLiteral("SELECT ") + kEntryColumns + QStringLiteral(" FROM entries e");
-    if (!query.account.isEmpty()) sql += QStringLiteral(" WHERE e.account = ?");
-    sql += QStringLiteral(" ORDER BY e.time_utc DESC, e.id DESC");
-    if (query.limit > 0) sql += QStringLiteral(" LIMIT ?");
-    QSqlQuery q(d.db());
-    q.setForwardOnly(true);
-    q.prepare(sql);
-    if (!query.account.isEmpty()) q.addBindValue(query.account);
-    if (query.limit > 0) q.addBindValue(query.limit);
-    if (!q.exec()) {
-        error = q.lastError();
-        return false;
-    }
-    while (q.next())
-        out.push_back(EntryFromRow(q, false));
-    // A damaged page ends the rows early: a short list is never given for the whole one.
-    error = q.lastError();
-    return !error.isValid();
+    JournalStore store(d.db(), false);
+    const bool ok = store.List(query, out);
+    error = store.Error();
+    return ok;
 }
 
 std::optional<JournalEntry> Journal::FindHere(const QString& idOrUuid) {
@@ -1115,23 +1125,10 @@ std::optional<JournalEntry> Journal::FindHere(const QString& idOrUuid) {
     return std::nullopt;
 }
 
-std::optional<JournalEntry> Journal::FindIn(Db& db, const QString& idOrUuid, QSqlError& error) {
-    Db* const d = &db;
-    bool numeric = false;
-    const qint64 id = idOrUuid.toLongLong(&numeric);
-    QSqlQuery q(d->db());
-    q.setForwardOnly(true);
-    q.prepare(
-        QStringLiteral("SELECT ") + kEntryColumns +
-        QStringLiteral(", r.record FROM entries e LEFT JOIN records r ON r.sha256 = e.sha256 ") +
-        (numeric ? QStringLiteral("WHERE e.id = ?") : QStringLiteral("WHERE e.uuid = ?")));
-    q.addBindValue(numeric ? QVariant(id) : QVariant(idOrUuid.trimmed().toLower()));
-    if (!q.exec() || !q.next()) {
-        error = q.lastError();
-        return std::nullopt;
-    }
-    std::optional<JournalEntry> found = EntryFromRow(q, true);
-    error = q.lastError();
+std::optional<JournalEntry> Journal::FindIn(Db& d, const QString& idOrUuid, QSqlError& error) {
+    JournalStore store(d.db(), false);
+    std::optional<JournalEntry> found = store.Find(idOrUuid);
+    error = store.Error();
     return found;
 }
 

@@ -139,6 +139,10 @@ public:
     // Sends the entries the team's server lacks: the number sent, -1 when it cannot be reached,
     // 0 without a server.
     int Push();
+    // This computer's entries not yet on the team's server, oldest first, without their
+    // records; those the server refused carry the reason. Empty without a server; `readable`
+    // becomes false when this computer's journal could not be read whole.
+    std::vector<JournalEntry> Unsent(bool* readable = nullptr);
     // Every entry kept goes to the team's server beside the work, on a thread of the journal's
     // own, never on the caller's. Waits up to `ms` (or until `stop` says so) for that sending
     // to be idle; true when it is. The entries a push did not send stay unsent.
@@ -183,6 +187,10 @@ private:
     void Tell(const QString& text);
     void TellServerProblem(const QString& text);
     void PushBeside();
+    int PushTo(class ServerJournal& server, bool retryAtOnce);
+    std::vector<JournalEntry> UnsentTo(const QString& server, bool* readable);
+    bool Mark(const QString& server, const std::vector<QString>& sent,
+              const std::vector<std::pair<QString, QString>>& refused);
     void CloseThisThread();
     bool Failed(Db& db, const QString& what, const class QSqlError& error);
 

@@ -27,11 +27,3 @@ int JournalSchemaVersion();
 // words filled in. Versions count from 1. A step may hold statements for a team's server only
 // (the evidence it keeps of who sent what, and when) or for a laptop only (what it sent where).
 QStringList JournalMigration(int to, const JournalDialect& dialect);
-
-class QSqlQuery;
-struct JournalEntry;
-
-// The entry columns every database's queries select, in the order JournalEntryFromRow reads
-// them; a query that wants the record selects it after them.
-const char* JournalEntryColumns();
-JournalEntry JournalEntryFromRow(const QSqlQuery& q, bool withRecord);

@@ -1,8 +1,7 @@
 #include "journal/ServerJournal.h"
 
-#include "journal/JournalFile.h"
-
 #include "journal/JournalSchema.h"
+#include "journal/JournalStore.h"
 
 #include <QDir>
 #include <QSettings>
@@ -32,8 +31,6 @@ namespace {
 // A server found unreachable is asked again only after this long, so a window that keeps
 // journaling while the network is down does not wait on every entry.
 constexpr qint64 kRetryAfterMs = 60000;
-// Entries sent in one server transaction: a failure loses at most this much work, never data.
-constexpr std::size_t kBatch = 200;
 const char kSettingsKey[] = "journal/server";
 
 // SQLSTATE codes of the faults an installer can meet.
@@ -63,10 +60,6 @@ QString RefusalReason(const QSqlError& error) {
     if (error.nativeErrorCode() == QLatin1String("22001"))
         return QStringLiteral("текст записи длиннее, чем принимает сервер");
     return QStringLiteral("сервер не принял запись (%1)").arg(text.trimmed());
-}
-
-QVariant NullText() {
-    return QVariant(QMetaType(QMetaType::QString));
 }
 
 // Options the operator may give in the address; anything else is refused rather than passed
@@ -189,7 +182,7 @@ std::optional<ServerAddress> ParseServerAddress(const QString& url, QString* why
     return a;
 }
 
-ServerJournal::ServerJournal(const QString& url, Journal& local) : m_url(url), m_local(local) {
+ServerJournal::ServerJournal(const QString& url) : m_url(url) {
     m_address = ParseServerAddress(url, &m_addressProblem);
     const unsigned n = g_serverConnections.fetch_add(1);
     m_base = QStringLiteral("torvik7-journal-%1").arg(n);
@@ -279,10 +272,6 @@ QString ServerJournal::Named(const char* what) {
 
 QString ServerJournal::ServerName() {
     return Named("server");
-}
-
-QString ServerJournal::LocalName() {
-    return Named("sent");
 }
 
 void ServerJournal::SetProblemHandler(std::function<void(const QString&)> handler) {
@@ -414,260 +403,76 @@ bool ServerJournal::CheckSchema() {
     return true;
 }
 
-QString ServerJournal::LocalConnection() {
-    const JournalFileId now = JournalFileIdOf(m_local.Location());
-    {
-        // A sent mark written into a file another process moved aside is only lost, and the
-        // entry is sent again, which the server takes as a no-op; reopening keeps even that rare.
-        const std::lock_guard<std::mutex> lock(m_localMutex);
-        auto& opened = m_localFiles[LocalName()];
-        if (opened != std::pair(now.device, now.inode)) {
-            QSqlDatabase db = QSqlDatabase::database(LocalName(), false);
-            if (db.isOpen()) db.close();
-            opened = {now.device, now.inode};
-        }
-    }
-    if (!QSqlDatabase::contains(LocalName())) {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), LocalName());
-        db.setDatabaseName(m_local.Location());
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=3000"));
-    }
-    QSqlDatabase db = QSqlDatabase::database(LocalName(), false);
-    if (!db.isOpen()) {
-        if (!db.open()) return {};
-        QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS server_sent ("
-                                   " server VARCHAR(400) NOT NULL,"
-                                   " uuid VARCHAR(36) NOT NULL,"
-                                   " PRIMARY KEY (server, uuid))"))) {
-            db.close();
-            return {};
-        }
-    }
-    return LocalName();
+QString ServerJournal::Key() const {
+    return m_address ? m_address->Key() : QString();
 }
 
-std::vector<JournalEntry> ServerJournal::Unsent(bool* readable) {
-    std::vector<JournalEntry> out;
-    if (readable) *readable = true;
-    if (!m_address) return out;
-    m_local.ListHere({QString(), 1}); // the local journal made and migrated before it is read
-    const QString name = LocalConnection();
-    auto unreadable = [&] {
-        if (readable) *readable = false;
-        // The journal itself meets the damage, says it and carries what it can into a fresh file.
-        m_local.ListHere();
-        out.clear();
-        return out;
-    };
-    if (name.isEmpty()) return unreadable();
-    QSqlQuery q(QSqlDatabase::database(name, false));
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT ") + JournalEntryColumns() +
-              QStringLiteral(", r.reason FROM entries e LEFT JOIN server_refused r"
-                             " ON r.server = ? AND r.uuid = e.uuid"
-                             " WHERE NOT EXISTS (SELECT 1 FROM server_sent s"
-                             " WHERE s.server = ? AND s.uuid = e.uuid) ORDER BY e.id"));
-    q.addBindValue(m_address->Key());
-    q.addBindValue(m_address->Key());
-    if (!q.exec()) return unreadable();
-    while (q.next()) {
-        out.push_back(JournalEntryFromRow(q, false));
-        out.back().unsent = true;
-        out.back().refused = q.value(16).toString();
-        // Numbers in a team's list are the server's; an entry not yet there is named by its
-        // local number made negative, so the two never meet.
-        out.back().id = -out.back().id;
-    }
-    if (q.lastError().isValid()) return unreadable();
-    return out;
-}
-
-bool ServerJournal::MarkRefused(const std::vector<std::pair<QString, QString>>& refused) {
-    if (refused.empty()) return true;
-    const QString name = LocalConnection();
-    if (name.isEmpty()) return false;
-    QSqlDatabase db = QSqlDatabase::database(name, false);
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return false;
-    q.prepare(QStringLiteral(
-        "INSERT OR REPLACE INTO server_refused (server, uuid, reason) VALUES (?, ?, ?)"));
-    for (const auto& [uuid, reason] : refused) {
-        q.addBindValue(m_address->Key());
-        q.addBindValue(uuid);
-        q.addBindValue(reason);
-        if (!q.exec()) {
-            db.rollback();
-            return false;
-        }
-    }
-    return db.commit();
-}
-
-bool ServerJournal::MarkSent(const std::vector<QString>& uuids) {
-    const QString name = LocalConnection();
-    if (name.isEmpty()) return false;
-    QSqlDatabase db = QSqlDatabase::database(name, false);
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return false;
-    q.prepare(QStringLiteral("INSERT OR IGNORE INTO server_sent (server, uuid) VALUES (?, ?)"));
-    for (const QString& uuid : uuids) {
-        q.addBindValue(m_address->Key());
-        q.addBindValue(uuid);
-        if (!q.exec()) {
-            db.rollback();
-            return false;
-        }
-    }
-    return db.commit();
-}
-
-int ServerJournal::Push(bool retryAtOnce) {
-    m_setAside = 0;
-    if (!retryAtOnce && m_sinceFailure.isValid() && m_sinceFailure.elapsed() < kRetryAfterMs)
-        return -1;
-    if (!m_address) return Fail(m_addressProblem), -1;
-    bool readable = true;
-    std::vector<JournalEntry> unsent = Unsent(&readable);
-    // A push from a damaged journal could not know what it left behind.
-    if (!readable) {
-        if (m_problem.isEmpty()) {
-            m_problem = QStringLiteral("Журнал обменов на этом компьютере не читается целиком: "
-                                       "записи не отправлены.");
-            if (m_onProblem) m_onProblem(m_problem);
-        }
-        return -1;
-    }
-    // What the server refused for its content stays aside: sent again it would be refused again.
-    std::erase_if(unsent, [](const JournalEntry& e) { return !e.refused.isEmpty(); });
-    // A push asked for checks the server even with nothing to send: "nothing sent" then means
-    // the server holds everything, not that it was never asked.
-    if (unsent.empty() && !retryAtOnce) return 0;
+bool ServerJournal::BeginPush(bool retryAtOnce) {
+    m_pushStarted.start();
     const CallLimit limit(*this, kPushLimitMs);
-    if (!Connect(retryAtOnce)) return -1;
-    if (unsent.empty()) return 0;
+    return Connect(retryAtOnce);
+}
+
+std::optional<ServerJournal::Sent> ServerJournal::Send(const std::vector<JournalEntry>& batch) {
+    // The whole push has one limit, however many batches it takes.
+    const qint64 left = kPushLimitMs - (m_pushStarted.isValid() ? m_pushStarted.elapsed() : 0);
+    if (left <= 0) {
+        {
+            const std::lock_guard<std::mutex> lock(m_socketMutex);
+            m_timedOut = true;
+            m_limitMs = kPushLimitMs;
+        }
+        return FailSql(QSqlError(), {}), std::nullopt;
+    }
+    const CallLimit limit(*this, static_cast<int>(left));
+    if (!Connect(true)) return std::nullopt;
     QSqlDatabase db = QSqlDatabase::database(ServerName(), false);
-    int sent = 0;
-    for (std::size_t from = 0; from < unsent.size(); from += kBatch) {
-        const std::size_t to = std::min(unsent.size(), from + kBatch);
-        QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("BEGIN"))) return FailSql(q.lastError(), {}), -1;
+    const QString adding = QStringLiteral("добавлять записи в журнал");
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("BEGIN"))) return FailSql(q.lastError(), adding), std::nullopt;
+    JournalStore store(db, true);
+    Sent out;
+    for (const JournalEntry& e : batch) {
         // Each entry behind a savepoint of its own: one the server refuses for its content is
         // taken back alone, and the rest of the batch still goes.
-        QSqlQuery savepoint(db);
-        // A record is kept once by its SHA-256, as on the laptops, whoever sent it first.
-        QSqlQuery keepRecord(db);
-        keepRecord.prepare(QStringLiteral("INSERT INTO records (sha256, record) VALUES (?, ?) "
-                                          "ON CONFLICT (sha256) DO NOTHING"));
-        q.prepare(QStringLiteral(
-            "INSERT INTO entries (uuid, time_utc, action, result, result_text, port, "
-            "line_address, unit_address, account, phone1, source, title, blocks_done, "
-            "half_written, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-            "ON CONFLICT (uuid) DO NOTHING"));
-        std::vector<QString> uuids;
-        std::vector<std::pair<QString, QString>> refused;
-        for (std::size_t i = from; i < to; ++i) {
-            // The record is read only now, one entry at a time, so a long queue costs no memory.
-            std::optional<JournalEntry> full = m_local.FindHere(unsent[i].uuid);
-            const JournalEntry& e = full ? *full : unsent[i];
-            if (!savepoint.exec(QStringLiteral("SAVEPOINT entry"))) {
-                const QSqlError error = savepoint.lastError();
-                db.rollback();
-                return FailSql(error, QStringLiteral("добавлять записи в журнал")), -1;
-            }
-            auto refuse = [&](const QSqlError& error) {
-                if (!RefusedForContent(error) ||
-                    !savepoint.exec(QStringLiteral("ROLLBACK TO SAVEPOINT entry")))
-                    return false;
-                refused.emplace_back(e.uuid, RefusalReason(error));
-                return true;
-            };
-            if (e.HasRecord()) {
-                keepRecord.addBindValue(e.sha256);
-                keepRecord.addBindValue(e.record);
-                if (!keepRecord.exec()) {
-                    const QSqlError error = keepRecord.lastError();
-                    if (refuse(error)) continue;
-                    db.rollback();
-                    return FailSql(error, QStringLiteral("добавлять записи в журнал")), -1;
-                }
-            }
-            q.addBindValue(e.uuid);
-            q.addBindValue(e.time.toMSecsSinceEpoch());
-            q.addBindValue(ActionName(e.action));
-            q.addBindValue(e.result);
-            q.addBindValue(e.resultText);
-            q.addBindValue(e.port);
-            q.addBindValue(e.lineAddress);
-            q.addBindValue(e.unitAddress);
-            q.addBindValue(e.account);
-            q.addBindValue(e.phone1);
-            q.addBindValue(SourceName(e.source));
-            q.addBindValue(e.title);
-            q.addBindValue(e.blocksDone);
-            q.addBindValue(e.halfWritten ? 1 : 0);
-            q.addBindValue(e.HasRecord() ? QVariant(e.sha256) : NullText());
-            if (!q.exec()) {
-                const QSqlError error = q.lastError();
-                if (refuse(error)) continue;
-                db.rollback();
-                return FailSql(error, QStringLiteral("добавлять записи в журнал")), -1;
-            }
-            uuids.push_back(e.uuid);
+        if (!q.exec(QStringLiteral("SAVEPOINT entry"))) {
+            const QSqlError error = q.lastError();
+            db.rollback();
+            return FailSql(error, adding), std::nullopt;
         }
-        if (!db.commit()) return FailSql(db.lastError(), {}), -1;
-        // Marked only after the server has committed: a push cut here sends these again, and the
-        // server keeps each UUID once.
-        MarkSent(uuids);
-        MarkRefused(refused);
-        sent += static_cast<int>(uuids.size());
-        m_setAside += static_cast<int>(refused.size());
+        if (store.Insert(e)) {
+            out.sent.push_back(e.uuid);
+            continue;
+        }
+        const QSqlError error = store.Error();
+        if (RefusedForContent(error) && q.exec(QStringLiteral("ROLLBACK TO SAVEPOINT entry"))) {
+            out.refused.emplace_back(e.uuid, RefusalReason(error));
+            continue;
+        }
+        db.rollback();
+        return FailSql(error, adding), std::nullopt;
     }
-    return sent;
+    if (!db.commit()) return FailSql(db.lastError(), {}), std::nullopt;
+    return out;
 }
 
 std::optional<std::vector<JournalEntry>> ServerJournal::List(const JournalQuery& query,
                                                              bool retryAtOnce) {
     const CallLimit limit(*this, kCallLimitMs);
     if (!Connect(retryAtOnce)) return std::nullopt;
-    QString sql = QStringLiteral("SELECT ") + JournalEntryColumns() +
-                  QStringLiteral(", e.installer FROM entries e");
-    if (!query.account.isEmpty()) sql += QStringLiteral(" WHERE e.account = ?");
-    sql += QStringLiteral(" ORDER BY e.time_utc DESC, e.id DESC");
-    if (query.limit > 0) sql += QStringLiteral(" LIMIT ?");
-    QSqlQuery q(QSqlDatabase::database(ServerName(), false));
-    q.setForwardOnly(true);
-    q.prepare(sql);
-    if (!query.account.isEmpty()) q.addBindValue(query.account);
-    if (query.limit > 0) q.addBindValue(query.limit);
-    if (!q.exec()) return FailSql(q.lastError(), QStringLiteral("читать журнал")), std::nullopt;
+    JournalStore store(QSqlDatabase::database(ServerName(), false), true);
     std::vector<JournalEntry> out;
-    while (q.next()) {
-        out.push_back(JournalEntryFromRow(q, false));
-        out.back().installer = q.value(16).toString();
-    }
+    if (!store.List(query, out))
+        return FailSql(store.Error(), QStringLiteral("читать журнал")), std::nullopt;
     return out;
 }
 
 std::optional<JournalEntry> ServerJournal::Find(const QString& idOrUuid) {
-    const QString key = idOrUuid.trimmed().toLower();
-    const bool isUuid = !QUuid::fromString(key).isNull();
-    bool numeric = false;
-    const qint64 id = key.toLongLong(&numeric);
-    if (!isUuid && !numeric) return std::nullopt;
     const CallLimit limit(*this, kCallLimitMs);
     if (!Connect(false)) return std::nullopt;
-    QSqlQuery q(QSqlDatabase::database(ServerName(), false));
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT ") + JournalEntryColumns() +
-              QStringLiteral(", r.record, e.installer FROM entries e LEFT JOIN records r"
-                             " ON r.sha256 = e.sha256 ") +
-              (isUuid ? QStringLiteral("WHERE e.uuid = ?") : QStringLiteral("WHERE e.id = ?")));
-    q.addBindValue(isUuid ? QVariant(key) : QVariant(id));
-    if (!q.exec()) return FailSql(q.lastError(), QStringLiteral("читать журнал")), std::nullopt;
-    if (!q.next()) return std::nullopt;
-    JournalEntry e = JournalEntryFromRow(q, true);
-    e.installer = q.value(17).toString();
+    JournalStore store(QSqlDatabase::database(ServerName(), false), true);
+    std::optional<JournalEntry> e = store.Find(idOrUuid);
+    if (store.Error().isValid()) FailSql(store.Error(), QStringLiteral("читать журнал"));
     return e;
 }
 
@@ -675,16 +480,10 @@ std::optional<std::vector<QString>> ServerJournal::UuidsStartingWith(const QStri
                                                                      int limit) {
     const CallLimit callLimit(*this, kCallLimitMs);
     if (!Connect(true)) return std::nullopt;
-    QSqlQuery q(QSqlDatabase::database(ServerName(), false));
-    q.setForwardOnly(true);
-    // A prefix of hex digits and dashes only: nothing in it is a pattern character.
-    q.prepare(QStringLiteral("SELECT uuid FROM entries WHERE uuid LIKE ? ORDER BY uuid LIMIT ?"));
-    q.addBindValue(prefix + QLatin1Char('%'));
-    q.addBindValue(limit);
-    if (!q.exec()) return FailSql(q.lastError(), QStringLiteral("читать журнал")), std::nullopt;
+    JournalStore store(QSqlDatabase::database(ServerName(), false), true);
     std::vector<QString> out;
-    while (q.next())
-        out.push_back(q.value(0).toString());
+    if (!store.UuidsStartingWith(prefix, limit, out))
+        return FailSql(store.Error(), QStringLiteral("читать журнал")), std::nullopt;
     return out;
 }
 

@@ -54,10 +54,12 @@ struct ServerAddress {
 // Parses `url`; nullopt with `why` (Russian) when it is no usable server address.
 std::optional<ServerAddress> ParseServerAddress(const QString& url, QString* why = nullptr);
 
+// The team's server as a second store of the journal: it keeps what an installer's journal
+// hands it and answers lists and lookups; what was sent where is the installer's journal's
+// business.
 class ServerJournal {
 public:
-    // `local` keeps every entry first and remembers what was sent.
-    ServerJournal(const QString& url, Journal& local);
+    explicit ServerJournal(const QString& url);
     ~ServerJournal();
     ServerJournal(const ServerJournal&) = delete;
     ServerJournal& operator=(const ServerJournal&) = delete;
@@ -66,20 +68,22 @@ public:
     // (ivanov@host:5432/torvik7): неверный пароль. Записи сохраняются на этом компьютере ...".
     void SetProblemHandler(std::function<void(const QString&)> handler);
     const QString& Problem() const { return m_problem; }
+    // What an installer's journal notes the entries it sent here under: the same server
+    // whoever logs in; empty for an address that is no server's.
+    QString Key() const;
 
-    // Sends every local entry the server does not have yet, oldest first. The number sent in
-    // this call, or -1 when the server could not take them (they stay unsent). An entry the
-    // server refuses for what it holds is set aside with the reason (Unsent() and the lists show
-    // it) and the rest are sent. `retryAtOnce`
-    // false leaves a server found gone in the last minute alone, so the work of a window without
-    // network never waits on it entry after entry.
-    int Push(bool retryAtOnce = true);
-    // Local entries not yet on this server, oldest first, without their records; those the
-    // server refused carry the reason.
-    // `readable` becomes false when the local journal could not be read whole.
-    std::vector<JournalEntry> Unsent(bool* readable = nullptr);
-    // Entries the last Push() set aside.
-    int SetAside() const { return m_setAside; }
+    // Starts a push: connects, and the push's whole time limit counts from here. False when the
+    // server cannot be reached; `retryAtOnce` false leaves a server found gone in the last
+    // minute alone, so the work of a window without network never waits on it entry after entry.
+    bool BeginPush(bool retryAtOnce);
+    // Sends one batch of entries with their records in one transaction. Each the server refuses
+    // for what it holds is named with the reason, and the rest are kept; nullopt when the batch
+    // did not go (none of it is kept then).
+    struct Sent {
+        std::vector<QString> sent;
+        std::vector<std::pair<QString, QString>> refused; // uuid, reason
+    };
+    std::optional<Sent> Send(const std::vector<JournalEntry>& batch);
     // The server's entries (newest first, without records); nullopt when unreachable.
     std::optional<std::vector<JournalEntry>> List(const JournalQuery& query,
                                                   bool retryAtOnce = true);
@@ -113,22 +117,14 @@ private:
     bool CheckSchema();
     bool Fail(const QString& why);
     bool FailSql(const class QSqlError& error, const QString& doing);
-    bool MarkSent(const std::vector<QString>& uuids);
-    bool MarkRefused(const std::vector<std::pair<QString, QString>>& refused);
-    QString LocalConnection();
     QString Named(const char* what);
     QString ServerName(); // this thread's connection to the server
-    QString LocalName();  // this thread's connection to the local database's sent marks
 
     QString m_url;
     std::optional<ServerAddress> m_address;
     QString m_addressProblem;
-    Journal& m_local;
     QString m_base;              // of the Qt SQL connection names
     std::vector<QString> m_made; // every connection made, on whichever thread
-    // The local file each local connection opened: one moved aside since is reopened.
-    std::mutex m_localMutex;
-    std::map<QString, std::pair<std::uint64_t, std::uint64_t>> m_localFiles;
     QString m_problem;
     std::function<void(const QString&)> m_onProblem;
     QElapsedTimer m_sinceFailure; // a server just found gone is not asked again at once
@@ -138,6 +134,6 @@ private:
     bool m_timedOut = false;
     bool m_cancelled = false;
     int m_limitMs = 0;
-    int m_setAside = 0;
+    QElapsedTimer m_pushStarted;
     QString m_password; // only for a check with a password typed in, never kept
 };

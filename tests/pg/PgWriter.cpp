@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     // Whatever a busy server refused on the way goes now.
     journal.WaitForPush(60000);
     journal.Push();
-    const bool allSent = journal.Server() && journal.Server()->Unsent().empty();
+    const bool allSent = journal.Server() && journal.Unsent().empty();
     if (!allSent) std::fprintf(stderr, "%s\n", qPrintable(journal.Server()->Problem()));
     return allSent ? 0 : 2;
 }

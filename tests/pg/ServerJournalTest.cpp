@@ -228,7 +228,7 @@ TEST(ServerJournal, RefusedEntriesStayLocalWithOneMessage) {
         ASSERT_EQ(laptop.problems.size(), 1) << laptop.problems.join('\n').toStdString();
         EXPECT_TRUE(laptop.problems[0].contains(QString::fromUtf8(c.words)))
             << laptop.problems[0].toStdString();
-        EXPECT_EQ(laptop.journal->Server()->Unsent().size(), 2u);
+        EXPECT_EQ(laptop.journal->Unsent().size(), 2u);
         EXPECT_TRUE(laptop.journal->FindHere(first.uuid).has_value());
         EXPECT_EQ(ServerCount(server, account), 0);
     }

@@ -117,9 +117,7 @@ TEST_F(ServerWindow, KeepsTheAddressInItsSettingsButNeverAPassword) {
 // connection finds, and a password goes into ~/.pgpass (mode 600) only when asked.
 TEST_F(ServerWindow, TheServerDialogChecksTheConnectionAndKeepsAPasswordOnlyWhenAsked) {
     ASSERT_TRUE(server.Ok());
-    Journal journal(folder.filePath("journal.sqlite"));
-    CServerDlg dlg(journal,
-                   QStringLiteral("postgresql://petrov@127.0.0.1:5433/team?sslmode=disable"));
+    CServerDlg dlg(QStringLiteral("postgresql://petrov@127.0.0.1:5433/team?sslmode=disable"));
     EXPECT_EQ(dlg.HostEdit()->text(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(dlg.PortEdit()->text(), QStringLiteral("5433"));
     EXPECT_EQ(dlg.DatabaseEdit()->text(), QStringLiteral("team"));

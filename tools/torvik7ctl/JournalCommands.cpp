@@ -316,7 +316,7 @@ int Push(const Invocation&) {
     if (const int status = Finish()) return status;
     // The status says whether the server now holds every entry: those it refused stay here.
     int aside = 0;
-    for (const JournalEntry& e : server->Unsent())
+    for (const JournalEntry& e : journal->Unsent())
         aside += !e.refused.isEmpty();
     if (aside == 0) return kExitOk;
     PrintError("journal push: не принято сервером строк журнала: " + std::to_string(aside) +
