@@ -3,8 +3,8 @@
 -- The same tables, made by the same migration steps, as each installer's local journal, in
 -- PostgreSQL's words (BYTEA, an identity key); times are milliseconds since 1970 UTC there and
 -- here. The programs read schema_version and refuse, with a message, a schema they do not know.
--- A test checks this file against the programs' own steps. A server made by an earlier
--- schema.sql is brought here by migrate-2.sql.
+-- The programs' own steps write this file, and a test holds it to them byte for byte. A server
+-- made by an earlier schema.sql is brought here by migrate-2.sql.
 -- The tables live in the database's public schema, which in PostgreSQL 15 only the database's
 -- owner may create in.
 

@@ -27,3 +27,7 @@ int JournalSchemaVersion();
 // words filled in. Versions count from 1. A step may hold statements for a team's server only
 // (the evidence it keeps of who sent what, and when) or for a laptop only (what it sent where).
 QStringList JournalMigration(int to, const JournalDialect& dialect);
+
+// docs/server/schema.sql, word for word: the administrator's setup of a team's server, made of
+// the same steps in PostgreSQL's words, with what each role may do.
+QString JournalServerScript();
