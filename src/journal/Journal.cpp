@@ -403,9 +403,7 @@ std::vector<JournalEntry> Journal::UnsentTo(const QString& server, bool* readabl
     const Op op(*this);
     if (readable) *readable = true;
     if (server.isEmpty()) return {};
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        Db* d = Open();
-        if (!d) break;
+    if (Db* d = Open()) {
         QSqlQuery q(d->db());
         q.setForwardOnly(true);
         q.prepare(QStringLiteral("SELECT ") + JournalStore::EntryColumns() +
@@ -429,10 +427,9 @@ std::vector<JournalEntry> Journal::UnsentTo(const QString& server, bool* readabl
         const QSqlError error = q.lastError();
         if (!error.isValid()) return out;
         q.finish();
-        // The damage is said and carried into a fresh file; what was there is not known whole.
-        if (IsCorrupt(error) && attempt == 0 && Recover(*d, d->file) != Recovered::Failed) break;
-        Failed(*d, {}, error);
-        break;
+        // Damage is said and what still reads carried into a fresh file; what was unsent is
+        // then not known whole, so nothing is given for it.
+        if (!IsCorrupt(error) || Recover(*d, d->file) == Recovered::Failed) Failed(*d, {}, error);
     }
     if (readable) *readable = false;
     return {};
