@@ -83,11 +83,6 @@ QString Why(const QSqlError& error, int busyTimeoutMs) {
     return text.isEmpty() ? sentence : sentence + QStringLiteral(" (") + text + QLatin1Char(')');
 }
 
-// A text column is never NULL: an empty text is stored as one.
-QVariant Text(const QString& text) {
-    return text.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(text);
-}
-
 qint64 ToStored(const QDateTime& time) {
     return time.toMSecsSinceEpoch();
 }
@@ -1150,7 +1145,7 @@ int Journal::Prune(const QDateTime& before, bool all, bool unsentToo, int* kept)
         q.addBindValue(all ? 1 : 0);
         q.addBindValue(ActionName(JournalAction::UnsavedAtExit));
         q.addBindValue(ActionName(JournalAction::Replaced));
-        q.addBindValue(Text(server));
+        q.addBindValue(JournalStore::Text(server));
     };
     QSqlDatabase db = d->db();
     QSqlQuery q(db);
@@ -1222,10 +1217,10 @@ bool Journal::KeepRecovery(const JournalEntry& slot) {
                                  "unit_address, title, record, sha256) "
                                  "VALUES (1, ?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(ToStored(slot.time.isValid() ? slot.time : QDateTime::currentDateTimeUtc()));
-        q.addBindValue(Text(slot.port));
+        q.addBindValue(JournalStore::Text(slot.port));
         q.addBindValue(slot.lineAddress);
         q.addBindValue(slot.unitAddress);
-        q.addBindValue(Text(slot.title));
+        q.addBindValue(JournalStore::Text(slot.title));
         q.addBindValue(slot.record);
         q.addBindValue(RecordSha256(slot.record));
         ok = q.exec();

@@ -20,11 +20,6 @@ QVariant NullText() {
     return QVariant(QMetaType(QMetaType::QString));
 }
 
-// Every text column is NOT NULL: an empty text is stored as one.
-QVariant Text(const QString& text) {
-    return text.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(text);
-}
-
 } // namespace
 
 const char* JournalStore::EntryColumns() {
@@ -33,6 +28,10 @@ const char* JournalStore::EntryColumns() {
 
 const char* JournalStore::InsertColumns() {
     return kInsertColumns;
+}
+
+QVariant JournalStore::Text(const QString& text) {
+    return text.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(text);
 }
 
 JournalEntry JournalStore::EntryFromRow(const QSqlQuery& q, bool withRecord) {

@@ -8,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
+#include <QVariant>
 
 #include <optional>
 #include <vector>
@@ -40,6 +41,8 @@ public:
     static JournalEntry EntryFromRow(const class QSqlQuery& q, bool withRecord);
     // The columns an entry is added with, which an installer's login may give on a server.
     static const char* InsertColumns();
+    // A text bound for a column: every text column is NOT NULL, so an empty text is stored as one.
+    static QVariant Text(const QString& text);
 
 private:
     bool Failed(const class QSqlQuery& q);
